@@ -1,0 +1,105 @@
+// WAV input: a file mapped read-only into memory, its RIFF/WAVE header,
+// format and data chunks located in place, and the structural faults
+// reported as small exception classes.
+//
+// The samples are never copied: the model reads them straight from the
+// mapping through sample_data() for the life of the CWaveFile.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace WaveErrors {
+
+// Tags of the structural faults a CWaveFile constructor throws.
+struct FileOperation {};    // cannot open, empty, cannot map
+struct RiffDoesntMatch {};  // no "RIFF" at offset 0
+struct WaveDoesntMatch {};  // no "WAVE" at offset 8
+struct FmtDoesntMatch {};   // no "fmt " at offset 12
+struct DataDoesntMatch {};  // no "data" chunk at or after offset 36, or one
+                            // that claims more bytes than the file holds
+
+// A fault bound to the file it happened in and to the string-table entry
+// that describes it.
+class FileException {
+public:
+    FileException(std::string file_name, std::uint32_t message_id);
+    virtual ~FileException() = default;
+
+    const std::string &file_name() const { return file_name_; }
+    std::uint32_t message_id() const { return message_id_; }
+    // The string-table entry with %1 replaced by the file name.
+    std::string text() const;
+
+private:
+    std::string file_name_;
+    std::uint32_t message_id_;
+};
+
+// Catchable both as the tag T and as FileException.
+template <class T, std::uint32_t N>
+class WaveExceptionExt : public T, public FileException {
+public:
+    explicit WaveExceptionExt(std::string file_name) : T(), FileException(std::move(file_name), N) {}
+};
+
+} // namespace WaveErrors
+
+// A whole file mapped read-only. Open() closes what is open first; on
+// failure everything obtained is released and the object stays closed.
+class CFileMap {
+public:
+    CFileMap() = default;
+    ~CFileMap() { Close(); }
+    CFileMap(const CFileMap &) = delete;
+    CFileMap &operator=(const CFileMap &) = delete;
+
+    // Maps the existing file `path` read-only. False when it cannot be
+    // opened, is empty, is not a regular file, is 4 GiB or larger, or
+    // cannot be mapped.
+    bool Open(const char *path);
+    void Close();
+
+    std::uint32_t size() const { return size_; }
+    const unsigned char *view() const { return view_; }
+
+private:
+    std::uint32_t size_ = 0;
+    int fd_ = -1;
+    const unsigned char *view_ = nullptr;
+};
+
+class CWaveFile {
+public:
+    // Opens and parses `path`; throws one of the WaveErrors tags.
+    explicit CWaveFile(const std::string &path);
+    virtual ~CWaveFile();
+    CWaveFile(const CWaveFile &) = delete;
+    CWaveFile &operator=(const CWaveFile &) = delete;
+
+    std::uint16_t channel_count() const;
+    std::uint32_t sample_rate() const;
+    std::uint16_t bits_per_sample() const;
+    std::uint32_t data_size() const;              // bytes, as the header says
+    const std::int16_t *sample_data() const;      // first sample, in the mapping
+
+private:
+    CFileMap map_;
+    const unsigned char *position_ = nullptr;
+    const unsigned char *riff_header_ = nullptr;
+    const unsigned char *format_chunk_ = nullptr;
+    const unsigned char *data_chunk_ = nullptr;
+};
+
+// 16-bit values in the data chunk, all channels together (size / 2).
+std::uint32_t GetSampleCount(const CWaveFile &file);
+
+// A new CWaveFile owned by the caller; faults rethrown as the matching
+// WaveErrors::WaveExceptionExt carrying `path` and its message id.
+CWaveFile *OpenWaveFile(const std::string &path);
+
+// One or two channels, 16 bits, 48 kHz (the model's defaults).
+bool CheckModelRequirements(const CWaveFile &file);
+bool SameChannelCount(const CWaveFile &a, const CWaveFile &b);
+bool SameLength(const CWaveFile &a, const CWaveFile &b);

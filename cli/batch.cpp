@@ -1,0 +1,215 @@
+#include "cli.h"
+
+#include "strings.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace velumar::cli {
+namespace {
+
+std::string_view Trim(std::string_view s)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (x != b[i]) return false;
+    }
+    return true;
+}
+
+// Splits one line into comma-separated fields; a field may be enclosed in
+// double quotes (with "" standing for a quote) so that it can hold commas.
+// Returns false when a quoted field is not closed or text follows it.
+bool SplitFields(std::string_view line, std::vector<std::string> &fields)
+{
+    fields.clear();
+    std::size_t i = 0;
+    while (true) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        std::string field;
+        if (i < line.size() && line[i] == '"') {
+            ++i;
+            bool closed = false;
+            while (i < line.size()) {
+                if (line[i] == '"') {
+                    if (i + 1 < line.size() && line[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                field += line[i++];
+            }
+            if (!closed) return false;
+            while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+            if (i < line.size() && line[i] != ',') return false;
+        } else {
+            const std::size_t start = i;
+            while (i < line.size() && line[i] != ',') ++i;
+            field = std::string(Trim(line.substr(start, i - start)));
+        }
+        fields.push_back(std::move(field));
+        if (i >= line.size()) return true;
+        ++i;  // the comma
+    }
+}
+
+} // namespace
+
+std::vector<BatchEntry> ParseBatchList(std::string_view content)
+{
+    std::vector<BatchEntry> entries;
+    std::vector<std::string> fields;
+    bool first_meaningful = true;
+    std::size_t number = 0;
+    while (!content.empty()) {
+        const std::size_t end = content.find('\n');
+        std::string_view line = content.substr(0, end);
+        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+        ++number;
+
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);  // UTF-8 BOM
+        const std::string_view trimmed = Trim(line);
+        if (trimmed.empty() || trimmed.front() == '#') continue;
+
+        BatchEntry entry;
+        entry.line = number;
+        const bool ok = SplitFields(trimmed, fields);
+        if (first_meaningful) {
+            first_meaningful = false;
+            if (ok && fields.size() == 2 && EqualsIgnoringCase(fields[0], "reference") &&
+                EqualsIgnoringCase(fields[1], "test"))
+                continue;
+        }
+        if (ok && fields.size() == 2 && !fields[0].empty() && !fields[1].empty()) {
+            entry.reference = fields[0];
+            entry.test = fields[1];
+        } else {
+            entry.reference = std::string(trimmed);
+            entry.error = text::format(text::IDS_CLI_LIST_LINE_ERROR, std::to_string(number));
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::string ResolveListPath(const std::string &list_dir, const std::string &path)
+{
+    const std::filesystem::path p(path);
+    if (p.is_absolute() || list_dir.empty()) return path;
+    return (std::filesystem::path(list_dir) / p).string();
+}
+
+namespace {
+
+struct BatchResult {
+    std::string line;
+    bool graded = false;
+};
+
+BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, const Options &options)
+{
+    std::string line = "{\"reference\":";
+    line += JsonString(entry.reference);
+    line += ",\"test\":";
+    line += JsonString(entry.test);
+    line += ',';
+    std::string error = entry.error;
+    if (error.empty()) {
+        try {
+            GradeOutcome outcome = GradePair(ResolveListPath(list_dir, entry.reference),
+                                             ResolveListPath(list_dir, entry.test), options);
+            if (outcome.exit_code == kExitGraded) {
+                line += ResultJsonMembers(outcome.result);
+                line += '}';
+                return {std::move(line), true};
+            }
+            error = outcome.error;
+        } catch (const std::exception &e) {
+            // Out of memory and the like: this pair fails, the batch goes on.
+            error = text::format(text::IDS_CLI_INTERNAL_ERROR, e.what());
+        }
+    }
+    line += "\"error\":";
+    line += JsonString(error);
+    line += '}';
+    return {std::move(line), false};
+}
+
+} // namespace
+
+bool RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir, const Options &options,
+              unsigned jobs, const std::function<void(const std::string &line)> &emit,
+              const std::function<void(std::size_t done, std::size_t total)> &progress)
+{
+    const std::size_t total = entries.size();
+    if (total == 0) return true;
+    if (jobs == 0) jobs = 1;
+    if (jobs > total) jobs = static_cast<unsigned>(total);
+
+    std::vector<std::string> lines(total);
+    std::vector<char> ready(total, 0);
+    std::vector<char> failed(total, 0);
+    std::mutex mutex;
+    std::condition_variable done_cv;
+    std::atomic<std::size_t> next{0};
+
+    // Each worker takes the next entry of the list; every pair gets its own
+    // files and its own model instance, so nothing is shared but the queue.
+    auto worker = [&] {
+        for (std::size_t i = next++; i < total; i = next++) {
+            BatchResult result = BatchLine(entries[i], list_dir, options);
+            std::lock_guard lock(mutex);
+            lines[i] = std::move(result.line);
+            failed[i] = result.graded ? 0 : 1;
+            ready[i] = 1;
+            done_cv.notify_all();
+        }
+    };
+
+    std::vector<std::thread> threads;
+    threads.reserve(jobs);
+    for (unsigned t = 0; t < jobs; ++t) {
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error &) {
+            break;  // go on with the threads there are
+        }
+    }
+    if (threads.empty()) worker();  // no thread at all: grade here
+
+    bool all_graded = true;
+    for (std::size_t i = 0; i < total; ++i) {
+        std::string line;
+        {
+            std::unique_lock lock(mutex);
+            done_cv.wait(lock, [&] { return ready[i] != 0; });
+            line = std::move(lines[i]);
+            if (failed[i]) all_graded = false;
+        }
+        emit(line);
+        if (progress) progress(i + 1, total);
+    }
+    for (auto &t : threads) t.join();
+    return all_graded;
+}
+
+} // namespace velumar::cli

@@ -1,0 +1,8 @@
+// velumar-cli: grades a test WAV file against its reference from the
+// command line. See `velumar-cli --help`.
+#include "cli.h"
+
+int main(int argc, char **argv)
+{
+    return velumar::cli::Main(std::vector<std::string>(argv + 1, argv + argc));
+}

@@ -1,0 +1,135 @@
+#include "model_runner.h"
+
+#include "wave_file.h"
+
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Sends one event: the stop flag is cleared before the call, and whatever
+// the observer left in it is returned.
+std::int32_t Notify(CRunObserver *observer, const RUN_EVENT &event)
+{
+    std::int32_t stop = 0;
+    observer->OnRunEvent(event, &stop);
+    return stop;
+}
+
+RUN_EVENT GradeEvent(std::int32_t type, double grade)
+{
+    RUN_EVENT event{};
+    event.type = type;
+    event.grade = grade;
+    return event;
+}
+
+} // namespace
+
+RUN_SETTINGS DefaultRunSettings()
+{
+    M_SETTINGS_DEFAULTS defaults{};
+    get_default_settings(&defaults);
+    RUN_SETTINGS settings{};
+    settings.version = defaults.version;
+    settings.sample_rate = defaults.sample_rate;
+    settings.bits_per_sample = defaults.bits_per_sample;
+    settings.listening_level_db = defaults.level_default;
+    settings.step = defaults.step_default;
+    return settings;
+}
+
+const ModelApi &LibraryModelApi()
+{
+    static const ModelApi api{&create_method, &method, &get_objective_difference_grade,
+                              &get_model_results, &destroy_method};
+    return api;
+}
+
+CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+                           CRunObserver *observer, const ModelApi &api)
+    : step_(settings.step),
+      notify_(observer != nullptr ? 1 : 0),
+      test_(test),
+      reference_(reference),
+      observer_(observer),
+      api_(api)
+{
+    model_settings_.version = settings.version;
+    model_settings_.reserved1 = 0;
+    model_settings_.reserved2 = 0;
+    model_settings_.listening_level_db = settings.listening_level_db;
+    model_settings_.reserved3 = 0;
+    model_settings_.reserved4 = 0;
+    model_settings_.sample_rate = settings.sample_rate;
+    // The test file's channel count is not consulted: the pair has been
+    // checked to agree before a runner is made.
+    model_settings_.channel_mode = reference_->channel_count() == 2 ? 1 : 0;
+
+    handle_ = api_.create(&model_settings_);
+    if (handle_ == nullptr) throw PeaqErrors::ModelCreationFailed();
+}
+
+CModelRunner::~CModelRunner()
+{
+    if (handle_ != nullptr) api_.destroy(handle_);
+}
+
+void CModelRunner::Run()
+{
+    // The reference decides the length; the pair check guarantees that the
+    // test file's data chunk has the same size.
+    const std::uint32_t total = GetSampleCount(*reference_);
+
+    M_BUFFER reference_block{reference_->sample_data(), 0};
+    M_BUFFER test_block{test_->sample_data(), 0};
+
+    if (notify_ != 0) {
+        RUN_EVENT started{};
+        started.type = RUN_STARTED;
+        started.value = total / step_;
+        Notify(observer_, started);  // the stop flag is only honoured after a step
+    }
+
+    auto last = Clock::now();
+    std::uint32_t done = 0;
+    while (done != total) {
+        const std::uint32_t count = total - done < step_ ? total - done : step_;
+        reference_block.count = count;
+        test_block.count = count;
+        const std::int32_t code = api_.feed(handle_, &reference_block, &test_block);
+        if (code != 0) throw PeaqErrors::ModelExecutionError{code};
+        reference_block.samples += count;
+        test_block.samples += count;
+        done += count;
+
+        if (notify_ != 0) {
+            const auto now = Clock::now();
+            RUN_EVENT step{};
+            step.type = RUN_STEP;
+            step.value = step_;  // as configured, also after a shorter last step
+            step.step_time = std::chrono::duration<double, std::centi>(now - last).count();
+            last = now;
+            if (Notify(observer_, step) != 0) {
+                Notify(observer_, GradeEvent(RUN_STOPPED, api_.grade(handle_)));
+                return;
+            }
+        }
+    }
+
+    if (notify_ != 0) Notify(observer_, GradeEvent(RUN_FINISHED, api_.grade(handle_)));
+}
+
+std::int32_t CModelRunner::Results(M_RESULTS *results) const
+{
+    return api_.results(handle_, results);
+}
+
+void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+              CRunObserver *observer, M_RESULTS *results)
+{
+    CModelRunner runner(reference, test, settings, observer);
+    runner.Run();
+    if (results != nullptr) runner.Results(results);
+}
