@@ -1,0 +1,185 @@
+#include "strings.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace velumar::text {
+namespace {
+
+struct Entry {
+    std::uint32_t id;
+    std::string_view text;
+};
+
+// Kept sorted by id: get() searches it by bisection.
+constexpr auto kTable = std::to_array<Entry>({
+    {IDS_SHEET_CAPTION, "<not used>"},
+    {IDS_FILE_OPEN_ERROR, "Ошибка при открытии файла %1"},
+    {IDS_RIFF_ERROR, "Ошибка в блоке RIFF файла %1"},
+    {IDS_DATA_ERROR, "Ошибка в блоке DATA файла %1"},
+    {IDS_WAVE_ERROR, "Ошибка в блоке WAVE файла %1"},
+    {IDS_FMT_ERROR, "Ошибка в блоке FMT файла %1"},
+    {IDS_REQUIREMENTS_ERROR, "Параметры файла %1 не соответствуют требованиям модели PEAQ"},
+    {IDS_CREDITS,
+     "Модель оценки качества, её библиотека и нейронная сеть:\n"
+     "команда разработчиков Velumar.\n\n"
+     "Чтение файлов WAV, управление расчётом и командная строка:\n"
+     "команда разработчиков Velumar.\n\n"
+     "Мастер, диалоги и блок-схема:\n"
+     "команда разработчиков Velumar.\n\n"
+     "Алгоритм: базовая версия метода PEAQ (рекомендация МСЭ-R BS.1387)."},
+    {IDS_QUIT_QUESTION, "Завершить работу приложения?"},
+    {IDS_APP_TITLE, "Velumar"},
+    {IDS_SCHEME_DEVICE, "Тестир-е уст-во"},
+    {IDS_SCHEME_REF_1, "Эталонный"},
+    {IDS_SCHEME_REF_2, "сигнал"},
+    {IDS_SCHEME_METHOD_1, "Метод"},
+    {IDS_SCHEME_METHOD_2, "объективной"},
+    {IDS_SCHEME_METHOD_3, "оценки"},
+    {IDS_SCHEME_TEST_1, "Исследуемый"},
+    {IDS_SCHEME_TEST_2, "сигнал"},
+    {IDS_SCHEME_GRADE_1, "Оценка"},
+    {IDS_SCHEME_GRADE_2, "кач. звука"},
+    {IDS_GRADE_IMPERCEPTIBLE, "искажения незаметны"},
+    {IDS_GRADE_NOT_ANNOYING, "искажения заметны, но не раздражают"},
+    {IDS_GRADE_SLIGHTLY_ANNOYING, "слегка раздражающие искажения"},
+    {IDS_GRADE_ANNOYING, "раздражающие искажения"},
+    {IDS_GRADE_VERY_ANNOYING, "очень раздражающие искажения"},
+    {IDS_GRADE_TOOTHACHE, "искажения, вызывающие зубную боль"},
+    {IDS_ERROR_CAPTION, "Ошибка!"},
+    {IDS_EMPTY_PATH, "Строка не может быть пустой"},
+    {IDS_CHANNELS_DIFFER, "Файлы имеют различное число каналов"},
+    {IDS_LENGTHS_DIFFER, "Файлы имеют разную длину (в сэмплах)"},
+    {IDS_STOP_QUESTION, "Прервать расчёт?"},
+    {IDS_SCHEME_TITLE, "Блок-схема оценки качества"},
+    {IDS_PRODUCT_VERSION, "2, 1, 0, 2"},
+    {IDS_FILE_VERSION, "1, 0, 0, 2"},
+    {IDS_CLI_USAGE,
+     "Использование:\n"
+     "  velumar-cli [параметры] ЭТАЛОН.wav ИССЛЕДУЕМЫЙ.wav\n"
+     "  velumar-cli [параметры] --batch СПИСОК.csv [--jobs N]\n"
+     "\n"
+     "Оценивает качество исследуемого сигнала относительно эталонного\n"
+     "по базовой версии модели PEAQ (ODG, индекс искажений и выходные\n"
+     "переменные модели). Оба файла: WAV PCM, один или два канала, 48 кГц,\n"
+     "16 бит/сэмпл, одинаковое число каналов и одинаковая длина.\n"
+     "\n"
+     "Параметры:\n"
+     "  --level ДБ       уровень прослушивания, от 0.0 до 100.0 (по умолчанию 92.0)\n"
+     "  --step N         число 16-битных значений на шаг расчёта, от 1 до числа\n"
+     "                   значений в эталонном файле (по умолчанию 2048)\n"
+     "  --json           результат одним объектом JSON на стандартном выводе;\n"
+     "                   диагностика модели уходит в стандартный поток ошибок\n"
+     "  --progress       показывать ход расчёта в стандартном потоке ошибок\n"
+     "  --no-progress    не показывать ход расчёта (по умолчанию он показывается,\n"
+     "                   когда поток ошибок выведен на терминал)\n"
+     "  --batch СПИСОК   оценить все пары из списка: в каждой строке\n"
+     "                   \"эталон,исследуемый\" (пути относительно папки списка);\n"
+     "                   пустые строки, строки с # в начале и строка-заголовок\n"
+     "                   \"reference,test\" пропускаются; результат - строки JSON\n"
+     "                   в порядке списка\n"
+     "  --jobs N         число параллельных потоков для --batch, от 1 до 256\n"
+     "                   (по умолчанию - число ядер)\n"
+     "  --help, -h       эта справка\n"
+     "  --version        версия программы\n"
+     "\n"
+     "Коды завершения: 0 - оценка получена; 1 - входные файлы отклонены\n"
+     "(в пакетном режиме - хотя бы одна пара не оценена); 2 - ошибка в\n"
+     "параметрах; 3 - сбой модели.\n"},
+    {IDS_CLI_TRY_HELP, "Справка: velumar-cli --help"},
+    {IDS_CLI_BAD_OPTION, "Неизвестный параметр %1"},
+    {IDS_CLI_MISSING_VALUE, "Для параметра %1 не задано значение"},
+    {IDS_CLI_BAD_LEVEL, "Недопустимый уровень прослушивания \"%1\": ожидается число от 0.0 до 100.0 (дБ)"},
+    {IDS_CLI_BAD_STEP,
+     "Недопустимый размер шага \"%1\": ожидается целое число от 1 до числа значений в эталонном файле"},
+    {IDS_CLI_STEP_TOO_LARGE, "Размер шага %1 больше числа 16-битных значений в эталонном файле"},
+    {IDS_CLI_BAD_JOBS, "Недопустимое число потоков \"%1\": ожидается целое число от 1 до 256"},
+    {IDS_CLI_FILE_COUNT, "Нужно указать два файла: эталонный и исследуемый"},
+    {IDS_CLI_JOBS_WITHOUT_BATCH, "Параметр --jobs используется только вместе с --batch"},
+    {IDS_CLI_FILES_WITH_BATCH, "С параметром --batch пары файлов задаются в списке, а не в командной строке"},
+    {IDS_CLI_LIST_OPEN_ERROR, "Не удалось прочитать список пар %1"},
+    {IDS_CLI_LIST_LINE_ERROR, "Строка %1 списка пар: ожидается \"эталонный файл,исследуемый файл\""},
+    {IDS_CLI_MODEL_CREATION, "Не удалось создать экземпляр модели PEAQ"},
+    {IDS_CLI_MODEL_EXECUTION, "Сбой при расчёте модели PEAQ: этап вернул код %1"},
+    {IDS_CLI_NOT_GRADED,
+     "Внимание: модель не вычислила оценку (например, сигнал короче 23 кадров); показано её условное значение"},
+    {IDS_CLI_OUTPUT_ERROR, "Не удалось записать результат"},
+    {IDS_CLI_REFERENCE_LABEL, "Эталонный сигнал:"},
+    {IDS_CLI_TEST_LABEL, "Исследуемый сигнал:"},
+    {IDS_CLI_ODG_LABEL, "Значение ODG:"},
+    {IDS_CLI_GRADE_LABEL, "Оценка искажений:"},
+    {IDS_CLI_DI_LABEL, "Индекс искажений (DI):"},
+    {IDS_CLI_TIME_LABEL, "Время вычисления (мин):"},
+    {IDS_CLI_SPEED_LABEL, "Сред. скорость обработки (сэмплов/с):"},
+    {IDS_CLI_RTF_LABEL, "Фактор \"реального времени\":"},
+    {IDS_CLI_FRAMES_LABEL, "Обработано кадров:"},
+    {IDS_CLI_CHANNELS_LABEL, "Каналов:"},
+    {IDS_CLI_VALUES_LABEL, "Обработано 16-битных значений:"},
+    {IDS_CLI_MOVS_TITLE, "Выходные переменные модели (MOV):"},
+    {IDS_CLI_MOVS_NETWORK, "вход сети"},
+    {IDS_CLI_CHANNEL_1, "канал 1"},
+    {IDS_CLI_CHANNEL_2, "канал 2"},
+    {IDS_CLI_NOT_AVAILABLE, "—"},
+    {IDS_CLI_PROGRESS, "Расчёт"},
+    {IDS_CLI_BATCH_PROGRESS, "Пары"},
+    {IDS_CLI_INTERNAL_ERROR, "Внутренняя ошибка: %1"},
+    {IDS_CAPTION_WELCOME, "Модель PEAQ: шаг 1 из 4 (знакомство)"},
+    {IDS_CAPTION_SETUP, "Модель PEAQ: шаг 2 из 4 (выбор входных файлов)"},
+    {IDS_CAPTION_PROGRESS, "Модель PEAQ: шаг 3 из 4 (настройки и расчёт)"},
+    {IDS_CAPTION_RESULTS, "Модель PEAQ: шаг 4 из 4 (результаты)"},
+    {IDS_CAPTION_SETTINGS, "Параметры алгоритма PEAQ"},
+    {IDS_CAPTION_ABOUT, "О программе"},
+    {IDS_NOT_AVAILABLE, "—"},
+    {IDS_MODEL_CREATION_FAILED,
+     "Не удалось создать модель PEAQ: библиотека не приняла параметры расчёта "
+     "или не хватило памяти. Расчёт не выполнен."},
+    {IDS_MODEL_EXECUTION_ERROR,
+     "Ошибка при расчёте по модели PEAQ: этап обработки с кодом %1 завершился неудачно. "
+     "Расчёт прерван."},
+    {IDS_RUN_FAILED, "Расчёт прерван из-за непредвиденной ошибки. %1"},
+    {IDS_LEVEL_RANGE, "Уровень воспроизведения (дБ): введите число от %1 до %2."},
+    {IDS_STEP_RANGE, "Объём буфера (в сэмплах): введите целое число от %1 до %2."},
+});
+
+static_assert(std::is_sorted(kTable.begin(), kTable.end(),
+                             [](const Entry &a, const Entry &b) { return a.id < b.id; }));
+
+} // namespace
+
+std::string_view get(std::uint32_t id)
+{
+    auto it = std::lower_bound(kTable.begin(), kTable.end(), id,
+                               [](const Entry &e, std::uint32_t key) { return e.id < key; });
+    return it != kTable.end() && it->id == id ? it->text : std::string_view{};
+}
+
+std::string format(std::uint32_t id, std::string_view arg)
+{
+    const std::string_view pattern = get(id);
+    std::string out;
+    out.reserve(pattern.size() + arg.size());
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == '1') {
+            out += arg;
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+std::uint32_t grade_category(double odg)
+{
+    // Whole-grade thresholds, tested from the top; NaN falls through to the
+    // last category like any grade below -5.
+    if (odg >= -1.0) return IDS_GRADE_IMPERCEPTIBLE;
+    if (odg >= -2.0) return IDS_GRADE_NOT_ANNOYING;
+    if (odg >= -3.0) return IDS_GRADE_SLIGHTLY_ANNOYING;
+    if (odg >= -4.0) return IDS_GRADE_ANNOYING;
+    if (odg >= -5.0) return IDS_GRADE_VERY_ANNOYING;
+    return IDS_GRADE_TOOTHACHE;
+}
+
+} // namespace velumar::text

@@ -1,0 +1,115 @@
+// The program's string table: every text a user sees, keyed by its id.
+//
+// Texts are UTF-8. Placeholders follow the message style of the original
+// resources: %1 is replaced by the first argument (a file name as the user
+// gave it). Ids below 60000 are the resource ids the dialogs and messages
+// have always used; ids from 60000 on are texts that had no resource id.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velumar::text {
+
+enum Id : std::uint32_t {
+    IDS_SHEET_CAPTION = 103,        // property sheet caption, never shown
+    IDS_FILE_OPEN_ERROR = 104,      // "Ошибка при открытии файла %1"
+    IDS_RIFF_ERROR = 105,
+    IDS_DATA_ERROR = 106,
+    IDS_WAVE_ERROR = 107,
+    IDS_FMT_ERROR = 108,
+    IDS_REQUIREMENTS_ERROR = 109,   // file refused by the model's requirements
+    IDS_CREDITS = 110,
+    IDS_QUIT_QUESTION = 111,        // "Завершить работу приложения?"
+
+    IDS_APP_TITLE = 57344,          // "Velumar"
+    IDS_SCHEME_DEVICE = 57346,
+    IDS_SCHEME_REF_1 = 57347,
+    IDS_SCHEME_REF_2 = 57348,
+    IDS_SCHEME_METHOD_1 = 57349,
+    IDS_SCHEME_METHOD_2 = 57350,
+    IDS_SCHEME_METHOD_3 = 57351,
+    IDS_SCHEME_TEST_1 = 57352,
+    IDS_SCHEME_TEST_2 = 57353,
+    IDS_SCHEME_GRADE_1 = 57354,
+    IDS_SCHEME_GRADE_2 = 57355,
+    IDS_GRADE_IMPERCEPTIBLE = 57356,
+    IDS_GRADE_NOT_ANNOYING = 57357,
+    IDS_GRADE_SLIGHTLY_ANNOYING = 57358,
+    IDS_GRADE_ANNOYING = 57359,
+    IDS_GRADE_VERY_ANNOYING = 57360,
+    IDS_GRADE_TOOTHACHE = 57361,
+
+    IDS_ERROR_CAPTION = 60000,      // "Ошибка!"
+    IDS_EMPTY_PATH,                 // "Строка не может быть пустой"
+    IDS_CHANNELS_DIFFER,            // "Файлы имеют различное число каналов"
+    IDS_LENGTHS_DIFFER,             // "Файлы имеют разную длину (в сэмплах)"
+    IDS_STOP_QUESTION,              // "Прервать расчёт?"
+    IDS_SCHEME_TITLE,               // "Блок-схема оценки качества"
+    IDS_PRODUCT_VERSION,            // "2, 1, 0, 2"
+    IDS_FILE_VERSION,               // "1, 0, 0, 2"
+
+    // velumar-cli: usage, option errors, result labels and messages.
+    IDS_CLI_USAGE = 60100,
+    IDS_CLI_TRY_HELP,
+    IDS_CLI_BAD_OPTION,             // %1 = the option
+    IDS_CLI_MISSING_VALUE,          // %1 = the option
+    IDS_CLI_BAD_LEVEL,              // %1 = the value given
+    IDS_CLI_BAD_STEP,               // %1 = the value given
+    IDS_CLI_STEP_TOO_LARGE,         // %1 = the value given
+    IDS_CLI_BAD_JOBS,               // %1 = the value given
+    IDS_CLI_FILE_COUNT,
+    IDS_CLI_JOBS_WITHOUT_BATCH,
+    IDS_CLI_FILES_WITH_BATCH,
+    IDS_CLI_LIST_OPEN_ERROR,        // %1 = the list's path
+    IDS_CLI_LIST_LINE_ERROR,        // %1 = the line number
+    IDS_CLI_MODEL_CREATION,
+    IDS_CLI_MODEL_EXECUTION,        // %1 = the stage code
+    IDS_CLI_NOT_GRADED,
+    IDS_CLI_OUTPUT_ERROR,
+    IDS_CLI_REFERENCE_LABEL,
+    IDS_CLI_TEST_LABEL,
+    IDS_CLI_ODG_LABEL,
+    IDS_CLI_GRADE_LABEL,
+    IDS_CLI_DI_LABEL,
+    IDS_CLI_TIME_LABEL,
+    IDS_CLI_SPEED_LABEL,
+    IDS_CLI_RTF_LABEL,
+    IDS_CLI_FRAMES_LABEL,
+    IDS_CLI_CHANNELS_LABEL,
+    IDS_CLI_VALUES_LABEL,
+    IDS_CLI_MOVS_TITLE,
+    IDS_CLI_MOVS_NETWORK,           // column of the network inputs
+    IDS_CLI_CHANNEL_1,
+    IDS_CLI_CHANNEL_2,
+    IDS_CLI_NOT_AVAILABLE,          // a value that cannot be computed
+    IDS_CLI_PROGRESS,               // progress bar caption, one pair
+    IDS_CLI_BATCH_PROGRESS,         // progress bar caption, a batch
+    IDS_CLI_INTERNAL_ERROR,         // %1 = what went wrong
+
+    // The wizard: captions, results and failure messages.
+    IDS_CAPTION_WELCOME = 61000,    // page 1
+    IDS_CAPTION_SETUP,              // page 2
+    IDS_CAPTION_PROGRESS,           // page 3
+    IDS_CAPTION_RESULTS,            // page 4
+    IDS_CAPTION_SETTINGS,           // settings dialog 142
+    IDS_CAPTION_ABOUT,              // about box
+    IDS_NOT_AVAILABLE,              // a statistic that cannot be computed
+    IDS_MODEL_CREATION_FAILED,
+    IDS_MODEL_EXECUTION_ERROR,      // %1 = the stage code
+    IDS_RUN_FAILED,                 // %1 = what went wrong
+    IDS_LEVEL_RANGE,                // %1, %2 = the permitted range
+    IDS_STEP_RANGE,                 // %1, %2 = the permitted range
+};
+
+// The text of an id; empty when the table has no such entry.
+std::string_view get(std::uint32_t id);
+
+// The text of an id with every %1 replaced by arg.
+std::string format(std::uint32_t id, std::string_view arg);
+
+// The verbal category of an Objective Difference Grade (ids 57356..57361).
+std::uint32_t grade_category(double odg);
+
+} // namespace velumar::text
