@@ -1,0 +1,160 @@
+/*
+ * velumar/model.h - objective measurement of perceived audio quality
+ * (basic model version): the whole public interface of the model library.
+ *
+ * Usage:
+ *
+ *   M_SETTINGS s = {0};
+ *   s.version = 0;                  // basic model
+ *   s.listening_level_db = 92.0;
+ *   s.sample_rate = 48000;
+ *   s.channel_mode = 1;             // two interleaved channels
+ *   M_HANDLE h = create_method(&s);
+ *   while (more blocks)              // same count for both signals
+ *       if (method(h, &ref_block, &test_block) != 0) ...fatal...
+ *   double odg = get_objective_difference_grade(h);
+ *   destroy_method(h);
+ *
+ * Units: sample counts always count 16-bit values of all channels together
+ * (a stereo block of n sample pairs has count 2n). Levels are in dB.
+ *
+ * Diagnostics: every failure prints exactly one line to standard output
+ * before the function reports it; creation also prints one informational
+ * line with the listening level. The library writes nothing else.
+ *
+ * Threads: the library has no global mutable state; any number of
+ * instances may exist, each used by one thread at a time.
+ */
+#ifndef VELUMAR_MODEL_H
+#define VELUMAR_MODEL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Settings from which create_method builds an instance. The library reads
+ * the record only during create_method. */
+typedef struct M_SETTINGS {
+    int32_t version;            /* 0 = basic; 1 (advanced) and 2 (free) are refused */
+    int32_t reserved1;          /* never read; set to 0 */
+    int32_t reserved2;          /* never read; set to 0 */
+    double listening_level_db;  /* level in dB of a full-scale 1019 Hz sine */
+    int32_t reserved3;          /* never read; set to 0 */
+    int32_t reserved4;          /* never read; set to 0 */
+    uint32_t sample_rate;       /* Hz; must be 48000 */
+    int32_t channel_mode;       /* 1 = two interleaved channels, else one */
+} M_SETTINGS;
+
+/* One block of one signal. Read only during the call of method(). */
+typedef struct M_BUFFER {
+    const int16_t *samples;     /* interleaved, first channel first */
+    uint32_t count;             /* 16-bit values in the block, all channels */
+} M_BUFFER;
+
+/* Defaults and permitted ranges, filled by get_default_settings(). */
+typedef struct M_SETTINGS_DEFAULTS {
+    int32_t basic_available;    /* 1 */
+    int32_t advanced_available; /* 0 */
+    int32_t free_available;     /* 0 */
+    int32_t version;            /* 0 */
+    uint32_t sample_rate;       /* 48000 (Hz) */
+    uint32_t bits_per_sample;   /* 16 */
+    double level_min;           /* 0.0 dB */
+    double level_max;           /* 100.0 dB */
+    double level_default;       /* 92.0 dB */
+    uint32_t step_min;          /* 1 value */
+    uint32_t step_max;          /* UINT32_MAX: no limit */
+    uint32_t step_default;      /* 2048 values */
+} M_SETTINGS_DEFAULTS;
+
+/* Opaque model instance; NULL stands for no instance. */
+typedef struct M_STATE M_STATE;
+typedef M_STATE *M_HANDLE;
+
+/* Builds an instance from *settings. The instance owns all its storage,
+ * obtained here; nothing is allocated afterwards until destroy_method.
+ * Returns NULL (after printing the reason) when settings is NULL, the
+ * version is not 0, the sample rate is not 48000, or memory runs out. */
+M_HANDLE create_method(const M_SETTINGS *settings);
+
+/* Feeds the next block of the reference and of the test signal. Both blocks
+ * must have the same count. Frames of 2048 samples per channel, hop 1024,
+ * are cut across calls; every completed frame pair runs through the whole
+ * per-frame model before the call returns. Values of an incomplete frame
+ * are kept for the next call (at most one frame per signal).
+ * handle must come from create_method and not be destroyed; it is not
+ * checked for NULL.
+ * Returns 0 when both blocks are consumed, or the failing stage's code
+ * 1..22 (the rest of the blocks is then discarded); 1 also when the
+ * instance's version is not 0. */
+int32_t method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test);
+
+/* Returns the Objective Difference Grade of everything fed so far: a value
+ * in [-3.98, 0.22] (0 = imperceptible ... -4 = very annoying). Failures are
+ * reported in-band: 1.0 when fewer than 23 frames were processed or the
+ * model output variables could not be assembled; 1.0, 2.0 or 3.0 for an
+ * instance of version 1, 2 or any other non-basic version.
+ * Does not change the instance: repeated calls give the same value. */
+double get_objective_difference_grade(M_HANDLE handle);
+
+/* Releases the instance and everything it owns. Returns 0, or 1 (doing
+ * nothing) when handle is NULL. The handle is dead afterwards. */
+int32_t destroy_method(M_HANDLE handle);
+
+/* The eleven model output variables (MOVs) in the order the grading
+ * network takes them. */
+enum {
+    M_MOV_BANDWIDTH_REF = 0,    /* BandwidthRefB, spectral lines */
+    M_MOV_BANDWIDTH_TEST,       /* BandwidthTestB, spectral lines */
+    M_MOV_TOTAL_NMR,            /* TotalNMRB, dB */
+    M_MOV_WIN_MOD_DIFF1,        /* WinModDiff1B */
+    M_MOV_ADB,                  /* ADBB (one value for both channels) */
+    M_MOV_EHS,                  /* EHSB */
+    M_MOV_AVG_MOD_DIFF1,        /* AvgModDiff1B */
+    M_MOV_AVG_MOD_DIFF2,        /* AvgModDiff2B */
+    M_MOV_RMS_NOISE_LOUD,       /* RmsNoiseLoudB */
+    M_MOV_MFPD,                 /* MFPDB */
+    M_MOV_REL_DIST_FRAMES,      /* RelDistFramesB */
+    M_MOV_COUNT
+};
+
+/* Everything the model knows after the last block. */
+typedef struct M_RESULTS {
+    double odg;                 /* as get_objective_difference_grade returns it */
+    double di;                  /* distortion index: the network output before
+                                   the final logistic mapping; 1.0 when the
+                                   network was not evaluated */
+    uint32_t frames;            /* frame pairs processed */
+    uint32_t channels;          /* 1 or 2 */
+    double movs[M_MOV_COUNT];   /* the network inputs: for two channels the
+                                   mean of both channels, ADB binaural */
+    double channel_movs[2][M_MOV_COUNT];
+                                /* per channel; the M_MOV_ADB slot holds the
+                                   binaural ADB, which has no per-channel
+                                   value; channel_movs[1] is all 0.0 with
+                                   one channel */
+} M_RESULTS;
+
+/* Completes the model output variables and fills *results; call once after
+ * the last block, instead of or as well as get_objective_difference_grade
+ * (both give the same grade). results must not be NULL.
+ * Returns 0 when the network was evaluated; 1 when the grade is one of the
+ * in-band failure values (fewer than 23 frames, non-basic version, MOVs not
+ * assembled): odg then holds that value and the other fields what could be
+ * computed (zeros otherwise). */
+int32_t get_model_results(M_HANDLE handle, M_RESULTS *results);
+
+/* The name of MOV index i ("BandwidthRefB", ... "RelDistFramesB"), or NULL
+ * when i is out of range. The string is static. */
+const char *get_mov_name(int32_t index);
+
+/* Writes the library's defaults and ranges into *defaults. Cannot fail. */
+void get_default_settings(M_SETTINGS_DEFAULTS *defaults);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELUMAR_MODEL_H */

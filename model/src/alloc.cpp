@@ -1,0 +1,45 @@
+#include "alloc.h"
+
+#include <cstdlib>
+
+#if defined(VELUMAR_ALLOC_HOOKS)
+#include <atomic>
+
+namespace {
+std::atomic<long> g_fail_countdown{-1};
+std::atomic<unsigned long> g_made{0};
+std::atomic<unsigned long> g_released{0};
+} // namespace
+
+extern "C" void velumar_fail_allocation(long nth) { g_fail_countdown = nth; }
+extern "C" unsigned long velumar_allocations_made(void) { return g_made; }
+extern "C" unsigned long velumar_allocations_released(void) { return g_released; }
+#endif
+
+namespace velumar::model {
+
+void *obtain(std::size_t n, std::size_t size)
+{
+#if defined(VELUMAR_ALLOC_HOOKS)
+    // Decrement only while armed, so a disarmed hook stays at -1.
+    long expected = g_fail_countdown.load();
+    while (expected >= 0 && !g_fail_countdown.compare_exchange_weak(expected, expected - 1)) {
+    }
+    if (expected == 0) return nullptr;
+    void *p = std::calloc(n, size);
+    if (p != nullptr) ++g_made;
+    return p;
+#else
+    return std::calloc(n, size);
+#endif
+}
+
+void give_back(void *p)
+{
+#if defined(VELUMAR_ALLOC_HOOKS)
+    if (p != nullptr) ++g_released;
+#endif
+    std::free(p);
+}
+
+} // namespace velumar::model

@@ -1,0 +1,30 @@
+// The single place where the model obtains and releases memory.
+//
+// Builds with VELUMAR_ALLOC_HOOKS (the instrumented library the tests link)
+// count every allocation and can be told to fail the n-th one, so tests can
+// walk every failure path of creation. The production library has no such
+// state: obtain() is calloc().
+#pragma once
+
+#include <cstddef>
+
+namespace velumar::model {
+
+// n zeroed elements of size bytes each; nullptr when memory runs out.
+void *obtain(std::size_t n, std::size_t size);
+
+// Gives back what obtain() returned; nullptr is ignored.
+void give_back(void *p);
+
+} // namespace velumar::model
+
+#if defined(VELUMAR_ALLOC_HOOKS)
+extern "C" {
+// Makes the allocation numbered nth from now (0 = the next one) fail;
+// a negative nth disarms the hook.
+void velumar_fail_allocation(long nth);
+// Allocations made and released since the process started.
+unsigned long velumar_allocations_made(void);
+unsigned long velumar_allocations_released(void);
+}
+#endif

@@ -1,0 +1,81 @@
+// The model's own radix-2 FFT toolkit and the array helpers the stages use.
+//
+// Transforms take the caller's arrays and a read-only twiddle table built at
+// creation: table.data[m] == get_twiddle(m, table.length) (or the inverse
+// twiddle), table.length a power-of-two multiple of the transform length N.
+// A transform of length N reads entry m * (table.length / N), which holds
+// exactly get_twiddle(m, N): the angle m * 2pi / N is the same extended-
+// precision value for every such pair. Nothing here allocates except
+// get_index_for_FFT.
+#pragma once
+
+#include "state.h"
+
+#include <cstdint>
+
+namespace velumar::model {
+
+// The transform lengths the toolkit accepts: 1, 2, 4, ... 32768.
+extern const std::uint32_t FFT_SIZES[16];
+
+// Bit-reversal permutation of 0..n-1 into index. 0; 1 when n > 32768 or the
+// temporary cannot be obtained (both print a message).
+std::int32_t get_index_for_FFT(std::uint32_t *index, std::uint32_t n);
+
+// exp(-2 pi i m / n) (forward) and exp(+2 pi i m / n) (inverse), the angle
+// formed in extended precision and each part rounded to single precision.
+TWIDDLE get_twiddle(std::int32_t m, std::int32_t n);
+TWIDDLE get_inverse_twiddle(std::int32_t m, std::int32_t n);
+
+// table[m] = get_twiddle(m, n) or get_inverse_twiddle(m, n) for m < n.
+void fill_twiddle_table(TWIDDLE *table, std::uint32_t n, bool inverse);
+
+using TwiddleTable = M_ARRAY_OF<const TWIDDLE>;
+
+inline COMPLEX complex_add(COMPLEX a, COMPLEX b) { return {a.re + b.re, a.im + b.im}; }
+inline COMPLEX complex_mul(COMPLEX a, COMPLEX b)
+{
+    return {b.re * a.re - b.im * a.im, b.re * a.im + b.im * a.re};
+}
+inline COMPLEX complex_mul_twiddle(COMPLEX b, TWIDDLE w)
+{
+    const double wr = w.re, wi = w.im;
+    return {wr * b.re - wi * b.im, wr * b.im + wi * b.re};
+}
+
+// out[i] = (signal[index[i]], 0). Always 0.
+std::int32_t sort_and_cast(const double *signal, COMPLEX *out, const std::uint32_t *index, std::uint32_t n);
+// out[i] = in[index[i]]. 1 (with a message) when n > 32768.
+std::int32_t sort_global(const COMPLEX *in, COMPLEX *out, const std::uint32_t *index, std::uint32_t n);
+
+// One block (start s, span S) of one radix-2 stage, in place.
+void FFT_butterflies(std::uint32_t span, std::uint32_t n, std::uint32_t start, COMPLEX *data,
+                     const TwiddleTable &forward);
+void IFFT_butterflies(std::uint32_t span, std::uint32_t n, std::uint32_t start, COMPLEX *data,
+                      const TwiddleTable &inverse);
+
+// X[k] = (1/N) sum x[n] e^(-2 pi i k n / N). 0, or 1 after a message.
+std::int32_t get_FFT(const double *signal, COMPLEX *out, const std::uint32_t *index, std::uint32_t n,
+                     const TwiddleTable &forward);
+// The same without the 1/N.
+std::int32_t get_FFT_unscaled(const double *signal, COMPLEX *out, const std::uint32_t *index,
+                              std::uint32_t n, const TwiddleTable &forward);
+// out[i] = Re(sum X[k] e^(+2 pi i k n / N)) / N; work holds N values.
+std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::uint32_t *index,
+                      std::uint32_t n, const TwiddleTable &inverse);
+// power[k] = |X[k]|^2 of the scaled forward transform, k < N/2.
+std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *work,
+                                const std::uint32_t *index, std::uint32_t n, const TwiddleTable &forward);
+
+// x[i] *= w[i] and x[i] *= factor.
+void multiply_arrays(double *x, const double *w, std::uint32_t n);
+void scale_array(double *x, std::uint32_t n, double factor);
+
+// The instance's tables as the transforms take them.
+inline TwiddleTable forward_twiddles(const M_STATE &s) { return {s.fft_twiddle.data, s.fft_twiddle.length}; }
+inline TwiddleTable inverse_twiddles(const M_STATE &s)
+{
+    return {s.fft_inverse_twiddle.data, s.fft_inverse_twiddle.length};
+}
+
+} // namespace velumar::model

@@ -1,0 +1,220 @@
+// The public entry points, the frame input that cuts both sample streams
+// into overlapping frames across calls, and the frame loop.
+#include "alloc.h"
+#include "stages.h"
+#include "tables.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace velumar::model {
+namespace {
+
+constexpr std::uint32_t kFrameSamples = 2048;  // per channel
+constexpr std::uint32_t kHopSamples = 1024;    // per channel
+
+enum class RunIf { always, loud_enough_for_ehs, not_loud };
+
+struct Stage {
+    std::int32_t (*run)(M_STATE *);
+    std::int32_t code;  // what method() returns when the stage fails
+    RunIf condition;
+};
+
+// The per-frame chain, in order. Each stage sees what the earlier ones left
+// in the instance for the same frame.
+constexpr Stage kStages[] = {
+    {check_energy_threshold_for_frames, 1, RunIf::always},
+    {spectrum_calculation_for_frames, 1, RunIf::always},
+    {get_bandwidth_of_current_frames, 2, RunIf::always},
+};
+
+bool should_run(const M_STATE &s, RunIf condition)
+{
+    switch (condition) {
+    case RunIf::loud_enough_for_ehs: return s.energy_flag == 1;
+    case RunIf::not_loud: return s.loud_frame_flag == 0;
+    case RunIf::always: break;
+    }
+    return true;
+}
+
+void set_model_constants(M_STATE &s)
+{
+    s.frame_index = 0;
+    s.loudness_hangover = 0;
+    s.loud_frame_flag = 0;
+    s.energy_flag = 1;
+    s.loudness_hangover_frames = 3;
+    s.loudness_scale = 24.0;
+    s.loudness_threshold = 0.1;
+    s.loudness_const = 1.07664;
+    s.energy_threshold = 8000.0;
+    s.min_bandwidth_bin = 346;
+    s.moddiff1_negwt = 1.0;
+    s.moddiff1_offset = 1.0;
+    s.moddiff1_levwt = 100.0;
+    s.moddiff2_negwt = 0.1;
+    s.moddiff2_offset = 0.01;
+    s.moddiff2_levwt = 100.0;
+    s.noise_loud_alpha = 1.5;
+    s.noise_loud_thres_fac = 0.15;
+    s.noise_loud_s0 = 0.5;
+    s.noise_loud_e0 = 1.0;
+    s.noise_loud_min = 0.0;
+    s.ehs_length = 256;
+    s.averaging_delay_frames = 23;
+    s.avg_window_length = 4;
+    s.ehs_scale = 1000.0;
+    s.bw_start_bin = 921;
+    s.bw_ref_factor = 10.0;
+    s.bw_test_factor = 3.1622776601683795;  // sqrt(10): 5 dB in power
+    s.pattern_adapt_bands = 8;
+    s.disturbed_threshold = std::pow(10.0, 1.5 * 0.1);  // 1.5 dB as a power ratio
+    s.detect_smooth_c0 = 0.1;
+    s.detect_smooth_c1 = 0.9;
+    s.detect_max_decay = 1.0;
+    s.adb_threshold = 0.5;
+}
+
+} // namespace
+
+M_STATE *create_basic_method(const M_SETTINGS *settings)
+{
+    auto *s = static_cast<M_STATE *>(obtain(1, sizeof(M_STATE)));
+    if (s == nullptr) {
+        std::fputs("error malloc func:'create_basic_method'\n", stdout);
+        return nullptr;
+    }
+    s->version = settings->version;
+    s->sample_rate = settings->sample_rate;
+    s->listening_level_db = settings->listening_level_db;
+    s->stereo = settings->channel_mode == 1 ? 1 : 0;
+    set_model_constants(*s);
+
+    // Whatever was obtained before a failure is given back: a failed
+    // creation leaves nothing behind.
+    if (allocate_basic_method(s, settings) != 0 || init_basic_tables(s, settings) != 0) {
+        release_basic_method(s);
+        give_back(s);
+        return nullptr;
+    }
+    return s;
+}
+
+bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *frame_ch1, double *frame_ch2)
+{
+    const std::uint32_t channels = input->capacity / kFrameSamples;
+    const std::uint64_t frame = std::uint64_t{kFrameSamples} * channels;
+    const std::uint64_t start = std::uint64_t{k} * kHopSamples * channels;
+    const std::uint64_t fill = input->fill;
+    const std::uint64_t total = fill + block->count;  // length of carry ++ block
+
+    if (total >= start + frame) {
+        // Frame position j is stream position start + j, taken from the
+        // carry buffer while it lasts and from the block after it.
+        const std::uint64_t from_carry = start < fill ? std::min(fill - start, frame) : 0;
+        const std::int16_t *carried = input->samples + (start < fill ? start : 0);
+        const std::int16_t *fresh = block->samples + (start > fill ? start - fill : 0);
+        const auto value = [&](std::uint64_t j) -> double {
+            return j < from_carry ? carried[j] : fresh[j - from_carry];
+        };
+        if (channels == 1) {
+            for (std::uint32_t i = 0; i < kFrameSamples; ++i) frame_ch1[i] = value(i);
+        } else {
+            for (std::uint32_t i = 0; i < kFrameSamples; ++i) {
+                frame_ch1[i] = value(2 * std::uint64_t{i});
+                frame_ch2[i] = value(2 * std::uint64_t{i} + 1);
+            }
+        }
+        return true;
+    }
+
+    // No complete frame: keep the stream from the hop position on. Values
+    // before it belong to no later frame. start <= total holds because the
+    // previous frame of this call ended at or before total.
+    if (start < fill) {
+        const std::uint64_t kept = fill - start;
+        std::memmove(input->samples, input->samples + start, kept * sizeof(std::int16_t));
+        if (block->count != 0)
+            std::memcpy(input->samples + kept, block->samples, block->count * sizeof(std::int16_t));
+    } else if (total > start) {
+        std::memcpy(input->samples, block->samples + (start - fill), (total - start) * sizeof(std::int16_t));
+    }
+    input->fill = static_cast<std::uint32_t>(total - start);
+    return false;
+}
+
+bool next_frame_pair(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test, std::uint32_t &kr,
+                     std::uint32_t &kt)
+{
+    const bool have_ref = fill_frame(kr, ref, &s->ref_input, s->frame_ref_ch1.data, s->frame_ref_ch2.data);
+    if (have_ref) ++kr;
+    const bool have_test = fill_frame(kt, test, &s->test_input, s->frame_test_ch1.data, s->frame_test_ch2.data);
+    // The test counter follows the reference: with equal block sizes both
+    // signals produce their frames in step.
+    if (have_ref) ++kt;
+    return have_ref && have_test;
+}
+
+std::int32_t basic_method(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test)
+{
+    std::uint32_t kr = 0;
+    std::uint32_t kt = 0;
+    while (next_frame_pair(s, ref, test, kr, kt)) {
+        for (const Stage &stage : kStages) {
+            if (should_run(*s, stage.condition) && stage.run(s) != 0) return stage.code;
+        }
+        ++s->frame_index;
+    }
+    return 0;
+}
+
+} // namespace velumar::model
+
+using namespace velumar::model;
+
+extern "C" M_HANDLE create_method(const M_SETTINGS *settings)
+{
+    if (settings == nullptr || settings->version != 0) {
+        std::fputs("Error of input datas (struct M_SETTINGS) for the function -create_method!\n", stdout);
+        return nullptr;
+    }
+    return create_basic_method(settings);
+}
+
+extern "C" std::int32_t method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test)
+{
+    if (handle->version != 0) {
+        std::fputs("Error of input datas (HANDLE) for the function - method()!\n", stdout);
+        return 1;
+    }
+    return basic_method(handle, reference, test);
+}
+
+extern "C" std::int32_t destroy_method(M_HANDLE handle)
+{
+    if (handle == nullptr) return 1;
+    release_basic_method(handle);
+    give_back(handle);
+    return 0;
+}
+
+extern "C" void get_default_settings(M_SETTINGS_DEFAULTS *defaults)
+{
+    defaults->basic_available = 1;
+    defaults->advanced_available = 0;
+    defaults->free_available = 0;
+    defaults->version = 0;
+    defaults->sample_rate = 48000;
+    defaults->bits_per_sample = 16;
+    defaults->level_min = 0.0;
+    defaults->level_max = 100.0;
+    defaults->level_default = 92.0;
+    defaults->step_min = 1;
+    defaults->step_max = UINT32_MAX;
+    defaults->step_default = 2048;
+}

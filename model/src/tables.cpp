@@ -1,0 +1,266 @@
+// Start-up tables. Computed once per instance from their formulas (nothing
+// is stored in the program); the per-frame stages only read them.
+#include "tables.h"
+
+#include "alloc.h"
+#include "fft.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace velumar::model {
+namespace {
+
+// The full-scale test sine of the level calibration: 2 pi x 1019 Hz.
+constexpr double kTestToneRadiansPerSecond = 6402.5658280368;
+constexpr int kTestFrames = 10;
+
+// Arrays obtained for the duration of one computation and always given back.
+template <class T>
+struct Scratch {
+    T *data;
+    explicit Scratch(std::size_t n) : data(static_cast<T *>(obtain(n, sizeof(T)))) {}
+    ~Scratch() { give_back(data); }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+};
+
+std::int32_t fail(const char *message, std::int32_t code)
+{
+    std::fputs(message, stdout);
+    return code;
+}
+
+} // namespace
+
+std::int32_t get_hann_array(double *w, std::uint32_t n)
+{
+    if (n < 2 || w == nullptr) return 1;
+    // sqrt(2/3) makes the window's mean power 1; 2 pi is the ten-decimal
+    // constant the model has always used here.
+    const double scale = std::sqrt(0.6666666666666666);
+    for (std::uint32_t i = 0; i < n; ++i)
+        w[i] = scale * (1.0 - std::cos(6.2831853072 * i / (n - 1)));
+    return 0;
+}
+
+std::int32_t get_normalizing_factor(M_STATE *s)
+{
+    Scratch<double> signal(s->frame_length);
+    if (signal.data == nullptr)
+        return fail("error malloc func:'create_basic_method/get_normalizing_factor()1'\n", 1);
+    Scratch<double> spectrum(s->frame_length / 2);
+    if (spectrum.data == nullptr)
+        return fail("error malloc func:'create_basic_method/get_normalizing_factor()2'\n", 2);
+    Scratch<COMPLEX> work(s->frame_length);
+    if (work.data == nullptr)
+        return fail("error malloc func:'create_basic_method/get_normalizing_factor()3'\n", 3);
+
+    // The largest line power of a full-scale 1019 Hz sine, over ten
+    // consecutive frames of a continuous tone, becomes the listening level.
+    double largest = 0.0;
+    for (int j = 0; j < kTestFrames; ++j) {
+        for (std::uint32_t i = 0; i < s->frame_length; ++i) {
+            const double n = 1024.0 * j + i;
+            signal.data[i] = 32767.0 * std::sin(n * kTestToneRadiansPerSecond / s->sample_rate);
+        }
+        multiply_arrays(signal.data, s->hann_window.data, s->frame_length);
+        if (get_power_spectrum(signal.data, spectrum.data, work.data, s->fft_index.data, s->frame_length,
+                               forward_twiddles(*s)) != 0)
+            return 1;
+        for (std::uint32_t k = 0; k < s->frame_length / 2; ++k)
+            if (spectrum.data[k] > largest) largest = spectrum.data[k];
+    }
+    s->norm_factor = std::pow(10.0, 0.1 * s->listening_level_db) / largest;
+    std::printf("Уровень громкости = %f\n", s->listening_level_db);
+    return 0;
+}
+
+std::int32_t get_outer_ear_weighting_coefficient_array(double *w, std::uint32_t n)
+{
+    if (n < 2 || w == nullptr) return 1;
+    w[0] = 0.0;  // the DC line never contributes
+    for (std::uint32_t k = 1; k < n; ++k) {
+        const double f = k * 0.0234375;  // kHz: 48 kHz / 2048 lines
+        const double d = f - 3.3;
+        const double db = 6.5 * std::exp(-0.6 * (d * d)) - 2.184 * std::pow(f, -0.8) - 0.001 * std::pow(f, 3.6);
+        w[k] = std::pow(10.0, 0.05 * db);
+    }
+    return 0;
+}
+
+void get_band_edges(M_STATE *s)
+{
+    // Bark scale z = 7 asinh(f / 650); the bands start at 80 Hz in steps of
+    // a quarter Bark and the last one is cut at 18 kHz.
+    const double z0 = 7.0 * std::log(0.12307692307692308 + std::sqrt(1.0151479289940828));
+    const std::uint32_t bands = s->band_count;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double kk = k;
+        s->band_lower.data[k] = 650.0 * std::sinh((kk * 0.25 + z0) * 0.14285714285714285);
+        s->band_centre.data[k] = 650.0 * std::sinh(((kk + 0.5) * 0.25 + z0) * 0.14285714285714285);
+        s->band_upper.data[k] = 650.0 * std::sinh(((kk + 1.0) * 0.25 + z0) * 0.14285714285714285);
+    }
+    s->band_upper.data[bands - 1] = 18000.0;
+}
+
+std::int32_t get_frequency_bands_info(std::uint32_t lines, const double *lower, const double *upper,
+                                      BAND_BINS *bins, std::uint32_t bands, double resolution)
+{
+    // The share of line k (covering a..b) that falls into the band fl..fu;
+    // 0 when it does not touch the band.
+    const auto share = [resolution](double a, double b, double fl, double fu) {
+        if (fl <= a && b <= fu) return 1.0;
+        if (a < fl && fu < b) return (fu - fl) / resolution;
+        if (a < fl && fl < b) return (b - fl) / resolution;
+        if (a < fu && fu < b) return (fu - a) / resolution;
+        return 0.0;
+    };
+    const auto edges = [resolution](std::uint32_t k, double &a, double &b) {
+        a = (k - 0.5) * resolution;
+        b = (k + 0.5) * resolution;
+    };
+
+    for (std::uint32_t i = 0; i < bands; ++i) {
+        BAND_BINS &bin = bins[i];
+        double a = 0.0, b = 0.0;
+        bin.count = 0;
+        for (std::uint32_t k = 0; k < lines; ++k) {
+            edges(k, a, b);
+            if (share(a, b, lower[i], upper[i]) != 0.0) ++bin.count;
+        }
+        bin.indices = static_cast<std::uint32_t *>(obtain(bin.count, sizeof(std::uint32_t)));
+        if (bin.indices == nullptr) return fail("ERROR memory allocation/get_frequency_bands_info()1\n", 1);
+        bin.weights = static_cast<double *>(obtain(bin.count, sizeof(double)));
+        if (bin.weights == nullptr) return fail("ERROR memory allocation/get_frequency_bands_info()2\n", 2);
+        std::uint32_t stored = 0;
+        for (std::uint32_t k = 0; k < lines; ++k) {
+            edges(k, a, b);
+            const double weight = share(a, b, lower[i], upper[i]);
+            if (weight == 0.0) continue;
+            bin.indices[stored] = k;
+            bin.weights[stored] = weight;
+            ++stored;
+        }
+    }
+    return 0;
+}
+
+void get_internal_noise(double *out, std::uint32_t bands, const double *centre)
+{
+    for (std::uint32_t k = 0; k < bands; ++k) out[k] = std::pow(10.0, 0.1456 * std::pow(centre[k] * 0.001, -0.8));
+}
+
+void get_internal_noise_pow(double *out, std::uint32_t bands, const double *centre)
+{
+    // The internal noise raised to 0.3, folded into the exponent.
+    for (std::uint32_t k = 0; k < bands; ++k) out[k] = std::pow(10.0, 0.04368 * std::pow(centre[k] * 0.001, -0.8));
+}
+
+void get_loudness_index(double *out, std::uint32_t bands, const double *centre)
+{
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double f = centre[k];
+        out[k] = std::pow(10.0, 0.1 * (-2.0 - 2.05 * std::atan(f * 0.00025) - 0.75 * std::atan(f * f * 3.90625e-7)));
+    }
+}
+
+void get_loudness_threshold(double *out, std::uint32_t bands, const double *centre)
+{
+    for (std::uint32_t k = 0; k < bands; ++k) out[k] = std::pow(10.0, 0.364 * std::pow(centre[k] * 0.001, -0.8));
+}
+
+void get_spreading_normalizer(const double *centre, std::uint32_t bands, double *scratch, double dz, double *slope,
+                              double lower_slope, double *const *matrix, double *norm)
+{
+    // Spread a pattern of 0 dB in every band exactly as the per-frame
+    // spreading would; what comes out is the divisor that undoes the
+    // spreading's gain for such a pattern.
+    for (std::uint32_t k = 0; k < bands; ++k) scratch[k] = 1.0;
+    for (std::uint32_t k = 0; k < bands; ++k) slope[k] = 2.0 * std::log10(scratch[k]) - (230.0 / centre[k] + 24.0);
+
+    for (std::uint32_t i = 0; i < bands; ++i) {
+        double *row = matrix[i];
+        double sum = 0.0;
+        for (std::uint32_t j = 0; j < bands; ++j) {
+            const double distance = static_cast<double>(j) - static_cast<double>(i);
+            const double x = j < i ? distance * lower_slope * dz : distance * slope[i] * dz;
+            row[j] = std::pow(10.0, 0.1 * x);
+            sum += row[j];
+        }
+        for (std::uint32_t j = 0; j < bands; ++j) row[j] = row[j] * scratch[i] / sum;
+    }
+    for (std::uint32_t j = 0; j < bands; ++j) {
+        double sum = 0.0;
+        for (std::uint32_t i = 0; i < bands; ++i) sum += std::pow(matrix[i][j], 0.4);
+        norm[j] = std::pow(sum, 2.5);
+    }
+}
+
+void get_time_constants(const double *centre, std::uint32_t bands, double tau_100, double tau_min,
+                        double sample_rate, double hop, double *one_minus_a, double *a)
+{
+    const double step = hop / sample_rate;  // seconds between frames
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double tau = (tau_100 - tau_min) * 100.0 / centre[k] + tau_min;
+        a[k] = std::exp(-step / tau);
+        one_minus_a[k] = 1.0 - a[k];
+    }
+}
+
+void get_masking_offset(double *offset, std::uint32_t bands, double dz)
+{
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double db = k <= 12.0 / dz ? 3.0 : k * dz * 0.25;
+        offset[k] = std::pow(10.0, -db * 0.1);
+    }
+}
+
+void get_pattern_ranges(PATTERN_RANGE *ranges, std::uint32_t bands, std::uint32_t adapt_bands)
+{
+    const std::uint32_t below = adapt_bands % 2 == 1 ? (adapt_bands - 1) / 2 : adapt_bands / 2 - 1;
+    const std::uint32_t above = adapt_bands / 2;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        PATTERN_RANGE &r = ranges[k];
+        r.lo = k < below ? 0 : k - below;
+        r.hi = bands - k - 1 < above ? bands - 1 : k + above;
+        r.count = r.hi - r.lo + 1;
+    }
+}
+
+std::int32_t init_basic_tables(M_STATE *s, const M_SETTINGS *settings)
+{
+    if (settings->sample_rate != 48000) return fail("ERROR:Initialization of the tables!\n", 1);
+    if (get_hann_array(s->hann_window.data, s->hann_window.length) != 0) return fail("ERROR get_hann_array()\n", 1);
+    if (get_index_for_FFT(s->fft_index.data, s->fft_index.length) != 0)
+        return fail("ERROR get_index_for_FFT()\n", 1);
+    fill_twiddle_table(s->fft_twiddle.data, s->fft_twiddle.length, false);
+    fill_twiddle_table(s->fft_inverse_twiddle.data, s->fft_inverse_twiddle.length, true);
+    if (get_normalizing_factor(s) != 0) return 1;
+    if (get_outer_ear_weighting_coefficient_array(s->outer_ear.data, s->outer_ear.length) != 0)
+        return fail("ERROR get_outer_ear_weighting_coefficient_array()\n", 2);
+    get_band_edges(s);
+    if (get_frequency_bands_info(s->half_frame, s->band_lower.data, s->band_upper.data, s->band_bins.data,
+                                 s->band_count, s->freq_resolution) != 0)
+        return 1;
+    get_internal_noise(s->internal_noise.data, s->band_count, s->band_centre.data);
+    get_spreading_normalizer(s->band_centre.data, s->band_count, s->band_energy_ref_ch1.data, s->band_step,
+                             s->spread_slope.data, s->spread_lower_slope, s->spread_matrix.data,
+                             s->spread_norm.data);
+    get_time_constants(s->band_centre.data, s->band_count, 0.03, 0.008, s->sample_rate, s->hop_length,
+                       s->time_spread_b.data, s->time_spread_a.data);
+    get_masking_offset(s->mask_offset.data, s->band_count, s->band_step);
+    get_time_constants(s->band_centre.data, s->band_count, 0.05, 0.008, s->sample_rate, s->hop_length,
+                       s->adapt_b.data, s->adapt_a.data);
+    get_pattern_ranges(s->pattern_ranges.data, s->band_count, s->pattern_adapt_bands);
+    get_loudness_index(s->loudness_index.data, s->band_count, s->band_centre.data);
+    get_loudness_threshold(s->loudness_thresh.data, s->band_count, s->band_centre.data);
+    get_internal_noise_pow(s->internal_noise_pow.data, s->band_count, s->band_centre.data);
+    if (get_hann_array(s->ehs_window.data, s->ehs_window.length) != 0) return fail("ERROR get_hann_array()\n", 3);
+    if (get_index_for_FFT(s->ehs_fft_index_512.data, s->ehs_fft_index_512.length) != 0 ||
+        get_index_for_FFT(s->ehs_fft_index_256.data, s->ehs_fft_index_256.length) != 0)
+        return fail("ERROR get_index_for_FFT()\n", 4);
+    return 0;
+}
+
+} // namespace velumar::model

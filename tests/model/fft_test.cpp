@@ -1,0 +1,158 @@
+#include "fft.h"
+#include "support.h"
+
+#include <cfloat>
+#include <cmath>
+#include <complex>
+#include <vector>
+
+namespace {
+
+using namespace velumar::model;
+using velumar::test::Random;
+using velumar::test::stdout_of;
+
+struct Plan {
+    std::vector<std::uint32_t> index;
+    std::vector<TWIDDLE> forward, inverse;
+    explicit Plan(std::uint32_t n) : index(n), forward(2048), inverse(2048)
+    {
+        EXPECT_EQ(get_index_for_FFT(index.data(), n), 0);
+        fill_twiddle_table(forward.data(), 2048, false);
+        fill_twiddle_table(inverse.data(), 2048, true);
+    }
+    TwiddleTable fwd() const { return {forward.data(), 2048}; }
+    TwiddleTable inv() const { return {inverse.data(), 2048}; }
+};
+
+// Direct O(N^2) transform in extended precision.
+std::vector<std::complex<long double>> dft(const std::vector<double> &x, int sign)
+{
+    const std::size_t n = x.size();
+    std::vector<std::complex<long double>> out(n);
+    for (std::size_t k = 0; k < n; ++k)
+        for (std::size_t j = 0; j < n; ++j) {
+            const long double a = sign * 2.0L * 3.14159265358979323846264338327950288L * ((k * j) % n) / n;
+            out[k] += std::complex<long double>(std::cos(a), std::sin(a)) * static_cast<long double>(x[j]);
+        }
+    return out;
+}
+
+TEST(Fft, IndexTableIsTheBitReversal)
+{
+    std::vector<std::uint32_t> eight(8);
+    ASSERT_EQ(get_index_for_FFT(eight.data(), 8), 0);
+    EXPECT_EQ(eight, (std::vector<std::uint32_t>{0, 4, 2, 6, 1, 5, 3, 7}));
+    std::vector<std::uint32_t> big(2048);
+    ASSERT_EQ(get_index_for_FFT(big.data(), 2048), 0);
+    for (std::uint32_t i = 0; i < 2048; ++i) {
+        std::uint32_t reversed = 0;
+        for (int b = 0; b < 11; ++b) reversed |= ((i >> b) & 1u) << (10 - b);
+        ASSERT_EQ(big[i], reversed) << i;
+    }
+    std::vector<std::uint32_t> one(1, 99);
+    EXPECT_EQ(get_index_for_FFT(one.data(), 1), 0);
+    EXPECT_EQ(one[0], 0u);
+    std::vector<std::uint32_t> huge(65536);
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(get_index_for_FFT(huge.data(), 65536), 1); }), "quantity>16");
+}
+
+TEST(Fft, TwiddleTableHoldsExactlyWhatGetTwiddleReturnsForEveryLength)
+{
+    const Plan plan(2048);
+    for (std::int32_t n : {2048, 512, 256, 2}) {
+        const std::int32_t stride = 2048 / n;
+        for (std::int32_t m = 0; m < n; ++m) {
+            const TWIDDLE f = get_twiddle(m, n), i = get_inverse_twiddle(m, n);
+            ASSERT_EQ(plan.forward[m * stride].re, f.re) << m << "/" << n;
+            ASSERT_EQ(plan.forward[m * stride].im, f.im) << m << "/" << n;
+            ASSERT_EQ(plan.inverse[m * stride].re, i.re) << m << "/" << n;
+            ASSERT_EQ(plan.inverse[m * stride].im, i.im) << m << "/" << n;
+        }
+    }
+    // Single precision, from an angle in extended precision.
+    // Single precision, from an angle formed in extended precision out of
+    // the double value of 2 pi. Near the zero crossings that choice shows.
+    const long double two_pi = 6.283185307179586;
+    EXPECT_EQ(get_twiddle(512, 2048).re, static_cast<float>(std::cos(-two_pi * 512 / 2048)));
+    EXPECT_NE(get_twiddle(512, 2048).re, static_cast<float>(std::cos(-6.283185307179586L * 512 / 2048)));
+    EXPECT_EQ(get_twiddle(1, 2048).im, static_cast<float>(std::sin(-two_pi / 2048)));
+    EXPECT_EQ(get_inverse_twiddle(3, 512).im, static_cast<float>(std::sin(two_pi * 3 / 512)));
+}
+
+TEST(Fft, ForwardAndInverseAgreeWithTheDirectTransform)
+{
+    Random random(42);
+    for (std::uint32_t n : {8u, 256u, 512u, 2048u}) {
+        const Plan plan(n);
+        std::vector<double> x(n);
+        double magnitude = 0.0;
+        for (double &v : x) {
+            v = 30000.0 * random.uniform();
+            magnitude += std::fabs(v);
+        }
+        std::vector<COMPLEX> scaled(n), unscaled(n), work(n);
+        ASSERT_EQ(get_FFT(x.data(), scaled.data(), plan.index.data(), n, plan.fwd()), 0);
+        ASSERT_EQ(get_FFT_unscaled(x.data(), unscaled.data(), plan.index.data(), n, plan.fwd()), 0);
+        const auto reference = dft(x, -1);
+        // Each twiddle is off by up to 2^-24 relative; an output passes
+        // through log2(n) rotations, each of which can add that much of
+        // the sum of magnitudes.
+        const double tolerance = std::log2(n) * std::ldexp(1.0, -23) * magnitude;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            EXPECT_NEAR(unscaled[k].re, static_cast<double>(reference[k].real()), tolerance) << n << ":" << k;
+            EXPECT_NEAR(unscaled[k].im, static_cast<double>(reference[k].imag()), tolerance) << n << ":" << k;
+            EXPECT_EQ(scaled[k].re, unscaled[k].re / n);
+            EXPECT_EQ(scaled[k].im, unscaled[k].im / n);
+        }
+        // The inverse divides by N too: inverse(forward(x)) = x / N.
+        std::vector<double> back(n);
+        ASSERT_EQ(get_IFFT(scaled.data(), back.data(), work.data(), plan.index.data(), n, plan.inv()), 0);
+        for (std::uint32_t i = 0; i < n; ++i) EXPECT_NEAR(back[i], x[i] / n, tolerance / n / n) << n << ":" << i;
+    }
+}
+
+TEST(Fft, PowerSpectrumOfSimpleSignals)
+{
+    const Plan plan(2048);
+    std::vector<COMPLEX> work(2048);
+    std::vector<double> power(1024, -1.0);
+    std::vector<double> constant(2048, 3.0);
+    ASSERT_EQ(get_power_spectrum(constant.data(), power.data(), work.data(), plan.index.data(), 2048, plan.fwd()), 0);
+    EXPECT_EQ(work[0].re, 3.0);  // a constant's DC term is the constant
+    EXPECT_EQ(power[0], 9.0);
+    std::vector<double> zeros(2048, 0.0);
+    ASSERT_EQ(get_power_spectrum(zeros.data(), power.data(), work.data(), plan.index.data(), 2048, plan.fwd()), 0);
+    for (double p : power) ASSERT_EQ(p, 0.0);
+}
+
+TEST(Fft, PowerSpectrumRefusesBadLengthsAndUnrepresentablePowers)
+{
+    const Plan plan(2048);
+    std::vector<COMPLEX> work(4);
+    std::vector<double> signal(4, 1.0), power(2, -1.0);
+    for (std::uint32_t n : {3u, 65536u, 0u})
+        EXPECT_EQ(stdout_of([&] {
+                      EXPECT_EQ(get_power_spectrum(signal.data(), power.data(), work.data(), plan.index.data(), n,
+                                                   plan.fwd()),
+                                1);
+                  }),
+                  "error parametrs func:'get_power_spectrum'\n")
+            << n;
+
+    std::vector<std::uint32_t> index(4);
+    get_index_for_FFT(index.data(), 4);
+    for (double bad : {1e200, std::nan("")}) {
+        std::vector<double> x(4, bad);
+        EXPECT_EQ(stdout_of([&] {
+                      EXPECT_EQ(get_power_spectrum(x.data(), power.data(), work.data(), index.data(), 4, plan.fwd()), 1);
+                  }),
+                  "\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)");
+    }
+    // Just below the largest double the power is still accepted.
+    std::vector<double> large(4, 1e154);
+    EXPECT_EQ(get_power_spectrum(large.data(), power.data(), work.data(), index.data(), 4, plan.fwd()), 0);
+    EXPECT_DOUBLE_EQ(power[0], 1e308);
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+#include "stages.h"
+#include "support.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+using velumar::model::next_frame_pair;
+using velumar::test::make_instance;
+
+// A stream whose every value tells its position, for both signals.
+std::vector<std::int16_t> ramp(std::size_t n, int offset)
+{
+    std::vector<std::int16_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::int16_t>((i * 7 + offset) % 65536 - 32768);
+    return v;
+}
+
+struct Frames {
+    std::vector<std::vector<double>> ref, test;  // per frame: ch1 then ch2 values
+};
+
+// Feeds both streams in blocks of the given sizes (cycling) and records
+// every frame pair the frame input completes, without running the stages.
+Frames cut(bool stereo, const std::vector<std::int16_t> &ref, const std::vector<std::int16_t> &test,
+           const std::vector<std::uint32_t> &blocks)
+{
+    auto s = make_instance(stereo);
+    Frames out;
+    const auto snapshot = [&](const M_ARRAY &a, const M_ARRAY &b) {
+        std::vector<double> v(a.data, a.data + a.length);
+        if (b.data != nullptr) v.insert(v.end(), b.data, b.data + b.length);
+        return v;
+    };
+    std::size_t done = 0;
+    for (std::size_t i = 0; done < ref.size(); ++i) {
+        const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(blocks[i % blocks.size()], ref.size() - done));
+        const M_BUFFER r{ref.data() + done, count}, t{test.data() + done, count};
+        std::uint32_t kr = 0, kt = 0;
+        while (next_frame_pair(s.get(), &r, &t, kr, kt)) {
+            out.ref.push_back(snapshot(s->frame_ref_ch1, s->frame_ref_ch2));
+            out.test.push_back(snapshot(s->frame_test_ch1, s->frame_test_ch2));
+        }
+        done += count;
+    }
+    return out;
+}
+
+// Frame j covers values j*H .. j*H+F-1 of the stream, deinterleaved.
+std::vector<double> expected_frame(const std::vector<std::int16_t> &stream, std::size_t j, int channels)
+{
+    std::vector<double> v(2048 * channels);
+    const std::size_t start = j * 1024 * channels;
+    for (int c = 0; c < channels; ++c)
+        for (std::size_t i = 0; i < 2048; ++i) v[c * 2048 + i] = stream[start + i * channels + c];
+    return v;
+}
+
+std::size_t frames_of(std::size_t per_channel) { return per_channel < 2048 ? 0 : (per_channel - 2048) / 1024 + 1; }
+
+TEST(FrameInput, FrameCountFollowsTheSignalLength)
+{
+    for (bool stereo : {false, true}) {
+        const int channels = stereo ? 2 : 1;
+        for (std::size_t length : {2047u, 2048u, 3071u, 3072u}) {
+            const auto ref = ramp(length * channels, 0), test = ramp(length * channels, 5);
+            const Frames f = cut(stereo, ref, test, {2048});
+            EXPECT_EQ(f.ref.size(), frames_of(length)) << length << " samples, " << channels << " channels";
+        }
+    }
+}
+
+TEST(FrameInput, BlockSizesNeverChangeTheFrames)
+{
+    for (bool stereo : {false, true}) {
+        const int channels = stereo ? 2 : 1;
+        const std::size_t length = 9 * 1024 + 333;  // per channel, ends inside a frame
+        const auto ref = ramp(length * channels, 0), test = ramp(length * channels, 11);
+        for (const std::vector<std::uint32_t> &blocks : std::vector<std::vector<std::uint32_t>>{
+                 {1}, {1000}, {2048}, {100000}, {3, 4097, 1, 2047, 0, 5}}) {
+            const Frames f = cut(stereo, ref, test, blocks);
+            ASSERT_EQ(f.ref.size(), frames_of(length));
+            for (std::size_t j = 0; j < f.ref.size(); ++j) {
+                EXPECT_EQ(f.ref[j], expected_frame(ref, j, channels)) << "frame " << j << " block " << blocks[0];
+                EXPECT_EQ(f.test[j], expected_frame(test, j, channels)) << "frame " << j << " block " << blocks[0];
+            }
+        }
+    }
+}
+
+TEST(FrameInput, CarryBufferHoldsOnlyTheUnfinishedFrame)
+{
+    auto s = make_instance(false);
+    const auto stream = ramp(3 * 2048, 0);
+    const M_BUFFER first{stream.data(), 2048};
+    EXPECT_EQ(method(s.get(), &first, &first), 0);
+    EXPECT_EQ(s->frame_index, 1u);
+    EXPECT_EQ(s->ref_input.fill, 1024u);
+    const M_BUFFER second{stream.data() + 2048, 2048};
+    EXPECT_EQ(method(s.get(), &second, &second), 0);
+    EXPECT_EQ(s->frame_index, 3u);
+    EXPECT_EQ(s->ref_input.fill, 1024u);
+
+    // An empty block, and one that completes no frame, change nothing else.
+    const M_BUFFER empty{nullptr, 0};
+    EXPECT_EQ(method(s.get(), &empty, &empty), 0);
+    EXPECT_EQ(s->frame_index, 3u);
+    EXPECT_EQ(s->ref_input.fill, 1024u);
+    const M_BUFFER small{stream.data() + 4096, 100};
+    EXPECT_EQ(method(s.get(), &small, &small), 0);
+    EXPECT_EQ(s->frame_index, 3u);
+    EXPECT_EQ(s->ref_input.fill, 1124u);
+}
+
+} // namespace
