@@ -30,7 +30,30 @@ constexpr Stage kStages[] = {
     {check_energy_threshold_for_frames, 1, RunIf::always},
     {spectrum_calculation_for_frames, 1, RunIf::always},
     {get_bandwidth_of_current_frames, 2, RunIf::always},
+    {get_error_harmonic_structure_for_frames, 2, RunIf::loud_enough_for_ehs},
+    {outer_ear_weighting_frames, 3, RunIf::always},
+    {get_noise_of_current_frames, 4, RunIf::always},
+    {grouping_into_critical_bands_for_frames, 5, RunIf::always},
+    {adding_internal_noise_for_frames, 6, RunIf::always},
+    {frequency_spreading_for_frames, 7, RunIf::always},
+    {time_spreading_for_frames, 8, RunIf::always},
+    {get_masking_threshold, 9, RunIf::always},
+    {smoothing_excitation_for_frames, 10, RunIf::always},
+    {get_correction_factor, 11, RunIf::always},
+    {pattern_adaptation_for_frames, 12, RunIf::always},
+    {get_modulation_for_frames, 13, RunIf::always},
+    {get_loudnes_for_frames, 14, RunIf::always},
+    {get_total_loudness_for_frames, 15, RunIf::always},
+    {check_loudness_threshold_for_frames, 16, RunIf::always},
+    {grouping_noise_into_critical_bands_for_frames, 17, RunIf::always},
+    {get_modulation_difference_for_frames, 18, RunIf::always},
+    {get_overall_loudnes_of_noise_for_frames, 19, RunIf::not_loud},
+    {get_noise_to_mask_ratio_for_frames, 20, RunIf::always},
+    {get_detection_probability_for_frames, 21, RunIf::always},
+    {calculating_values_for_MFPD_and_ADB_for_frames, 22, RunIf::always},
+    {averaging_of_all_mov, 22, RunIf::always},
 };
+static_assert(sizeof(kStages) / sizeof(kStages[0]) == 25);
 
 bool should_run(const M_STATE &s, RunIf condition)
 {
@@ -193,6 +216,15 @@ extern "C" std::int32_t method(M_HANDLE handle, const M_BUFFER *reference, const
         return 1;
     }
     return basic_method(handle, reference, test);
+}
+
+extern "C" double get_objective_difference_grade(M_HANDLE handle)
+{
+    if (handle->version == 0) return get_all_mov(handle) != 0 ? 1.0 : neural_network(handle);
+    std::fputs("Error of input datas (HANDLE) for the function - get_objective_difference_grade()!\n", stdout);
+    if (handle->version == 1) return 1.0;
+    if (handle->version == 2) return 2.0;
+    return 3.0;
 }
 
 extern "C" std::int32_t destroy_method(M_HANDLE handle)

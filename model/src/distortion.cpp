@@ -1,0 +1,269 @@
+// Distortion measures of one frame: modulation differences, noise loudness,
+// noise-to-mask ratio, detection probability and the running values behind
+// MFPD and ADB. Each channel is measured on its own; the detection
+// probability also forms the binaural combination of two channels.
+#include "stages.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace velumar::model {
+namespace {
+
+using ArrayField = M_ARRAY M_STATE::*;
+using ValueField = double M_STATE::*;
+
+constexpr auto kModulation = VELUMAR_FAMILY(modulation);
+constexpr auto kModAvg = VELUMAR_FAMILY(mod_avg);
+constexpr auto kPatternAdapted = VELUMAR_FAMILY(pattern_adapted);
+constexpr auto kExcitation = VELUMAR_FAMILY(excitation);
+constexpr auto kDetectLevel = VELUMAR_FAMILY(detect_level);
+
+// The per-channel results and work arrays of this stage group.
+struct ChannelFields {
+    ArrayField moddiff1_bands, moddiff2_bands;
+    ValueField moddiff1, moddiff2, temp_wt;
+    ArrayField noise_loudness_bands;
+    ValueField noise_loudness;
+    ArrayField noise_band_energy, mask_threshold, nmr_bands;
+    ValueField nmr_mean;
+    std::int32_t M_STATE::*disturbed_frame;
+    ArrayField weighted_level, slope, diff;
+};
+
+constexpr ChannelFields kChannels[2] = {
+    {&M_STATE::moddiff1_bands_ch1, &M_STATE::moddiff2_bands_ch1, &M_STATE::moddiff1_ch1, &M_STATE::moddiff2_ch1,
+     &M_STATE::temp_wt_ch1, &M_STATE::noise_loudness_bands_ch1, &M_STATE::noise_loudness_ch1,
+     &M_STATE::noise_band_energy_ch1, &M_STATE::mask_threshold_ch1, &M_STATE::nmr_bands_ch1,
+     &M_STATE::nmr_mean_ch1, &M_STATE::disturbed_frame_ch1, &M_STATE::detect_weighted_level_ch1,
+     &M_STATE::detect_slope_ch1, &M_STATE::detect_diff_ch1},
+    {&M_STATE::moddiff1_bands_ch2, &M_STATE::moddiff2_bands_ch2, &M_STATE::moddiff1_ch2, &M_STATE::moddiff2_ch2,
+     &M_STATE::temp_wt_ch2, &M_STATE::noise_loudness_bands_ch2, &M_STATE::noise_loudness_ch2,
+     &M_STATE::noise_band_energy_ch2, &M_STATE::mask_threshold_ch2, &M_STATE::nmr_bands_ch2,
+     &M_STATE::nmr_mean_ch2, &M_STATE::disturbed_frame_ch2, &M_STATE::detect_weighted_level_ch2,
+     &M_STATE::detect_slope_ch2, &M_STATE::detect_diff_ch2},
+};
+
+// The detection probability of channel 1, channel 2 and of both together:
+// per-band probabilities and step counts, the frame's P and Q, the smoothed
+// P and its running maximum.
+struct DetectionFields {
+    ArrayField prob, steps;
+    ValueField p, q, ptilde, pm;
+};
+
+constexpr int kBinaural = 2;
+constexpr DetectionFields kDetection[3] = {
+    {&M_STATE::detect_prob_ch1, &M_STATE::detect_steps_ch1, &M_STATE::detect_p_ch1, &M_STATE::detect_q_ch1,
+     &M_STATE::detect_ptilde_ch1, &M_STATE::detect_pm_ch1},
+    {&M_STATE::detect_prob_ch2, &M_STATE::detect_steps_ch2, &M_STATE::detect_p_ch2, &M_STATE::detect_q_ch2,
+     &M_STATE::detect_ptilde_ch2, &M_STATE::detect_pm_ch2},
+    {&M_STATE::detect_prob_binaural, &M_STATE::detect_steps_binaural, &M_STATE::detect_p_binaural,
+     &M_STATE::detect_q_binaural, &M_STATE::detect_ptilde_binaural, &M_STATE::detect_pm_binaural},
+};
+
+// Channel 1 alone, or both channels and their binaural combination.
+int detection_count(const M_STATE &s) { return s.stereo == 1 ? 3 : 1; }
+
+// Sum over the bands of the relative modulation change; a decrease is
+// weighted by negwt. Scaled to a percentage per band.
+double modulation_difference(const double *mod_ref, const double *mod_test, std::uint32_t bands, double negwt,
+                             double offset, double *terms)
+{
+    double sum = 0.0;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double d = mod_test[k] - mod_ref[k];
+        terms[k] = d > 0.0 ? d / (offset + mod_ref[k]) : negwt * (-d) / (offset + mod_ref[k]);
+        sum += terms[k];
+    }
+    return sum * 100.0 / bands;
+}
+
+double noise_loudness_band(const M_STATE &s, double e_ref, double e_test, double mod_ref, double mod_test,
+                           double internal_noise)
+{
+    const double s_ref = s.noise_loud_thres_fac * mod_ref + s.noise_loud_s0;
+    const double s_test = s.noise_loud_thres_fac * mod_test + s.noise_loud_s0;
+    double beta;
+    if (e_ref != 0.0)
+        beta = std::exp(-s.noise_loud_alpha * (e_test - e_ref) / e_ref);
+    else if (e_test == 0.0)
+        beta = std::exp(-s.noise_loud_alpha);
+    else if (e_test > 0.0)
+        beta = 0.0;
+    else
+        beta = 1e101;
+    double num = s_test * e_test - s_ref * e_ref;
+    if (num <= 0.0) num = 0.0;
+    return std::pow(internal_noise / (s_test * s.noise_loud_e0), 0.23) *
+           (std::pow(1.0 + num / (internal_noise + beta * s_ref * e_ref), 0.23) - 1.0);
+}
+
+double level_db(double excitation) { return excitation > 0.0 ? 10.0 * std::log10(excitation) : -1e100; }
+
+// Slope of the detection function at level l (dB); 1e30 for levels at or
+// below 0 dB, where the polynomial fit does not hold.
+double detection_slope(double l)
+{
+    if (!(l > 0.0)) return 1e30;
+    return 142.9535716811 * std::pow(l, -1.71332) +
+           (((9.01033e-11 * l + 5.05622e-6) * l - 0.00102438) * l + 0.0550197) * l - 0.198719;
+}
+
+// Per-band probabilities and step counts of one channel.
+void detect_channel(M_STATE &s, int ch)
+{
+    const ChannelFields &f = kChannels[ch];
+    const DetectionFields &d = kDetection[ch];
+    const double *e_ref = (s.*kExcitation[ref_copy(ch)]).data;
+    const double *e_test = (s.*kExcitation[test_copy(ch)]).data;
+    double *l_ref = (s.*kDetectLevel[ref_copy(ch)]).data;
+    double *l_test = (s.*kDetectLevel[test_copy(ch)]).data;
+    double *diff = (s.*f.diff).data;
+    double *weighted = (s.*f.weighted_level).data;
+    double *slope = (s.*f.slope).data;
+    double *prob = (s.*d.prob).data;
+    double *steps = (s.*d.steps).data;
+    for (std::uint32_t k = 0; k < s.band_count; ++k) {
+        l_ref[k] = level_db(e_ref[k]);
+        l_test[k] = level_db(e_test[k]);
+        const double e = l_ref[k] - l_test[k];
+        diff[k] = e;
+        double b;
+        if (e > 0.0) {
+            weighted[k] = 0.3 * l_ref[k] + 0.7 * l_test[k];
+            b = 4.0;
+        } else {
+            weighted[k] = l_test[k];
+            b = 6.0;
+        }
+        slope[k] = detection_slope(weighted[k]);
+        prob[k] = 1.0 - std::pow(0.5, std::pow(e / slope[k], b));
+        steps[k] = e > 0.0 ? std::floor(e) / slope[k] : -std::ceil(e) / slope[k];
+    }
+}
+
+// P = 1 - prod(1 - p_k) and Q = sum q_k over the bands, in band order.
+void combine_bands(M_STATE &s, const DetectionFields &d)
+{
+    const double *prob = (s.*d.prob).data;
+    const double *steps = (s.*d.steps).data;
+    double product = 1.0;
+    double q = 0.0;
+    for (std::uint32_t k = 0; k < s.band_count; ++k) {
+        product *= 1.0 - prob[k];
+        q += steps[k];
+    }
+    s.*d.p = 1.0 - product;
+    s.*d.q = q;
+}
+
+} // namespace
+
+std::int32_t get_modulation_difference_for_frames(M_STATE *s)
+{
+    if (!valid_channel_mode(*s)) return report_failure("ERROR get_modulation_difference_for_frames()\n");
+    for (int ch = 0; ch < channel_count(*s); ++ch) {
+        const ChannelFields &f = kChannels[ch];
+        const double *mod_ref = (s->*kModulation[ref_copy(ch)]).data;
+        const double *mod_test = (s->*kModulation[test_copy(ch)]).data;
+        s->*f.moddiff1 = modulation_difference(mod_ref, mod_test, s->band_count, s->moddiff1_negwt,
+                                               s->moddiff1_offset, (s->*f.moddiff1_bands).data);
+        s->*f.moddiff2 = modulation_difference(mod_ref, mod_test, s->band_count, s->moddiff2_negwt,
+                                               s->moddiff2_offset, (s->*f.moddiff2_bands).data);
+        // Bands well above the internal noise weigh fully, quiet ones less.
+        const double *level = (s->*kModAvg[ref_copy(ch)]).data;
+        double weight = 0.0;
+        for (std::uint32_t k = 0; k < s->band_count; ++k)
+            weight += level[k] / (level[k] + s->moddiff1_levwt * s->internal_noise_pow.data[k]);
+        s->*f.temp_wt = weight;
+    }
+    return 0;
+}
+
+std::int32_t get_overall_loudnes_of_noise_for_frames(M_STATE *s)
+{
+    if (!valid_channel_mode(*s)) return report_failure("ERROR get_overall_loudnes_of_noise_for_frames()\n");
+    for (int ch = 0; ch < channel_count(*s); ++ch) {
+        const ChannelFields &f = kChannels[ch];
+        const double *e_ref = (s->*kPatternAdapted[ref_copy(ch)]).data;
+        const double *e_test = (s->*kPatternAdapted[test_copy(ch)]).data;
+        const double *mod_ref = (s->*kModulation[ref_copy(ch)]).data;
+        const double *mod_test = (s->*kModulation[test_copy(ch)]).data;
+        double *terms = (s->*f.noise_loudness_bands).data;
+        double sum = 0.0;
+        for (std::uint32_t k = 0; k < s->band_count; ++k) {
+            terms[k] = noise_loudness_band(*s, e_ref[k], e_test[k], mod_ref[k], mod_test[k], s->internal_noise.data[k]);
+            sum += terms[k];
+        }
+        const double loudness = sum / s->band_count * s->loudness_scale;
+        s->*f.noise_loudness = loudness < s->noise_loud_min ? 0.0 : loudness;
+    }
+    return 0;
+}
+
+std::int32_t get_noise_to_mask_ratio_for_frames(M_STATE *s)
+{
+    if (!valid_channel_mode(*s)) return report_failure("ERROR get_noise_to_mask_ratio_for_frames()\n");
+    for (int ch = 0; ch < channel_count(*s); ++ch) {
+        const ChannelFields &f = kChannels[ch];
+        const double *noise = (s->*f.noise_band_energy).data;
+        const double *mask = (s->*f.mask_threshold).data;
+        double *ratio = (s->*f.nmr_bands).data;
+        s->*f.disturbed_frame = 0;
+        double sum = 0.0;
+        for (std::uint32_t k = 0; k < s->band_count; ++k) {
+            ratio[k] = mask[k] != 0.0 ? noise[k] / mask[k] : 1e100;
+            if (ratio[k] >= s->disturbed_threshold) s->*f.disturbed_frame = 1;
+            sum += ratio[k];
+        }
+        s->*f.nmr_mean = sum / s->band_count;
+    }
+    return 0;
+}
+
+std::int32_t get_detection_probability_for_frames(M_STATE *s)
+{
+    if (!valid_channel_mode(*s)) return report_failure("ERROR get_detection_probability_for_frames()\n");
+    for (int ch = 0; ch < channel_count(*s); ++ch) {
+        detect_channel(*s, ch);
+        combine_bands(*s, kDetection[ch]);
+    }
+    if (s->stereo == 1) {
+        // A band is as audible as it is in the channel where it is most so.
+        const DetectionFields &both = kDetection[kBinaural];
+        for (std::uint32_t k = 0; k < s->band_count; ++k) {
+            const double p1 = (s->*kDetection[0].prob).data[k];
+            const double p2 = (s->*kDetection[1].prob).data[k];
+            const double q1 = (s->*kDetection[0].steps).data[k];
+            const double q2 = (s->*kDetection[1].steps).data[k];
+            (s->*both.prob).data[k] = p1 > p2 ? p1 : p2;
+            (s->*both.steps).data[k] = q1 > q2 ? q1 : q2;
+        }
+        combine_bands(*s, both);
+    }
+    for (int i = 0; i < detection_count(*s); ++i) {
+        const DetectionFields &d = kDetection[i];
+        s->*d.ptilde = s->*d.p * s->detect_smooth_c0 + s->*d.ptilde * s->detect_smooth_c1;
+    }
+    return 0;
+}
+
+std::int32_t calculating_values_for_MFPD_and_ADB_for_frames(M_STATE *s)
+{
+    if (!valid_channel_mode(*s)) return report_failure("ERROR calculating_values_for_MFPD_and_ADB_for_frames()\n");
+    for (int i = 0; i < detection_count(*s); ++i) {
+        const DetectionFields &d = kDetection[i];
+        const double decayed = s->*d.pm * s->detect_max_decay;
+        s->*d.pm = decayed <= s->*d.ptilde ? s->*d.ptilde : decayed;
+    }
+    // The average distorted block is binaural when there are two channels.
+    const DetectionFields &adb = kDetection[s->stereo == 1 ? kBinaural : 0];
+    if (s->*adb.p > s->adb_threshold) {
+        s->detect_count += 1;
+        s->detect_q_accum += s->*adb.q;
+    }
+    return 0;
+}
+
+} // namespace velumar::model
