@@ -97,11 +97,12 @@ struct GradeOutcome {
 // Checks the pair, validates an explicit step against the reference file
 // and runs the model. Never throws for bad files or model failures.
 GradeOutcome GradePair(const std::string &reference, const std::string &test, const Options &options,
-                       const ProgressCallback &progress = {});
+                       const ProgressCallback &progress = {}, const ModelApi &api = LibraryModelApi());
 
 // Runs the model over an open, checked pair.
 // Throws PeaqErrors::ModelCreationFailed / ModelExecutionError.
-GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const ProgressCallback &progress = {});
+GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const ProgressCallback &progress = {},
+                    const ModelApi &api = LibraryModelApi());
 
 // --- output ----------------------------------------------------------------
 

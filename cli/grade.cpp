@@ -87,12 +87,13 @@ private:
 
 } // namespace
 
-GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const ProgressCallback &progress)
+GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const ProgressCallback &progress,
+                    const ModelApi &api)
 {
     GradeResult result;
     result.sample_rate = settings.sample_rate;
     StatsObserver observer(GetSampleCount(*pair.reference), progress);
-    CModelRunner runner(pair.reference.get(), pair.test.get(), settings, &observer);
+    CModelRunner runner(pair.reference.get(), pair.test.get(), settings, &observer, api);
     runner.Run();
     result.model_status = runner.Results(&result.model);
     result.stats = observer.stats();
@@ -100,7 +101,7 @@ GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const Pr
 }
 
 GradeOutcome GradePair(const std::string &reference, const std::string &test, const Options &options,
-                       const ProgressCallback &progress)
+                       const ProgressCallback &progress, const ModelApi &api)
 {
     GradeOutcome outcome;
     FilePair pair;
@@ -123,7 +124,7 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
     settings.listening_level_db = options.level;
     settings.step = options.step;
     try {
-        outcome.result = RunPair(pair, settings, progress);
+        outcome.result = RunPair(pair, settings, progress, api);
     } catch (const PeaqErrors::ModelCreationFailed &) {
         outcome.exit_code = kExitModelFailure;
         outcome.error = std::string(text::get(text::IDS_CLI_MODEL_CREATION));

@@ -51,8 +51,14 @@ public:
         drawn_ = true;
         constexpr unsigned kWidth = 30;
         const unsigned filled = percent * kWidth / 100;
-        std::string bar = "\r" + caption_ + " [" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
-        bar += std::to_string(percent) + "%";
+        std::string bar = "\r";
+        bar += caption_;
+        bar += " [";
+        bar.append(filled, '#');
+        bar.append(kWidth - filled, '.');
+        bar += "] ";
+        bar += std::to_string(percent);
+        bar += '%';
         std::fputs(bar.c_str(), stderr);
         std::fflush(stderr);
     }
@@ -123,7 +129,10 @@ int GradeOne(const Options &options)
     if (outcome.exit_code != kExitGraded) {
         PrintError(outcome.error);
         // Whoever reads the JSON gets one object in every case.
-        const bool written = !options.json || Write(out, "{\"error\":" + JsonString(outcome.error) + "}\n");
+        std::string object = "{\"error\":";
+        object += JsonString(outcome.error);
+        object += "}\n";
+        const bool written = !options.json || Write(out, object);
         return Finish(out, written, outcome.exit_code);
     }
     if (outcome.result.model_status != 0 && !options.json)
@@ -143,8 +152,8 @@ int GradeBatch(const Options &options)
         std::ifstream in;
         if (std::filesystem::is_regular_file(options.batch_list, ec)) in.open(options.batch_list, std::ios::binary);
         std::ostringstream buffer;
-        if (in) buffer << in.rdbuf();
-        if (!in || in.bad()) {
+        if (in.is_open()) buffer << in.rdbuf();
+        if (!in.is_open() || in.bad()) {
             PrintError(text::format(text::IDS_CLI_LIST_OPEN_ERROR, options.batch_list));
             return kExitInputRejected;
         }

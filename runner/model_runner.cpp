@@ -3,6 +3,7 @@
 #include "wave_file.h"
 
 #include <chrono>
+#include <stdexcept>
 
 namespace {
 
@@ -56,6 +57,10 @@ CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RU
       observer_(observer),
       api_(api)
 {
+    // A step of 0 would never finish a pass; callers validate it, this
+    // keeps a slip from turning into an endless loop.
+    if (step_ == 0) throw std::invalid_argument("model runner: step must be at least 1");
+
     model_settings_.version = settings.version;
     model_settings_.reserved1 = 0;
     model_settings_.reserved2 = 0;

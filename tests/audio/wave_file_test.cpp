@@ -1,0 +1,225 @@
+#include "test_wav.h"
+#include "wave_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace velumar::testing;
+
+namespace {
+
+const std::vector<std::int16_t> kSamples = {100, -200, 300, -400, 500, -600};
+
+// The message number and text OpenWaveFile reports for `path`, or 0 when it
+// opens.
+std::pair<std::uint32_t, std::string> OpenFault(const std::string &path)
+{
+    try {
+        std::unique_ptr<CWaveFile> file(OpenWaveFile(path));
+        return {0, ""};
+    } catch (const WaveErrors::FileException &e) {
+        return {e.message_id(), e.text()};
+    }
+}
+
+Bytes Canonical(std::vector<std::int16_t> samples = kSamples, WavSpec spec = {})
+{
+    return WavFile(spec, samples);
+}
+
+TEST(WaveFile, CanonicalFileExposesHeaderAndSamplesInPlace)
+{
+    TempDir dir;
+    WavSpec spec;
+    spec.channels = 2;
+    const CWaveFile f(dir.Write("a.wav", Canonical(kSamples, spec)));
+    EXPECT_EQ(f.channel_count(), 2);
+    EXPECT_EQ(f.sample_rate(), 48000u);
+    EXPECT_EQ(f.bits_per_sample(), 16);
+    EXPECT_EQ(f.data_size(), 12u);
+    EXPECT_EQ(GetSampleCount(f), 6u);
+    EXPECT_EQ(std::memcmp(f.sample_data(), kSamples.data(), 12), 0);
+    EXPECT_TRUE(CheckModelRequirements(f));
+}
+
+TEST(WaveFile, ScanFindsDataAfterLongerFormatChunkAndOtherChunks)
+{
+    TempDir dir;
+    WavSpec fmt18;
+    fmt18.fmt_size = 18;
+    WavSpec list;
+    list.extra_chunks = {{"LIST", "INFOISFT\x06\x00\x00\x00Velum\x00"}};
+    for (const WavSpec &spec : {fmt18, list}) {
+        const CWaveFile f(dir.Write("a.wav", Canonical(kSamples, spec)));
+        EXPECT_EQ(f.data_size(), 12u);
+        EXPECT_EQ(f.sample_data()[0], 100);
+        EXPECT_EQ(f.sample_data()[5], -600);
+    }
+}
+
+TEST(WaveFile, LettersDataInsideAnEarlierChunkAreTakenAsTheDataChunk)
+{
+    TempDir dir;
+    WavSpec spec;
+    spec.extra_chunks = {{"LIST", std::string("INFOdata\x04\x00\x00\x00zzyy", 16)}};
+    const CWaveFile f(dir.Write("a.wav", Canonical(kSamples, spec)));
+    EXPECT_EQ(f.data_size(), 4u);
+    EXPECT_EQ(std::memcmp(f.sample_data(), "zzyy", 4), 0);
+}
+
+TEST(WaveFile, EveryStructuralFaultHasItsMessageWithThePath)
+{
+    TempDir dir;
+    auto patched = [](std::size_t offset, const char *bytes) {
+        Bytes b = Canonical();
+        std::memcpy(b.data() + offset, bytes, 4);
+        return b;
+    };
+    Bytes renamed = Canonical();
+    std::memcpy(renamed.data() + 36, "dat4", 4);
+    WavSpec too_long;
+    too_long.override_data_size = true;
+    too_long.data_size = 13;  // one byte more than the file holds
+
+    const struct {
+        std::string name;
+        Bytes bytes;
+        std::uint32_t id;
+        const char *text;
+    } cases[] = {
+        {"empty.wav", {}, 104, "Ошибка при открытии файла "},
+        {"riff.wav", patched(0, "RIFX"), 105, "Ошибка в блоке RIFF файла "},
+        {"data.wav", renamed, 106, "Ошибка в блоке DATA файла "},
+        {"long.wav", Canonical(kSamples, too_long), 106, "Ошибка в блоке DATA файла "},
+        {"wave.wav", patched(8, "AVI "), 107, "Ошибка в блоке WAVE файла "},
+        {"fmt.wav", patched(12, "fmt\0"), 108, "Ошибка в блоке FMT файла "},
+        {"riff4.wav", {'R', 'I', 'F', 'F'}, 107, "Ошибка в блоке WAVE файла "},
+    };
+    for (const auto &c : cases) {
+        const std::string path = dir.Write(c.name, c.bytes);
+        const auto [id, text] = OpenFault(path);
+        EXPECT_EQ(id, c.id) << c.name;
+        EXPECT_EQ(text, c.text + path) << c.name;
+    }
+    const std::string missing = (dir.path() / "missing.wav").string();
+    EXPECT_EQ(OpenFault(missing).second, "Ошибка при открытии файла " + missing);
+    EXPECT_EQ(OpenFault(dir.path().string()).first, 104u);  // a directory
+}
+
+TEST(WaveFile, FaultsAreCatchableAsTheTagAndAsFileException)
+{
+    TempDir dir;
+    const std::string path = dir.Write("w.wav", std::string_view("RIFF\0\0\0\0WAVX", 12));
+    EXPECT_THROW(CWaveFile{path}, WaveErrors::WaveDoesntMatch);
+    EXPECT_THROW(delete OpenWaveFile(path), WaveErrors::WaveDoesntMatch);
+    using WaveFault = WaveErrors::WaveExceptionExt<WaveErrors::WaveDoesntMatch, 107>;
+    EXPECT_THROW(delete OpenWaveFile(path), WaveFault);
+}
+
+TEST(WaveFile, TruncatedHeaderFailsWithTheFirstFieldBeyondTheEnd)
+{
+    TempDir dir;
+    const Bytes whole = Canonical({});
+    ASSERT_EQ(whole.size(), 44u);
+    for (std::size_t length = 1; length < whole.size(); ++length) {
+        const std::uint32_t expected = length < 4 ? 105 : length < 12 ? 107 : length < 16 ? 108 : 106;
+        const std::string path = dir.Write("t.wav", Bytes(whole.begin(), whole.begin() + length));
+        EXPECT_EQ(OpenFault(path).first, expected) << "length " << length;
+    }
+    const CWaveFile empty_data(dir.Write("e.wav", whole));
+    EXPECT_EQ(GetSampleCount(empty_data), 0u);
+}
+
+// Files that end exactly at a page boundary: a read past the mapping would
+// fault instead of passing unnoticed.
+TEST(WaveFile, ScanNeverReadsPastTheEndOfTheFile)
+{
+    TempDir dir;
+    const long page = ::sysconf(_SC_PAGESIZE);
+    const Bytes header = Canonical({});
+    auto file_ending_with = [&](std::string_view tail) {
+        Bytes b(header.begin(), header.begin() + 36);  // everything before "data"
+        b.resize(static_cast<std::size_t>(page) - tail.size(), 'x');
+        b.insert(b.end(), tail.begin(), tail.end());
+        return dir.Write("p.wav", b);
+    };
+    EXPECT_EQ(OpenFault(file_ending_with("dat")).first, 106u);
+    EXPECT_EQ(OpenFault(file_ending_with("data")).first, 106u);
+    EXPECT_EQ(OpenFault(file_ending_with(std::string_view("data\0\0\0", 7))).first, 106u);
+    const CWaveFile f(file_ending_with(std::string_view("data\0\0\0\0", 8)));
+    EXPECT_EQ(f.data_size(), 0u);
+}
+
+TEST(WaveFile, SpecialFilesAreRefusedWithoutBlocking)
+{
+    TempDir dir;
+    const std::string fifo = (dir.path() / "fifo.wav").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(OpenFault(fifo).first, 104u);
+
+    // 4 GiB and more do not fit the 32-bit size (a sparse file costs nothing).
+    const std::string huge = dir.Write("huge.wav", Canonical());
+    ASSERT_EQ(::truncate(huge.c_str(), 0x100000000LL), 0);
+    EXPECT_EQ(OpenFault(huge).first, 104u);
+
+    if (::geteuid() != 0) {  // root reads files regardless of their mode
+        const std::string locked = dir.Write("locked.wav", Canonical());
+        ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+        EXPECT_EQ(OpenFault(locked).first, 104u);
+    }
+}
+
+TEST(FileMap, ReopenReplacesTheMappingAndFailureLeavesItClosed)
+{
+    TempDir dir;
+    CFileMap map;
+    ASSERT_TRUE(map.Open(dir.Write("a", Bytes(10, 1)).c_str()));
+    EXPECT_EQ(map.size(), 10u);
+    ASSERT_TRUE(map.Open(dir.Write("b", Bytes(20, 2)).c_str()));
+    EXPECT_EQ(map.size(), 20u);
+    EXPECT_EQ(map.view()[19], 2);
+    EXPECT_FALSE(map.Open((dir.path() / "none").c_str()));
+    EXPECT_EQ(map.size(), 0u);
+    EXPECT_EQ(map.view(), nullptr);
+}
+
+TEST(WaveFile, ModelRequirementsAndPairComparisons)
+{
+    TempDir dir;
+    int serial = 0;
+    auto open = [&](WavSpec spec, std::size_t data_bytes) {
+        return std::make_unique<CWaveFile>(dir.Write("f" + std::to_string(serial++) + ".wav",
+                                                     WavFile(spec, Bytes(data_bytes, 0))));
+    };
+    WavSpec rate44;
+    rate44.rate = 44100;
+    WavSpec bits8;
+    bits8.bits = 8;
+    WavSpec three;
+    three.channels = 3;
+    WavSpec none;
+    none.channels = 0;
+    for (const WavSpec &spec : {rate44, bits8, three, none})
+        EXPECT_FALSE(CheckModelRequirements(*open(spec, 12)));
+
+    WavSpec float_tag;  // the tag is not examined
+    float_tag.format_tag = 3;
+    float_tag.channels = 2;
+    EXPECT_TRUE(CheckModelRequirements(*open(float_tag, 12)));
+
+    WavSpec stereo;
+    stereo.channels = 2;
+    EXPECT_FALSE(SameChannelCount(*open({}, 12), *open(stereo, 12)));
+    EXPECT_TRUE(SameChannelCount(*open(stereo, 12), *open(stereo, 8)));
+    // 1000 and 1001 bytes hold the same 500 whole values, yet differ.
+    EXPECT_FALSE(SameLength(*open({}, 1000), *open({}, 1001)));
+    EXPECT_TRUE(SameLength(*open({}, 1000), *open(stereo, 1000)));
+}
+
+} // namespace

@@ -1,0 +1,243 @@
+// velumar-cli as a user runs it: a separate process on files written here.
+#include "json_check.h"
+#include "test_wav.h"
+
+#include <velumar/model.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+using namespace velumar::testing;
+
+extern char **environ;
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::filesystem::path &p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+CliRun Cli(const TempDir &dir, std::vector<std::string> args)
+{
+    const std::string out = (dir.path() / "stdout").string();
+    const std::string err = (dir.path() / "stderr").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    args.insert(args.begin(), VELUMAR_CLI_PATH);
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    CliRun run;
+    if (posix_spawn(&pid, VELUMAR_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = Slurp(out);
+    run.err = Slurp(err);
+    return run;
+}
+
+// The grade of the library fed directly in blocks of 2048 values.
+double LibraryGrade(const std::vector<std::int16_t> &ref, const std::vector<std::int16_t> &test, int channels,
+                    double level)
+{
+    M_SETTINGS s{};
+    s.listening_level_db = level;
+    s.sample_rate = 48000;
+    s.channel_mode = channels == 2 ? 1 : 0;
+    M_HANDLE h = create_method(&s);
+    if (h == nullptr) return 99.0;
+    for (std::size_t done = 0; done < ref.size(); done += 2048) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(2048, ref.size() - done));
+        const M_BUFFER r{ref.data() + done, n};
+        const M_BUFFER t{test.data() + done, n};
+        if (method(h, &r, &t) != 0) return 99.0;
+    }
+    const double odg = get_objective_difference_grade(h);
+    destroy_method(h);
+    return odg;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    std::string Pair(const std::string &name, std::uint32_t frames, std::uint16_t channels, double noise)
+    {
+        WavSpec spec;
+        spec.channels = channels;
+        ref_ = MusicSignal(frames, channels);
+        test_ = AddNoise(ref_, noise);
+        dir.Write(name + "_ref.wav", WavFile(spec, ref_));
+        return dir.Write(name + "_test.wav", WavFile(spec, test_));
+    }
+    std::string Path(const std::string &name) const { return (dir.path() / name).string(); }
+
+    TempDir dir;
+    std::vector<std::int16_t> ref_, test_;
+};
+
+TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
+{
+    Pair("s", 36000, 2, 200.0);
+    const CliRun run = Cli(dir, {"--json", "--level", "73.5", Path("s_ref.wav"), Path("s_test.wav")});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const auto json = JsonReader::Parse(run.out);
+    ASSERT_TRUE(json && json->type == Json::Object) << run.out;
+
+    std::vector<std::string> keys;
+    for (const auto &[k, v] : json->object) keys.push_back(k);
+    EXPECT_EQ(keys, (std::vector<std::string>{"odg", "di", "grade_text", "frames", "channels", "values", "time_s",
+                                              "speed", "rtf", "movs", "movs_ch1", "movs_ch2"}));
+    EXPECT_EQ(json->Find("odg")->number, LibraryGrade(ref_, test_, 2, 73.5));
+    EXPECT_EQ(json->Find("channels")->number, 2);
+    EXPECT_EQ(json->Find("values")->number, 72000);
+    EXPECT_EQ(json->Find("frames")->number, (36000 - 2048) / 1024 + 1);
+    EXPECT_EQ(json->Find("rtf")->type, Json::Number);
+
+    const std::vector<std::string> movs = {"BandwidthRefB", "BandwidthTestB", "TotalNMRB",    "WinModDiff1B",
+                                           "ADBB",          "EHSB",           "AvgModDiff1B", "AvgModDiff2B",
+                                           "RmsNoiseLoudB", "MFPDB",          "RelDistFramesB"};
+    std::vector<std::string> got, per_channel;
+    for (const auto &[k, v] : json->Find("movs")->object) got.push_back(k);
+    for (const auto &[k, v] : json->Find("movs_ch1")->object) per_channel.push_back(k);
+    EXPECT_EQ(got, movs);
+    auto without_adb = movs;
+    without_adb.erase(without_adb.begin() + 4);
+    EXPECT_EQ(per_channel, without_adb);
+
+    // The library's creation line went to standard error, not into the JSON.
+    EXPECT_NE(run.err.find("73.500000"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("73.500000"), std::string::npos);
+}
+
+TEST_F(CliTest, HumanReportOfAShortMonoPair)
+{
+    Pair("m", 30000, 1, 100.0);  // fewer than 48000 values: no real-time factor
+    const CliRun run = Cli(dir, {"--no-progress", Path("m_ref.wav"), Path("m_test.wav")});
+    ASSERT_EQ(run.code, 0) << run.err;
+    char odg[64];
+    std::snprintf(odg, sizeof odg, "Значение ODG: %f\n", LibraryGrade(ref_, test_, 1, 92.0));
+    EXPECT_NE(run.out.find(odg), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Оценка искажений: "), std::string::npos);
+    EXPECT_NE(run.out.find("Фактор \"реального времени\": —\n"), std::string::npos);
+    EXPECT_NE(run.out.find("RelDistFramesB"), std::string::npos);
+    EXPECT_EQ(run.err.find('\r'), std::string::npos);  // no progress bar
+}
+
+TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
+{
+    Pair("mono", 4000, 1, 10.0);
+    Pair("stereo", 2000, 2, 10.0);
+    Pair("long", 4001, 1, 10.0);
+    WavSpec rate44;
+    rate44.rate = 44100;
+    const std::string r44 = dir.Write("r44.wav", WavFile(rate44, MusicSignal(4000, 1)));
+    const std::string mono = Path("mono_ref.wav");
+    const std::string missing = Path("missing.wav");
+
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string err;
+    } cases[] = {
+        {{mono, missing}, 1, "Ошибка при открытии файла " + missing + "\n"},
+        {{r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
+        {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
+        {{mono, Path("long_test.wav")}, 1, "Файлы имеют разную длину (в сэмплах)\n"},
+        {{"", mono}, 1, "Строка не может быть пустой\n"},
+        {{"--level", "120", mono, mono}, 2, "Недопустимый уровень прослушивания \"120\""},
+        {{"--step", "4001", mono, Path("mono_test.wav")}, 2, "Размер шага 4001 больше"},
+        {{"--oops", mono, mono}, 2, "Неизвестный параметр --oops"},
+    };
+    for (const auto &c : cases) {
+        const CliRun run = Cli(dir, c.args);
+        EXPECT_EQ(run.code, c.code) << c.err;
+        EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+
+    const CliRun json = Cli(dir, {"--json", mono, missing});
+    EXPECT_EQ(json.code, 1);
+    const auto parsed = JsonReader::Parse(json.out);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->Find("error")->string, "Ошибка при открытии файла " + missing);
+
+    const CliRun version = Cli(dir, {"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, "Velumar 2, 1, 0, 2\n");
+    const CliRun help = Cli(dir, {"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("--batch"), std::string::npos);
+}
+
+TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
+{
+    Pair("a", 30000, 1, 50.0);
+    const std::vector<std::int16_t> a_ref = ref_, a_test = test_;
+    Pair("b", 26000, 2, 300.0);
+    dir.Write("list.csv",
+              "reference,test\n"
+              "# the second pair is missing its test file\n"
+              "a_ref.wav,a_test.wav\n"
+              "b_ref.wav,nothing.wav\n"
+              "\n" +
+                  Path("b_ref.wav") + ",b_test.wav\n");
+    const CliRun run = Cli(dir, {"--batch", Path("list.csv"), "--jobs", "2"});
+    EXPECT_EQ(run.code, 1) << run.err;
+
+    std::vector<Json> lines;
+    std::istringstream in(run.out);
+    for (std::string line; std::getline(in, line);) {
+        const auto json = JsonReader::Parse(line);
+        ASSERT_TRUE(json) << line;
+        lines.push_back(*json);
+    }
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    EXPECT_EQ(lines[0].Find("reference")->string, "a_ref.wav");
+    EXPECT_EQ(lines[0].Find("odg")->number, LibraryGrade(a_ref, a_test, 1, 92.0));
+    EXPECT_EQ(lines[1].Find("test")->string, "nothing.wav");
+    EXPECT_EQ(lines[1].Find("error")->string, "Ошибка при открытии файла " + Path("nothing.wav"));
+    EXPECT_EQ(lines[1].Find("odg"), nullptr);
+    EXPECT_EQ(lines[2].Find("odg")->number, LibraryGrade(ref_, test_, 2, 92.0));
+    EXPECT_NE(lines[2].Find("movs_ch2"), nullptr);
+
+    // The same grades in the same order on one thread.
+    const CliRun single = Cli(dir, {"--batch", Path("list.csv"), "--jobs", "1"});
+    std::istringstream again(single.out);
+    std::size_t i = 0;
+    for (std::string line; std::getline(again, line); ++i) {
+        const auto json = JsonReader::Parse(line);
+        ASSERT_TRUE(json && i < lines.size());
+        EXPECT_EQ(json->Find("test")->string, lines[i].Find("test")->string);
+        if (i != 1) {
+            EXPECT_EQ(json->Find("odg")->number, lines[i].Find("odg")->number);
+        }
+    }
+    EXPECT_EQ(i, lines.size());
+
+    const CliRun no_list = Cli(dir, {"--batch", Path("none.csv")});
+    EXPECT_EQ(no_list.code, 1);
+    EXPECT_EQ(no_list.err, "Не удалось прочитать список пар " + Path("none.csv") + "\n");
+}
+
+} // namespace

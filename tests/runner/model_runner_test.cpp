@@ -1,0 +1,235 @@
+#include "model_runner.h"
+#include "test_wav.h"
+#include "wave_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+using namespace velumar::testing;
+
+namespace {
+
+// A model double: records what the runner asks of it and fails on demand.
+struct Fake {
+    bool create_fails = false;
+    int fail_at_call = 0;        // 1-based call of feed that fails, 0 = none
+    std::int32_t fail_code = 0;
+    M_SETTINGS settings{};
+    std::vector<std::uint32_t> counts;
+    std::vector<const std::int16_t *> ref_blocks, test_blocks;
+    int grades = 0;
+    int destroys = 0;
+} fake;
+
+M_STATE *const kHandle = reinterpret_cast<M_STATE *>(0x1000);
+
+const ModelApi kFakeApi{
+    [](const M_SETTINGS *s) -> M_HANDLE {
+        fake.settings = *s;
+        return fake.create_fails ? nullptr : kHandle;
+    },
+    [](M_HANDLE, const M_BUFFER *r, const M_BUFFER *t) -> std::int32_t {
+        EXPECT_EQ(r->count, t->count);
+        fake.counts.push_back(r->count);
+        fake.ref_blocks.push_back(r->samples);
+        fake.test_blocks.push_back(t->samples);
+        return static_cast<int>(fake.counts.size()) == fake.fail_at_call ? fake.fail_code : 0;
+    },
+    [](M_HANDLE) {
+        ++fake.grades;
+        return -1.5;
+    },
+    [](M_HANDLE, M_RESULTS *r) -> std::int32_t {
+        r->odg = -1.5;
+        return 0;
+    },
+    [](M_HANDLE h) -> std::int32_t {
+        EXPECT_EQ(h, kHandle);
+        ++fake.destroys;
+        return 0;
+    },
+};
+
+struct Recorder final : CRunObserver {
+    std::vector<RUN_EVENT> events;
+    std::size_t stop_at_step = 0;  // 1-based RUN_STEP that asks to stop
+    void OnRunEvent(RUN_EVENT e, std::int32_t *stop) override
+    {
+        EXPECT_EQ(*stop, 0);
+        events.push_back(e);
+        if (e.type == RUN_STEP && Steps() == stop_at_step) *stop = 1;
+        if (e.type == RUN_STEP) {
+            EXPECT_GE(e.step_time, 0.0);
+        }
+    }
+    std::size_t Steps() const
+    {
+        std::size_t n = 0;
+        for (const auto &e : events) n += e.type == RUN_STEP;
+        return n;
+    }
+};
+
+class RunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override { fake = Fake{}; }
+
+    // A pair of files with `values` 16-bit values each.
+    void MakePair(std::uint32_t values, std::uint16_t channels = 1)
+    {
+        WavSpec spec;
+        spec.channels = channels;
+        const auto signal = MusicSignal(values / channels, channels);
+        std::vector<std::int16_t> samples(signal.begin(), signal.end());
+        samples.resize(values, 3);
+        reference = std::make_unique<CWaveFile>(dir.Write("r.wav", WavFile(spec, samples)));
+        test = std::make_unique<CWaveFile>(dir.Write("t.wav", WavFile(spec, AddNoise(samples, 50))));
+    }
+
+    void Run(std::uint32_t step, CRunObserver *observer)
+    {
+        RUN_SETTINGS s = DefaultRunSettings();
+        s.step = step;
+        CModelRunner runner(reference.get(), test.get(), s, observer, kFakeApi);
+        runner.Run();
+    }
+
+    TempDir dir;
+    std::unique_ptr<CWaveFile> reference, test;
+};
+
+TEST_F(RunnerTest, AnnouncedAndMadeStepsForEveryShapeOfTheData)
+{
+    const struct {
+        std::uint32_t values, step, announced;
+        std::vector<std::uint32_t> counts;
+    } cases[] = {
+        {8192, 2048, 4, {2048, 2048, 2048, 2048}},  // a multiple of the step
+        {5000, 2048, 2, {2048, 2048, 904}},         // one step more than announced
+        {1000, 2048, 0, {1000}},                    // step larger than the file
+        {0, 2048, 0, {}},                           // empty data chunk
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        MakePair(c.values);
+        Recorder rec;
+        Run(c.step, &rec);
+        EXPECT_EQ(fake.counts, c.counts) << c.values;
+        ASSERT_EQ(rec.events.size(), c.counts.size() + 2);
+        EXPECT_EQ(rec.events.front().type, RUN_STARTED);
+        EXPECT_EQ(rec.events.front().value, c.announced);
+        for (std::size_t i = 1; i + 1 < rec.events.size(); ++i) {
+            EXPECT_EQ(rec.events[i].type, RUN_STEP);
+            EXPECT_EQ(rec.events[i].value, c.step);  // also after a short last step
+        }
+        EXPECT_EQ(rec.events.back().type, RUN_FINISHED);
+        EXPECT_EQ(rec.events.back().grade, -1.5);
+        EXPECT_EQ(fake.grades, 1);
+        EXPECT_EQ(fake.destroys, 1);
+    }
+}
+
+TEST_F(RunnerTest, BlocksAreConsecutiveRunsOfTheMappedSamples)
+{
+    MakePair(4000, 2);
+    Run(1001, nullptr);  // odd: blocks end between the values of a pair
+    ASSERT_EQ(fake.counts.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(fake.ref_blocks[i], reference->sample_data() + 1001 * i);
+        EXPECT_EQ(fake.test_blocks[i], test->sample_data() + 1001 * i);
+    }
+    EXPECT_EQ(fake.settings.channel_mode, 1);
+    EXPECT_EQ(fake.settings.listening_level_db, 92.0);
+    EXPECT_EQ(fake.settings.sample_rate, 48000u);
+    EXPECT_EQ(fake.settings.version, 0);
+    EXPECT_EQ(fake.grades, 0);  // no observer: no events and no grade
+}
+
+TEST_F(RunnerTest, StopAtTheFirstStepGradesThatBlockOnly)
+{
+    MakePair(8192);
+    Recorder rec;
+    rec.stop_at_step = 1;
+    Run(2048, &rec);
+    EXPECT_EQ(fake.counts.size(), 1u);
+    ASSERT_EQ(rec.events.size(), 3u);
+    EXPECT_EQ(rec.events[2].type, RUN_STOPPED);
+    EXPECT_EQ(rec.events[2].grade, -1.5);
+    EXPECT_EQ(fake.grades, 1);
+    EXPECT_EQ(fake.destroys, 1);
+}
+
+TEST_F(RunnerTest, FailingStageEndsTheRunWithItsCodeAndReleasesOnce)
+{
+    MakePair(8192);
+    fake.fail_at_call = 3;
+    fake.fail_code = 17;
+    Recorder rec;
+    try {
+        Run(2048, &rec);
+        FAIL() << "no exception";
+    } catch (const PeaqErrors::ModelExecutionError &e) {
+        EXPECT_EQ(e.code, 17);
+    }
+    EXPECT_EQ(rec.Steps(), 2u);
+    EXPECT_EQ(rec.events.back().type, RUN_STEP);  // no final event
+    EXPECT_EQ(fake.grades, 0);
+    EXPECT_EQ(fake.destroys, 1);
+}
+
+TEST_F(RunnerTest, CreationFailureAndObserverExceptions)
+{
+    MakePair(4096);
+    fake.create_fails = true;
+    EXPECT_THROW(Run(2048, nullptr), PeaqErrors::ModelCreationFailed);
+    EXPECT_EQ(fake.destroys, 0);
+    EXPECT_THROW(Run(0, nullptr), std::invalid_argument);
+
+    fake.create_fails = false;
+    struct Throwing final : CRunObserver {
+        void OnRunEvent(RUN_EVENT e, std::int32_t *) override
+        {
+            if (e.type == RUN_STEP) throw std::runtime_error("observer");
+        }
+    } throwing;
+    EXPECT_THROW(Run(2048, &throwing), std::runtime_error);
+    EXPECT_EQ(fake.destroys, 1);
+}
+
+// The real library end to end: the grade the runner reports is the grade of
+// the model fed directly.
+TEST_F(RunnerTest, ReportsTheLibrarysGrade)
+{
+    MakePair(2 * 36000, 2);
+    Recorder rec;
+    M_RESULTS results{};
+    RunModel(reference.get(), test.get(), DefaultRunSettings(), &rec, &results);
+    ASSERT_EQ(rec.events.back().type, RUN_FINISHED);
+
+    M_SETTINGS s{};
+    s.listening_level_db = 92.0;
+    s.sample_rate = 48000;
+    s.channel_mode = 1;
+    M_HANDLE h = create_method(&s);
+    ASSERT_NE(h, nullptr);
+    for (std::uint32_t done = 0; done < GetSampleCount(*reference); done += 2048) {
+        const std::uint32_t n = std::min(2048u, GetSampleCount(*reference) - done);
+        const M_BUFFER r{reference->sample_data() + done, n};
+        const M_BUFFER t{test->sample_data() + done, n};
+        ASSERT_EQ(method(h, &r, &t), 0);
+    }
+    const double odg = get_objective_difference_grade(h);
+    destroy_method(h);
+
+    EXPECT_EQ(rec.events.back().grade, odg);
+    EXPECT_EQ(results.odg, odg);
+    EXPECT_EQ(results.channels, 2u);
+    EXPECT_EQ(results.frames, (36000u - 2048u) / 1024u + 1u);
+    EXPECT_GE(odg, -3.98);
+    EXPECT_LE(odg, 0.22);
+}
+
+} // namespace

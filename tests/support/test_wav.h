@@ -1,0 +1,67 @@
+// Test helpers shared by the audio, runner, CLI and wizard tests: WAV files
+// built byte by byte (including broken ones), a temporary directory that
+// cleans up after itself, and deterministic test signals.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace velumar::testing {
+
+using Bytes = std::vector<unsigned char>;
+
+struct WavSpec {
+    std::uint16_t format_tag = 1;  // PCM
+    std::uint16_t channels = 1;
+    std::uint32_t rate = 48000;
+    std::uint16_t bits = 16;
+    std::uint32_t fmt_size = 16;   // > 16 appends zero bytes to the format chunk
+    // Chunks written between the format and the data chunk: id (4 chars)
+    // and content.
+    std::vector<std::pair<std::string, std::string>> extra_chunks;
+    // When set, the data chunk's size field says this instead of the truth.
+    bool override_data_size = false;
+    std::uint32_t data_size = 0;
+};
+
+// A complete file: RIFF/WAVE header, format chunk, extra chunks, data chunk
+// holding `data` as it is.
+Bytes WavFile(const WavSpec &spec, const Bytes &data);
+// The same with 16-bit samples as data.
+Bytes WavFile(const WavSpec &spec, const std::vector<std::int16_t> &samples);
+
+// Little-endian encoding of 16-bit samples.
+Bytes SampleBytes(const std::vector<std::int16_t> &samples);
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::filesystem::path &path() const { return path_; }
+    // Writes `bytes` to a file named `name` inside the directory and
+    // returns its full path.
+    std::string Write(std::string_view name, const Bytes &bytes) const;
+    std::string Write(std::string_view name, std::string_view text) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// `frames` sample frames of a music-like signal (a few harmonic tones with
+// an envelope), interleaved when channels is 2. Deterministic.
+std::vector<std::int16_t> MusicSignal(std::uint32_t frames, std::uint16_t channels, std::uint32_t seed = 1);
+// A copy of `samples` with deterministic white noise of the given peak
+// amplitude added.
+std::vector<std::int16_t> AddNoise(const std::vector<std::int16_t> &samples, double amplitude,
+                                   std::uint32_t seed = 7);
+
+} // namespace velumar::testing
