@@ -118,9 +118,9 @@ int main(int argc, char **argv)
     }
 
     std::vector<std::int16_t> reference(frames * kChannels), test(frames * kChannels);
-    // Degradation: a two-pole low-pass near 5 kHz, white noise about 45 dB
-    // below the signal peak, and 12-bit quantisation.
-    const double a = std::exp(-2.0 * kPi * 5000.0 / kRate);
+    // Degradation: a two-pole low-pass near 8 kHz, low-level white noise and
+    // a 13-bit quantisation: clearly audible, "slightly annoying".
+    const double a = std::exp(-2.0 * kPi * 8000.0 / kRate);
     double l1 = 0, l2 = 0, r1 = 0, r2 = 0;
     for (std::uint32_t i = 0; i < frames; ++i) {
         reference[2 * i] = Clip(left[i]);
@@ -129,10 +129,10 @@ int main(int argc, char **argv)
         l2 = (1 - a) * l1 + a * l2;
         r1 = (1 - a) * right[i] + a * r1;
         r2 = (1 - a) * r1 + a * r2;
-        const double nl = l2 + 60.0 * Noise();
-        const double nr = r2 + 60.0 * Noise();
-        test[2 * i] = Clip(std::round(nl / 16.0) * 16.0);
-        test[2 * i + 1] = Clip(std::round(nr / 16.0) * 16.0);
+        const double nl = l2 + 30.0 * Noise();
+        const double nr = r2 + 30.0 * Noise();
+        test[2 * i] = Clip(std::round(nl / 8.0) * 8.0);
+        test[2 * i + 1] = Clip(std::round(nr / 8.0) * 8.0);
     }
 
     if (!WriteWave(dir + "/reference.wav", reference) || !WriteWave(dir + "/test.wav", test)) {
