@@ -1,0 +1,40 @@
+#include "message_box.h"
+
+#include "strings.h"
+
+#include <QAbstractButton>
+
+namespace velumar::ui {
+
+QString Text(unsigned id)
+{
+    const std::string_view text = velumar::text::get(id);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+MessageBoxFn StandardMessageBox()
+{
+    return [](QWidget *parent, const MessageRequest &request) {
+        QMessageBox box(request.icon, request.caption, request.text, request.buttons, parent);
+        if (request.buttons & QMessageBox::Yes) {
+            box.button(QMessageBox::Yes)->setText(QStringLiteral("&Да"));
+            box.button(QMessageBox::No)->setText(QStringLiteral("&Нет"));
+            box.setDefaultButton(QMessageBox::Yes);
+        }
+        return static_cast<QMessageBox::StandardButton>(box.exec());
+    };
+}
+
+void ShowError(const MessageBoxFn &box, QWidget *parent, const QString &text)
+{
+    box(parent, {text, Text(velumar::text::IDS_ERROR_CAPTION), QMessageBox::Critical, QMessageBox::Ok});
+}
+
+bool AskYesNo(const MessageBoxFn &box, QWidget *parent, const QString &text)
+{
+    const auto answer = box(parent, {text, Text(velumar::text::IDS_APP_TITLE), QMessageBox::Question,
+                                     QMessageBox::Yes | QMessageBox::No});
+    return answer == QMessageBox::Yes;
+}
+
+} // namespace velumar::ui

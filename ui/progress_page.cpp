@@ -1,0 +1,364 @@
+#include "progress_page.h"
+
+#include "settings_dialog.h"
+#include "strings.h"
+
+#include <wave_file.h>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <limits>
+
+namespace velumar::ui {
+
+namespace {
+
+// How often the GUI takes the latest step's texts while a calculation
+// runs: a little faster than the eye needs, far slower than a fast run
+// produces steps.
+constexpr int kRefreshMs = 25;
+
+// "mm:ss,hh" of t hundredths of a second, into a caller's buffer so the
+// worker can format on every step without allocating.
+void FormatDurationInto(double t, char *buffer, std::size_t size)
+{
+    // Out-of-range doubles cannot be converted to unsigned: a negative time
+    // (a clock stepping back) shows as zero, an absurdly long one as the
+    // largest count of minutes.
+    if (!(t > 0.0)) t = 0.0;
+    t = std::min(t, 6000.0 * std::numeric_limits<std::uint32_t>::max());
+    const auto minutes = static_cast<std::uint32_t>(t / 6000.0);
+    const double rest = t - 6000.0 * minutes;
+    const auto seconds = static_cast<std::uint32_t>(rest / 100.0);
+    const auto hundredths = static_cast<std::uint32_t>(rest - 100.0 * seconds);
+    std::snprintf(buffer, size, "%02u:%02u,%02u", minutes, seconds, hundredths);
+}
+
+} // namespace
+
+QString FormatDuration(double t)
+{
+    char buffer[32];
+    FormatDurationInto(t, buffer, sizeof buffer);
+    return QString::fromLatin1(buffer);
+}
+
+void RunStatistics::Start(std::uint32_t announced)
+{
+    *this = RunStatistics{};
+    announced_steps = announced;
+}
+
+void RunStatistics::Step(std::uint32_t value, double step_time)
+{
+    values_fed += value;
+    steps_done += 1;
+    total_time += step_time;
+    mean_step_time = total_time / steps_done;
+    speed = values_fed / total_time * 100.0;
+    const std::uint32_t left = announced_steps > steps_done ? announced_steps - steps_done : 0;
+    remaining_time = left * mean_step_time;
+}
+
+double RunStatistics::RealTimeFactor() const
+{
+    const std::uint32_t seconds = values_fed / 48000;
+    if (seconds == 0) return std::numeric_limits<double>::quiet_NaN();
+    return total_time / (static_cast<double>(seconds) * 100.0);
+}
+
+CProgressPage::CProgressPage(CWizard *wizard)
+    : CWizardPage(wizard, text::IDS_CAPTION_PROGRESS), settings_(DefaultRunSettings())
+{
+    const DialogLayout &l = layout();
+
+    auto label = [this, &l](const QString &text, int x, int y, int w, int h,
+                            Qt::Alignment align = Qt::AlignLeft) {
+        auto *lbl = new QLabel(text, this);
+        lbl->setAlignment(align | Qt::AlignTop);
+        l.place(lbl, x, y, w, h);
+        return lbl;
+    };
+    auto value_label = [&label](int id, int x, int y, int w) {
+        QLabel *lbl = label(QString(), x, y, w, 8);
+        lbl->setObjectName(QString::number(id));
+        return lbl;
+    };
+
+    QLabel *intro = label(QStringLiteral("Нажмите кнопку \"Старт\" чтобы начать расчёт.\n"
+                                         "Кнопка \"Стоп\" позволяет прервать поток расчёта.\n"
+                                         "Кнопка \"Настройки...\" позволяет настроить алгоритм PEAQ "
+                                         "перед выполнением расчёта."),
+                          7, 7, 327, 28);
+    intro->setWordWrap(true);
+
+    auto *control_group = new QGroupBox(QStringLiteral("Управление потоком расчётов по алгоритму PEAQ"), this);
+    l.place(control_group, 7, 40, 327, 35);
+    start_ = new QPushButton(QStringLiteral("С&тарт"), this);
+    start_->setObjectName(QStringLiteral("1013"));
+    start_->setDefault(true);
+    l.place(start_, 15, 55, 65, 14);
+    stop_ = new QPushButton(QStringLiteral("Сто&п"), this);
+    stop_->setObjectName(QStringLiteral("1014"));
+    stop_->setEnabled(false);
+    l.place(stop_, 90, 55, 65, 14);
+    settings_button_ = new QPushButton(QStringLiteral("Настройки..."), this);
+    settings_button_->setObjectName(QStringLiteral("1015"));
+    l.place(settings_button_, 165, 55, 65, 14);
+
+    auto *progress_group = new QGroupBox(QStringLiteral("Ход выполнения потока расчётов"), this);
+    l.place(progress_group, 7, 82, 327, 103);
+    label(QStringLiteral("Процент завершённости:"), 15, 95, 86, 8);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("1012"));
+    progress_->setTextVisible(false);
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    l.place(progress_, 15, 105, 310, 14);
+
+    label(QStringLiteral("Время выполнения последнего шага (мс):"), 15, 125, 144, 8, Qt::AlignRight);
+    step_time_label_ = value_label(1022, 170, 125, 100);
+    label(QStringLiteral("Обработано сэмплов на последнем шаге:"), 16, 139, 143, 8, Qt::AlignRight);
+    step_values_label_ = value_label(1023, 170, 139, 100);
+    label(QStringLiteral("Времени прошло (мин):"), 79, 153, 80, 8);
+    elapsed_label_ = value_label(1024, 170, 153, 104);
+    label(QStringLiteral("Оценка оставшегося времени (мин):"), 34, 167, 125, 8);
+    remaining_label_ = value_label(1025, 170, 167, 101);
+
+    connect(start_, &QPushButton::clicked, this, &CProgressPage::OnStart);
+    connect(stop_, &QPushButton::clicked, this, &CProgressPage::OnStop);
+    connect(settings_button_, &QPushButton::clicked, this, &CProgressPage::OnSettings);
+
+    refresh_ = new QTimer(this);
+    refresh_->setInterval(kRefreshMs);
+    connect(refresh_, &QTimer::timeout, this, &CProgressPage::UpdateProgress);
+}
+
+CProgressPage::~CProgressPage()
+{
+    // Normally the wizard never goes away during a run; if it does anyway,
+    // the run is stopped after its current step before the page is gone.
+    cancel_request_ = 1;
+    JoinWorker();
+}
+
+void CProgressPage::OnSetActive()
+{
+    wizard()->SetWizardButtons(PSWIZB_BACK);
+}
+
+void CProgressPage::SetRunning(bool running)
+{
+    running_ = running;
+    start_->setEnabled(!running);
+    stop_->setEnabled(running);
+    settings_button_->setEnabled(!running);
+    for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL, IDHELP}) wizard()->EnableButton(id, !running);
+}
+
+RunStatistics CProgressPage::statistics() const
+{
+    std::lock_guard lock(mutex_);
+    return stats_;
+}
+
+void CProgressPage::OnStart()
+{
+    if (running_ || !wizard()->referenceFile() || !wizard()->testFile()) return;
+    JoinWorker();
+    SetRunning(true);
+    cancel_request_ = 0;
+    {
+        std::lock_guard lock(mutex_);
+        outcome_ = Outcome::None;
+        error_detail_.clear();
+    }
+    refresh_->start();
+    // The worker starts from the event loop, after the running state has
+    // been shown; a Stop pressed before it gets going stops after step one.
+    QMetaObject::invokeMethod(this, &CProgressPage::LaunchRun, Qt::QueuedConnection);
+}
+
+void CProgressPage::LaunchRun()
+{
+    const CWaveFile *reference = wizard()->referenceFile();
+    const CWaveFile *test = wizard()->testFile();
+    const RUN_SETTINGS settings = settings_;
+    worker_ = std::thread([this, reference, test, settings] {
+        Outcome failure = Outcome::None;
+        std::int32_t code = 0;
+        QString detail;
+        try {
+            RunModel(reference, test, settings, this);
+        } catch (const PeaqErrors::ModelCreationFailed &) {
+            failure = Outcome::CreationFailed;
+        } catch (const PeaqErrors::ModelExecutionError &e) {
+            failure = Outcome::ExecutionError;
+            code = e.code;
+        } catch (const std::exception &e) {
+            failure = Outcome::OtherError;
+            detail = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            failure = Outcome::OtherError;
+        }
+        if (failure != Outcome::None) {
+            std::lock_guard lock(mutex_);
+            outcome_ = failure;
+            error_code_ = code;
+            error_detail_ = detail;
+        }
+        QMetaObject::invokeMethod(this, &CProgressPage::FinishRun, Qt::QueuedConnection);
+    });
+}
+
+void CProgressPage::JoinWorker()
+{
+    if (worker_.joinable()) worker_.join();
+}
+
+void CProgressPage::OnRunEvent(RUN_EVENT event, std::int32_t *stop)
+{
+    std::lock_guard lock(mutex_);
+    switch (event.type) {
+    case RUN_STARTED:
+        stats_.Start(event.value);
+        range_changed_ = true;
+        ++generation_;
+        break;
+    case RUN_STEP:
+        stats_.Step(event.value, event.step_time);
+        std::snprintf(step_time_text_, sizeof step_time_text_, "%.3f", event.step_time);
+        std::snprintf(step_values_text_, sizeof step_values_text_, "%u", event.value);
+        FormatDurationInto(stats_.total_time, elapsed_text_, sizeof elapsed_text_);
+        FormatDurationInto(stats_.remaining_time, remaining_text_, sizeof remaining_text_);
+        ++generation_;
+        *stop = cancel_request_.load();
+        break;
+    case RUN_FINISHED:
+        outcome_ = Outcome::Finished;
+        grade_ = event.grade;
+        break;
+    case RUN_STOPPED:
+        outcome_ = Outcome::Stopped;
+        grade_ = event.grade;
+        break;
+    default:
+        break;
+    }
+}
+
+void CProgressPage::UpdateProgress()
+{
+    std::uint32_t steps = 0;
+    std::uint32_t announced = 0;
+    bool range_changed = false;
+    QString texts[4];
+    {
+        std::lock_guard lock(mutex_);
+        if (generation_ == shown_generation_) return;
+        shown_generation_ = generation_;
+        steps = stats_.steps_done;
+        announced = stats_.announced_steps;
+        range_changed = range_changed_;
+        range_changed_ = false;
+        texts[0] = QString::fromLatin1(step_time_text_);
+        texts[1] = QString::fromLatin1(step_values_text_);
+        texts[2] = QString::fromLatin1(elapsed_text_);
+        texts[3] = QString::fromLatin1(remaining_text_);
+    }
+    // The bar ends at the announced number of steps; the final, shorter
+    // step that goes past it keeps the bar full. A run announcing no whole
+    // step gets a one-step bar instead of a busy indicator.
+    const int maximum = static_cast<int>(std::min<std::uint32_t>(std::max<std::uint32_t>(announced, 1),
+                                                                 std::numeric_limits<int>::max()));
+    if (range_changed) progress_->setRange(0, maximum);
+    progress_->setValue(static_cast<int>(std::min<std::uint32_t>(steps, static_cast<std::uint32_t>(maximum))));
+    QLabel *labels[4] = {step_time_label_, step_values_label_, elapsed_label_, remaining_label_};
+    for (int i = 0; i < 4; ++i)
+        if (labels[i]->text() != texts[i]) labels[i]->setText(texts[i]);
+}
+
+void CProgressPage::FinishRun()
+{
+    JoinWorker();
+    refresh_->stop();
+    UpdateProgress();
+
+    Outcome outcome;
+    double grade;
+    std::int32_t code;
+    QString detail;
+    RunStatistics stats;
+    {
+        std::lock_guard lock(mutex_);
+        outcome = outcome_;
+        grade = grade_;
+        code = error_code_;
+        detail = error_detail_;
+        stats = stats_;
+    }
+
+    SetRunning(false);
+    emit runEnded();
+
+    if (close_pending_) {
+        close_pending_ = false;
+        wizard()->close();
+        return;
+    }
+
+    switch (outcome) {
+    case Outcome::Finished:
+    case Outcome::Stopped:
+        progress_->setValue(0);
+        wizard()->ShowResults(stats.total_time, stats.speed, stats.RealTimeFactor(), grade);
+        break;
+    case Outcome::CreationFailed:
+        ShowError(wizard()->messageBox(), this, Text(text::IDS_MODEL_CREATION_FAILED));
+        break;
+    case Outcome::ExecutionError:
+        ShowError(wizard()->messageBox(), this, Text(text::IDS_MODEL_EXECUTION_ERROR).arg(code));
+        break;
+    case Outcome::OtherError:
+    case Outcome::None:
+        ShowError(wizard()->messageBox(), this, Text(text::IDS_RUN_FAILED).arg(detail));
+        break;
+    }
+}
+
+void CProgressPage::OnStop()
+{
+    if (!running_) return;
+    const bool yes = AskYesNo(wizard()->messageBox(), this, Text(text::IDS_STOP_QUESTION));
+    // A close that is already waiting for the run keeps its stop request.
+    cancel_request_ = (yes || close_pending_) ? 1 : 0;
+}
+
+void CProgressPage::StopForClose()
+{
+    close_pending_ = true;
+    cancel_request_ = 1;
+    stop_->setEnabled(false);
+}
+
+void CProgressPage::OnSettings()
+{
+    const CWaveFile *reference = wizard()->referenceFile();
+    if (running_ || !reference) return;
+    M_SETTINGS_DEFAULTS limits{};
+    get_default_settings(&limits);
+    // The step may not exceed the number of values in the reference file.
+    limits.step_max = GetSampleCount(*reference);
+    CSettingsDlg dialog(limits, settings_, wizard()->messageBox(), this);
+    if (dialog.exec() == QDialog::Accepted) dialog.ApplyTo(settings_);
+}
+
+} // namespace velumar::ui

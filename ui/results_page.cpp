@@ -1,0 +1,69 @@
+#include "results_page.h"
+
+#include "progress_page.h"
+#include "strings.h"
+
+#include <QGroupBox>
+#include <QLabel>
+
+#include <cmath>
+
+namespace velumar::ui {
+
+CResultsPage::CResultsPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPTION_RESULTS)
+{
+    const DialogLayout &l = layout();
+    auto label = [this, &l](const QString &text, int x, int y, int w, int h,
+                            Qt::Alignment align = Qt::AlignLeft) {
+        auto *lbl = new QLabel(text, this);
+        lbl->setAlignment(align | Qt::AlignTop);
+        l.place(lbl, x, y, w, h);
+        return lbl;
+    };
+    auto value_label = [&label](int id, int x, int y, int w) {
+        QLabel *lbl = label(QString(), x, y, w, 8);
+        lbl->setObjectName(QString::number(id));
+        return lbl;
+    };
+
+    label(QStringLiteral("На этой странице представлен результат расчёта и статистика работы алгоритма."),
+          25, 18, 300, 12);
+    auto *result_group = new QGroupBox(QStringLiteral("Результат"), this);
+    l.place(result_group, 6, 42, 328, 53);
+    label(QStringLiteral("Значение ODG:"), 30, 59, 53, 8, Qt::AlignRight);
+    grade_label_ = value_label(1021, 93, 59, 48);
+    label(QStringLiteral("Оценка искажений:"), 12, 75, 71, 8, Qt::AlignRight);
+    verbal_label_ = value_label(1039, 93, 75, 214);
+
+    auto *stats_group = new QGroupBox(QStringLiteral("Статистика вычисления"), this);
+    l.place(stats_group, 6, 106, 328, 63);
+    label(QStringLiteral("Время вычисления (мин):"), 68, 120, 87, 8);
+    time_label_ = value_label(1026, 170, 121, 80);
+    label(QStringLiteral("Сред. скорость обработки (сэмплов/с):"), 20, 136, 135, 8);
+    speed_label_ = value_label(1027, 170, 137, 85);
+    label(QStringLiteral("Фактор \"реального времени\":"), 50, 152, 105, 8);
+    rt_factor_label_ = value_label(1028, 170, 153, 85);
+}
+
+void CResultsPage::OnSetActive()
+{
+    wizard()->SetWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
+    grade_label_->setText(grade_text_);
+    rt_factor_label_->setText(rt_factor_text_);
+    time_label_->setText(time_text_);
+    speed_label_->setText(speed_text_);
+    verbal_label_->setText(verbal_text_);
+}
+
+void CResultsPage::SetResults(double total_time, double speed, double real_time_factor, double grade)
+{
+    grade_text_ = QString::asprintf("%f", grade);
+    verbal_text_ = Text(text::grade_category(grade));
+    time_text_ = FormatDuration(total_time);
+    speed_text_ = QString::asprintf("%.2f", speed);
+    // A run shorter than one second of values has no real-time factor.
+    rt_factor_text_ = std::isfinite(real_time_factor) ? QString::asprintf("%.2f", real_time_factor)
+                                                      : Text(text::IDS_NOT_AVAILABLE);
+}
+
+} // namespace velumar::ui

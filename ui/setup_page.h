@@ -1,0 +1,60 @@
+// Page 2: the paths of the reference and the test file, typed or chosen
+// with the file dialog, and the pair check that runs on every Next.
+#pragma once
+
+#include "wizard.h"
+
+#include <QFileDialog>
+
+#include <functional>
+
+class QLineEdit;
+
+namespace velumar::ui {
+
+// The open-file dialog for WAV files.
+class CWavFileSelector : public QFileDialog {
+    Q_OBJECT
+public:
+    explicit CWavFileSelector(QWidget *parent);
+};
+
+// Asks the user for a file; empty when the dialog was cancelled.
+using FileChooserFn = std::function<QString(QWidget *parent)>;
+
+class CSetupPage : public CWizardPage {
+    Q_OBJECT
+public:
+    explicit CSetupPage(CWizard *wizard);
+
+    void OnSetActive() override;
+    bool OnWizardNext() override;
+    bool OnWizardBack() override;
+
+    // Lets the user pick a file into `target`, then shows both stored paths.
+    void ChooseWaveFile(QString &target);
+    // The pair check; on success the files become the wizard's pair.
+    bool CheckFilePair(const QString &reference, const QString &test);
+
+    QString referencePath() const { return reference_path_; }
+    QString testPath() const { return test_path_; }
+    QLineEdit *referenceEdit() const { return reference_edit_; }
+    QLineEdit *testEdit() const { return test_edit_; }
+
+    void setFileChooser(FileChooserFn chooser) { chooser_ = std::move(chooser); }
+
+private:
+    // Moves the paths between the members and the edit boxes; taking them
+    // from the controls while going forward runs the pair check.
+    bool UpdateData(bool save);
+    void Fail(const QString &text);
+
+    QString reference_path_;
+    QString test_path_;
+    int going_back_ = 0;
+    QLineEdit *reference_edit_;
+    QLineEdit *test_edit_;
+    FileChooserFn chooser_;
+};
+
+} // namespace velumar::ui
