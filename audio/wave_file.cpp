@@ -137,6 +137,10 @@ CWaveFile::CWaveFile(const std::string &path)
 
     data_chunk_ = view + offset;
     position_ = data_chunk_ + 8;
+    if ((offset + 8) % alignof(std::int16_t) != 0) {
+        aligned_samples_ = std::make_unique<std::int16_t[]>(claimed / 2 + 1);
+        std::memcpy(aligned_samples_.get(), position_, claimed);
+    }
 }
 
 CWaveFile::~CWaveFile()
@@ -166,6 +170,7 @@ std::uint32_t CWaveFile::data_size() const
 
 const std::int16_t *CWaveFile::sample_data() const
 {
+    if (aligned_samples_) return aligned_samples_.get();
     return reinterpret_cast<const std::int16_t *>(position_);
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -90,6 +91,10 @@ private:
     const unsigned char *riff_header_ = nullptr;
     const unsigned char *format_chunk_ = nullptr;
     const unsigned char *data_chunk_ = nullptr;
+    // The samples, copied once at opening, of a malformed file whose data
+    // chunk starts at an odd offset (16-bit values must not be read through
+    // a misaligned pointer); empty for every well-formed file.
+    std::unique_ptr<std::int16_t[]> aligned_samples_;
 };
 
 // 16-bit values in the data chunk, all channels together (size / 2).
