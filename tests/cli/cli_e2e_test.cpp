@@ -221,20 +221,6 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
     EXPECT_EQ(lines[2].Find("odg")->number, LibraryGrade(ref_, test_, 2, 92.0));
     EXPECT_NE(lines[2].Find("movs_ch2"), nullptr);
 
-    // The same grades in the same order on one thread.
-    const CliRun single = Cli(dir, {"--batch", Path("list.csv"), "--jobs", "1"});
-    std::istringstream again(single.out);
-    std::size_t i = 0;
-    for (std::string line; std::getline(again, line); ++i) {
-        const auto json = JsonReader::Parse(line);
-        ASSERT_TRUE(json && i < lines.size());
-        EXPECT_EQ(json->Find("test")->string, lines[i].Find("test")->string);
-        if (i != 1) {
-            EXPECT_EQ(json->Find("odg")->number, lines[i].Find("odg")->number);
-        }
-    }
-    EXPECT_EQ(i, lines.size());
-
     const CliRun no_list = Cli(dir, {"--batch", Path("none.csv")});
     EXPECT_EQ(no_list.code, 1);
     EXPECT_EQ(no_list.err, "Не удалось прочитать список пар " + Path("none.csv") + "\n");
