@@ -1,0 +1,144 @@
+#include "stages.h"
+#include "support.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace velumar::model;
+using velumar::test::make_instance;
+
+void fill(M_ARRAY &a, double v) { std::fill_n(a.data, a.length, v); }
+
+TEST(ModulationDifference, WeighsIncreasesAndDecreasesAsStated)
+{
+    auto s = make_instance(false);
+    fill(s->modulation_ref_ch1, 1.0);
+    fill(s->modulation_test_ch1, 0.5);
+    fill(s->mod_avg_ref_ch1, 0.0);
+    s->mod_avg_ref_ch1.data[3] = 50.0;
+    ASSERT_EQ(get_modulation_difference_for_frames(s.get()), 0);
+    EXPECT_DOUBLE_EQ(s->moddiff1_bands_ch1.data[0], 0.25);
+    EXPECT_DOUBLE_EQ(s->moddiff2_bands_ch1.data[0], 0.1 * 0.5 / 1.01);
+    EXPECT_EQ(s->moddiff1_ch1, 25.0);
+    EXPECT_NEAR(s->moddiff2_ch1, 4.950495, 1e-6);
+    EXPECT_DOUBLE_EQ(s->temp_wt_ch1, 50.0 / (50.0 + 100.0 * s->internal_noise_pow.data[3]));
+
+    fill(s->modulation_test_ch1, 1.5);
+    ASSERT_EQ(get_modulation_difference_for_frames(s.get()), 0);
+    EXPECT_DOUBLE_EQ(s->moddiff1_bands_ch1.data[7], 0.25);
+    EXPECT_NEAR(s->moddiff2_bands_ch1.data[7], 0.495, 1e-3);
+    EXPECT_NEAR(s->moddiff2_ch1, 0.5 / 1.01 * 100.0, 1e-12);
+}
+
+TEST(NoiseLoudness, MatchesTheWorkedExampleAndVanishesWithoutNoise)
+{
+    auto s = make_instance(false);
+    fill(s->pattern_adapted_ref_ch1, 1.0);
+    fill(s->pattern_adapted_test_ch1, 2.0);
+    fill(s->modulation_ref_ch1, 0.0);
+    fill(s->modulation_test_ch1, 0.0);
+    fill(s->internal_noise, 1.0);
+    ASSERT_EQ(get_overall_loudnes_of_noise_for_frames(s.get()), 0);
+    EXPECT_NEAR(s->noise_loudness_bands_ch1.data[50], 0.1046002, 1e-7);
+    EXPECT_NEAR(s->noise_loudness_ch1, 2.510406, 1e-6);
+    // With no reference pattern at all: beta 0 for a positive test pattern.
+    fill(s->pattern_adapted_ref_ch1, 0.0);
+    ASSERT_EQ(get_overall_loudnes_of_noise_for_frames(s.get()), 0);
+    EXPECT_DOUBLE_EQ(s->noise_loudness_bands_ch1.data[0], std::pow(2.0, 0.23) * (std::pow(2.0, 0.23) - 1.0));
+    fill(s->pattern_adapted_test_ch1, 0.0);
+    ASSERT_EQ(get_overall_loudnes_of_noise_for_frames(s.get()), 0);
+    EXPECT_EQ(s->noise_loudness_ch1, 0.0);
+}
+
+TEST(NoiseToMaskRatio, FlagsAFrameFromOnePointFiveDecibels)
+{
+    auto s = make_instance(false);
+    fill(s->mask_threshold_ch1, 2.0);
+    fill(s->noise_band_energy_ch1, 1.0);
+    s->noise_band_energy_ch1.data[9] = 2.0 * s->disturbed_threshold * 0.999999;
+    ASSERT_EQ(get_noise_to_mask_ratio_for_frames(s.get()), 0);
+    EXPECT_EQ(s->disturbed_frame_ch1, 0);
+    EXPECT_DOUBLE_EQ(s->nmr_mean_ch1, (108 * 0.5 + s->disturbed_threshold * 0.999999) / 109.0);
+    s->noise_band_energy_ch1.data[9] = 2.0 * s->disturbed_threshold;
+    ASSERT_EQ(get_noise_to_mask_ratio_for_frames(s.get()), 0);
+    EXPECT_EQ(s->disturbed_frame_ch1, 1);
+    s->noise_band_energy_ch1.data[9] = 1.0;
+    s->mask_threshold_ch1.data[100] = 0.0;
+    ASSERT_EQ(get_noise_to_mask_ratio_for_frames(s.get()), 0);
+    EXPECT_EQ(s->nmr_bands_ch1.data[100], 1e100);
+    EXPECT_EQ(s->disturbed_frame_ch1, 1);
+}
+
+TEST(DetectionProbability, MatchesTheThreeWorkedBands)
+{
+    struct Case {
+        double ref_db, test_db, e, level, slope, pc, qc;
+    };
+    const Case cases[] = {
+        {60.0, 59.5, 0.5, 59.65, 0.642339, 0.224678, 0.0},
+        {60.0, 59.0, 1.0, 59.3, 0.648238, 0.980266, 1.542642},
+        {59.0, 60.0, -1.0, 60.0, 0.636432, 0.999970, 1.571259},
+    };
+    for (const Case &c : cases) {
+        auto s = make_instance(false);
+        fill(s->excitation_ref_ch1, std::pow(10.0, c.ref_db / 10.0));
+        fill(s->excitation_test_ch1, std::pow(10.0, c.test_db / 10.0));
+        ASSERT_EQ(get_detection_probability_for_frames(s.get()), 0);
+        EXPECT_NEAR(s->detect_diff_ch1.data[0], c.e, 1e-12);
+        EXPECT_NEAR(s->detect_weighted_level_ch1.data[0], c.level, 1e-12);
+        EXPECT_NEAR(s->detect_slope_ch1.data[0], c.slope, 1e-6);
+        EXPECT_NEAR(s->detect_prob_ch1.data[0], c.pc, 1e-6);
+        EXPECT_NEAR(s->detect_steps_ch1.data[0], c.qc, 1e-6);
+        EXPECT_NEAR(s->detect_p_ch1, 1.0 - std::pow(1.0 - s->detect_prob_ch1.data[0], 109), 1e-12);
+        EXPECT_NEAR(s->detect_q_ch1, 109 * s->detect_steps_ch1.data[0], 1e-10);
+        EXPECT_DOUBLE_EQ(s->detect_ptilde_ch1, 0.1 * s->detect_p_ch1);
+    }
+    // A silent band on either side makes the frame certainly audible.
+    for (bool silent_ref : {true, false}) {
+        auto s = make_instance(false);
+        fill(s->excitation_ref_ch1, 1e5);
+        fill(s->excitation_test_ch1, 1e5);
+        (silent_ref ? s->excitation_ref_ch1 : s->excitation_test_ch1).data[20] = 0.0;
+        ASSERT_EQ(get_detection_probability_for_frames(s.get()), 0);
+        EXPECT_EQ(s->detect_prob_ch1.data[20], 1.0);
+        EXPECT_EQ(s->detect_p_ch1, 1.0);
+        EXPECT_EQ(s->detect_prob_ch1.data[21], 0.0);
+    }
+}
+
+TEST(DetectionProbability, BinauralMaximaSmoothingMfpdAndAdb)
+{
+    auto s = make_instance(true);
+    fill(s->excitation_ref_ch1, 1e6);
+    fill(s->excitation_test_ch1, 1e6);
+    fill(s->excitation_ref_ch2, 1e6);
+    fill(s->excitation_test_ch2, std::pow(10.0, 5.9));
+    s->excitation_test_ch1.data[4] = std::pow(10.0, 5.95);
+    ASSERT_EQ(get_detection_probability_for_frames(s.get()), 0);
+    EXPECT_EQ(s->detect_prob_binaural.data[4], s->detect_prob_ch2.data[4]);
+    EXPECT_GT(s->detect_prob_ch1.data[4], 0.0);
+    EXPECT_EQ(s->detect_p_binaural, s->detect_p_ch2);
+    EXPECT_EQ(s->detect_q_binaural, s->detect_q_ch2);
+
+    // The running maximum of the smoothed P, and the ADB counting frames
+    // whose binaural P is strictly above one half.
+    const double p[] = {0.5, 0.5000001, 0.9, 0.0, 0.2};
+    double ptilde = s->detect_ptilde_binaural, pm = 0.0, q_sum = 0.0;
+    std::uint32_t counted = 0;
+    for (double value : p) {
+        s->detect_p_binaural = value;
+        s->detect_q_binaural = 10.0 * value;
+        s->detect_ptilde_binaural = ptilde = value * 0.1 + ptilde * 0.9;
+        ASSERT_EQ(calculating_values_for_MFPD_and_ADB_for_frames(s.get()), 0);
+        pm = std::max(pm, ptilde);
+        if (value > 0.5) ++counted, q_sum += 10.0 * value;
+        EXPECT_EQ(s->detect_pm_binaural, pm);
+        EXPECT_EQ(s->detect_count, counted);
+        EXPECT_EQ(s->detect_q_accum, q_sum);
+    }
+    EXPECT_EQ(counted, 2u);
+}
+
+} // namespace
