@@ -1,0 +1,103 @@
+// Renders every page of the wizard, the settings dialog, the diagram window
+// and the about box offscreen into PNG files, so the layout can be looked at
+// without a display:
+//   velumar_render_screens OUTPUT_DIR
+// The calculation runs for real on a generated pair of files, so the
+// calculation and results pages show the values of an actual run.
+#include "about_dlg.h"
+#include "progress_page.h"
+#include "results_page.h"
+#include "scheme_wnd.h"
+#include "settings_dialog.h"
+#include "setup_page.h"
+#include "welcome_page.h"
+#include "wizard.h"
+
+#include <test_wav.h>
+#include <wave_file.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstdio>
+
+using namespace velumar::ui;
+namespace vt = velumar::testing;
+
+namespace {
+
+bool Save(QWidget *w, const QDir &dir, const char *name)
+{
+    QApplication::processEvents();
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    const bool ok = w->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    const QDir dir(QString::fromLocal8Bit(argv[1]));
+    QDir().mkpath(dir.path());
+    bool ok = true;
+
+    vt::TempDir temp;
+    vt::WavSpec stereo;
+    stereo.channels = 2;
+    const auto reference = vt::MusicSignal(48000 * 4, 2);
+    const std::string ref_path = temp.Write("reference.wav", vt::WavFile(stereo, reference));
+    const std::string test_path = temp.Write("test.wav", vt::WavFile(stereo, vt::AddNoise(reference, 300.0)));
+
+    CWizard wizard;
+    wizard.show();
+    ok = Save(&wizard, dir, "page1-welcome.png") && ok;
+
+    wizard.button(ID_WIZNEXT)->click();
+    wizard.setupPage()->referenceEdit()->setText(QString::fromStdString(ref_path));
+    wizard.setupPage()->testEdit()->setText(QString::fromStdString(test_path));
+    ok = Save(&wizard, dir, "page2-files.png") && ok;
+
+    wizard.button(ID_WIZNEXT)->click();
+    if (wizard.activePage() != wizard.progressPage()) {
+        std::fprintf(stderr, "the file pair was refused\n");
+        return 1;
+    }
+    wizard.progressPage()->startButton()->click();
+    QElapsedTimer clock;
+    clock.start();
+    while (wizard.activePage() != wizard.resultsPage() && clock.elapsed() < 120000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ok = Save(&wizard, dir, "page4-results.png") && ok;
+    wizard.button(ID_WIZBACK)->click();
+    ok = Save(&wizard, dir, "page3-calculation.png") && ok;
+
+    {
+        M_SETTINGS_DEFAULTS limits{};
+        get_default_settings(&limits);
+        limits.step_max = GetSampleCount(*wizard.referenceFile());
+        CSettingsDlg dialog(limits, wizard.progressPage()->settings(), wizard.messageBox(), &wizard);
+        dialog.show();
+        ok = Save(&dialog, dir, "settings.png") && ok;
+    }
+    {
+        CAboutDlg about(&wizard);
+        about.show();
+        ok = Save(&about, dir, "about.png") && ok;
+    }
+    ShowSchemeWindow(wizard.welcomePage());
+    g_pSchemeWnd->resize(800, 200);
+    ok = Save(g_pSchemeWnd, dir, "scheme.png") && ok;
+    g_pSchemeWnd->resize(700, 320);
+    ok = Save(g_pSchemeWnd, dir, "scheme-tall.png") && ok;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,446 @@
+// The calculation and results pages and the settings dialog: duration
+// format, verbal grades, the event arithmetic of a real run, Stop, closing
+// during a run, a failing model, the dialog's presets and checks, and the
+// whole wizard end to end against the command-line tool.
+#include "progress_page.h"
+#include "results_page.h"
+#include "settings_dialog.h"
+#include "setup_page.h"
+#include "strings.h"
+#include "ui_test_support.h"
+#include "wizard.h"
+
+#include <model_runner.h>
+#include <wave_file.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+using namespace velumar::ui;
+namespace vt = velumar::testing;
+using velumar::uitest::MessageRecorder;
+
+namespace {
+
+// Stops a run after its first step and keeps the grade it reports.
+class StopAtFirstStep : public CRunObserver {
+public:
+    void OnRunEvent(RUN_EVENT e, std::int32_t *stop) override
+    {
+        if (e.type == RUN_STEP) *stop = 1;
+        if (e.type == RUN_STOPPED || e.type == RUN_FINISHED) grade = e.grade;
+    }
+    double grade = 0.0;
+};
+
+QString LabelText(QWidget *page, int id)
+{
+    auto *label = page->findChild<QLabel *>(QString::number(id));
+    return label ? label->text() : QStringLiteral("<no control %1>").arg(id);
+}
+
+// Chooses an item of the settings dialog's popup menu opened from `button`.
+void PickPreset(CSettingsDlg &dialog, int button, int item)
+{
+    QTimer::singleShot(0, &dialog, [&dialog, item] {
+        QMenu *menu = dialog.popupMenu();
+        QAction *action = menu->findChild<QAction *>(QString::number(item));
+        QVERIFY(action);
+        action->trigger();
+        menu->close();
+    });
+    dialog.findChild<QPushButton *>(QString::number(button))->click();
+}
+
+M_SETTINGS_DEFAULTS Limits(std::uint32_t step_max)
+{
+    M_SETTINGS_DEFAULTS limits{};
+    get_default_settings(&limits);
+    limits.step_max = step_max;
+    return limits;
+}
+
+} // namespace
+
+class CalculationTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void formatDuration();
+    void verbalGrades_data();
+    void verbalGrades();
+    void realTimeFactorNeedsOneSecond();
+    void eventsOfARun();
+    void stopAfterFirstStep();
+    void stopWithTheLargestStepWhileRunning();
+    void closeDuringRunStopsThenCloses();
+    void failedModelCreationIsReported();
+    void settingsFirstOpening();
+    void settingsPresets();
+    void settingsRefuseBadValues_data();
+    void settingsRefuseBadValues();
+    void settingsThroughThePage();
+    void endToEndMatchesTheCommandLine();
+
+private:
+    // A wizard with the recorder, on the calculation page with a generated
+    // pair of `frames` frames.
+    void Open(std::uint32_t frames, std::uint16_t channels)
+    {
+        dir_ = std::make_unique<vt::TempDir>();
+        pair_ = velumar::uitest::WriteWavPair(*dir_, frames, channels);
+        wizard_ = std::make_unique<CWizard>(nullptr, box_.fn());
+        wizard_->show();
+        wizard_->button(ID_WIZNEXT)->click();
+        wizard_->setupPage()->referenceEdit()->setText(QString::fromStdString(pair_.reference));
+        wizard_->setupPage()->testEdit()->setText(QString::fromStdString(pair_.test));
+        wizard_->button(ID_WIZNEXT)->click();
+        QCOMPARE(wizard_->activeIndex(), 2);
+    }
+    CProgressPage *page() const { return wizard_->progressPage(); }
+
+    MessageRecorder box_;
+    std::unique_ptr<vt::TempDir> dir_;
+    velumar::uitest::WavPair pair_;
+    std::unique_ptr<CWizard> wizard_;
+};
+
+void CalculationTest::cleanup()
+{
+    wizard_.reset();
+    dir_.reset();
+    box_.clear();
+}
+
+void CalculationTest::formatDuration()
+{
+    QCOMPARE(FormatDuration(12345.6), QStringLiteral("02:03,45"));
+    QCOMPARE(FormatDuration(6000.0), QStringLiteral("01:00,00"));
+    QCOMPARE(FormatDuration(0.0), QStringLiteral("00:00,00"));
+    QCOMPARE(FormatDuration(5999.99), QStringLiteral("00:59,99"));
+    QCOMPARE(FormatDuration(100.0 * 60 * 125), QStringLiteral("125:00,00"));
+    // A clock that stepped back shows zero rather than garbage.
+    QCOMPARE(FormatDuration(-3.0), QStringLiteral("00:00,00"));
+}
+
+void CalculationTest::verbalGrades_data()
+{
+    QTest::addColumn<double>("grade");
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<QString>("verbal");
+    QTest::newRow("-0.5") << -0.5 << "-0.500000" << "искажения незаметны";
+    QTest::newRow("-1.0") << -1.0 << "-1.000000" << "искажения незаметны";
+    QTest::newRow("-1.0000001") << -1.0000001 << "-1.000000" << "искажения заметны, но не раздражают";
+    QTest::newRow("-2.0") << -2.0 << "-2.000000" << "искажения заметны, но не раздражают";
+    QTest::newRow("-2.01") << -2.01 << "-2.010000" << "слегка раздражающие искажения";
+    QTest::newRow("-3.5") << -3.5 << "-3.500000" << "раздражающие искажения";
+    QTest::newRow("-5.0") << -5.0 << "-5.000000" << "очень раздражающие искажения";
+    QTest::newRow("-5.5") << -5.5 << "-5.500000" << "искажения, вызывающие зубную боль";
+    QTest::newRow("1.0") << 1.0 << "1.000000" << "искажения незаметны";
+}
+
+void CalculationTest::verbalGrades()
+{
+    QFETCH(double, grade);
+    QFETCH(QString, number);
+    QFETCH(QString, verbal);
+    MessageRecorder box;
+    CWizard w(nullptr, box.fn());
+    w.ShowResults(6000.0, 12345.678, 0.256, grade);
+    CResultsPage *results = w.resultsPage();
+    QCOMPARE(LabelText(results, 1021), number);
+    QCOMPARE(LabelText(results, 1039), verbal);
+    QCOMPARE(LabelText(results, 1026), QStringLiteral("01:00,00"));
+    QCOMPARE(LabelText(results, 1027), QStringLiteral("12345.68"));
+    QCOMPARE(LabelText(results, 1028), QStringLiteral("0.26"));
+}
+
+void CalculationTest::realTimeFactorNeedsOneSecond()
+{
+    RunStatistics s;
+    s.Start(0);
+    s.Step(47999, 30.0);
+    QVERIFY(std::isnan(s.RealTimeFactor()));
+    s.Step(1, 10.0);
+    QCOMPARE(s.RealTimeFactor(), 40.0 / 100.0);
+
+    MessageRecorder box;
+    CWizard w(nullptr, box.fn());
+    w.ShowResults(40.0, 1000.0, s.RealTimeFactor() * std::nan(""), -1.0);
+    QCOMPARE(LabelText(w.resultsPage(), 1028), QStringLiteral("—"));
+}
+
+void CalculationTest::eventsOfARun()
+{
+    // 100000 mono values with the default step of 2048: 48 steps announced,
+    // 49 made, the last one shorter but still shown as 2048.
+    Open(100000, 1);
+    page()->startButton()->click();
+    QCOMPARE(wizard_->button(ID_WIZBACK)->isEnabled(), false);
+    QCOMPARE(wizard_->button(IDCANCEL)->isEnabled(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+
+    const RunStatistics s = page()->statistics();
+    QCOMPARE(s.announced_steps, 48u);
+    QCOMPARE(s.steps_done, 49u);
+    QCOMPARE(s.values_fed, 49u * 2048u);
+    QCOMPARE(s.remaining_time, 0.0);
+    QVERIFY(s.total_time > 0.0);
+    QCOMPARE(s.mean_step_time, s.total_time / 49);
+    QCOMPARE(s.speed, s.values_fed / s.total_time * 100.0);
+    QCOMPARE(page()->progressBar()->maximum(), 48);
+    QCOMPARE(page()->progressBar()->value(), 0);
+
+    QCOMPARE(LabelText(page(), 1023), QStringLiteral("2048"));
+    QCOMPARE(LabelText(page(), 1025), QStringLiteral("00:00,00"));
+    QCOMPARE(LabelText(page(), 1024), FormatDuration(s.total_time));
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1026), FormatDuration(s.total_time));
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1027), QString::asprintf("%.2f", s.speed));
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1028), QString::asprintf("%.2f", s.total_time / 200.0));
+
+    // Back shows the page in its entered state with the last run's values;
+    // a second run starts its statistics from zero.
+    wizard_->button(ID_WIZBACK)->click();
+    QVERIFY(page()->startButton()->isEnabled());
+    QCOMPARE(LabelText(page(), 1023), QStringLiteral("2048"));
+    page()->startButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+    QCOMPARE(page()->statistics().steps_done, 49u);
+}
+
+void CalculationTest::stopAfterFirstStep()
+{
+    Open(48000 * 2, 2);
+    box_.answer(QMessageBox::Yes);
+    page()->startButton()->click();
+    QVERIFY(page()->stopButton()->isEnabled());
+    page()->stopButton()->click();
+    QCOMPARE(box_.last().text, QStringLiteral("Прервать расчёт?"));
+    QCOMPARE(box_.last().caption, QStringLiteral("Velumar"));
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+
+    const RunStatistics s = page()->statistics();
+    QCOMPARE(s.steps_done, 1u);
+    QCOMPARE(s.values_fed, 2048u);
+
+    // The grade is that of the first block alone.
+    StopAtFirstStep one_block;
+    RunModel(wizard_->referenceFile(), wizard_->testFile(), DefaultRunSettings(), &one_block);
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1021), QString::asprintf("%f", one_block.grade));
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1028), QStringLiteral("—"));
+}
+
+void CalculationTest::stopWithTheLargestStepWhileRunning()
+{
+    // One step covering the whole file: the window still answers while the
+    // model works through it, and No leaves the run going.
+    Open(48000 * 3, 2);
+    page()->settings().step = 48000 * 3 * 2;
+    box_.answer(QMessageBox::No);
+    page()->startButton()->click();
+    QTRY_VERIFY(page()->IsRunning());
+    page()->stopButton()->click();
+    QCOMPARE(box_.count(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+    QCOMPARE(page()->statistics().steps_done, 1u);
+    QCOMPARE(page()->statistics().announced_steps, 1u);
+}
+
+void CalculationTest::closeDuringRunStopsThenCloses()
+{
+    Open(48000 * 20, 2);
+    QSignalSpy closed(wizard_.get(), &CWizard::closed);
+    QSignalSpy ended(page(), &CProgressPage::runEnded);
+    page()->startButton()->click();
+    box_.answer(QMessageBox::Yes);
+    QVERIFY(!wizard_->close());  // deferred until the run has stopped
+    QCOMPARE(box_.last().text, QStringLiteral("Завершить работу приложения?"));
+    QVERIFY(wizard_->referenceFile());
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 30000);
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(!page()->IsRunning());
+    QVERIFY(!wizard_->isVisible());
+    // Stopped early, not run to the end.
+    QVERIFY(page()->statistics().steps_done < page()->statistics().announced_steps);
+    QCOMPARE(box_.count(), 1);
+}
+
+void CalculationTest::failedModelCreationIsReported()
+{
+    Open(4800, 1);
+    page()->settings().version = 1;  // a version the library does not build
+    page()->startButton()->click();
+    QTRY_COMPARE(box_.count(), 1);
+    const MessageRequest shown = box_.last();
+    QCOMPARE(shown.text, Text(velumar::text::IDS_MODEL_CREATION_FAILED));
+    QCOMPARE(shown.caption, QStringLiteral("Ошибка!"));
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    // Ended state, still on the page; Next now leads to the results page.
+    QCOMPARE(wizard_->activeIndex(), 2);
+    QVERIFY(page()->startButton()->isEnabled());
+    QVERIFY(!page()->stopButton()->isEnabled());
+    for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL, IDHELP}) QVERIFY(wizard_->button(id)->isEnabled());
+    wizard_->button(ID_WIZNEXT)->click();
+    QCOMPARE(wizard_->activeIndex(), 3);
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1021), QString());
+}
+
+void CalculationTest::settingsFirstOpening()
+{
+    MessageRecorder box;
+    CSettingsDlg dialog(Limits(100000), DefaultRunSettings(), box.fn());
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Параметры алгоритма PEAQ"));
+    QVERIFY(dialog.radio(0)->isChecked());
+    QVERIFY(dialog.radio(0)->isEnabled());
+    QVERIFY(!dialog.radio(1)->isEnabled());
+    QVERIFY(!dialog.radio(2)->isEnabled());
+    QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("92"));
+    QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("2048"));
+}
+
+void CalculationTest::settingsPresets()
+{
+    MessageRecorder box;
+    CSettingsDlg dialog(Limits(480000), DefaultRunSettings(), box.fn());
+    dialog.show();
+    PickPreset(dialog, IDC_STEP_MENU, ID_MENU_MAXIMUM);
+    QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("480000"));
+    PickPreset(dialog, IDC_STEP_MENU, ID_MENU_MINIMUM);
+    QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("1"));
+    PickPreset(dialog, IDC_LEVEL_MENU, ID_MENU_MAXIMUM);
+    QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("100.000000"));
+    PickPreset(dialog, IDC_LEVEL_MENU, ID_MENU_DEFAULT);
+    QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("92.000000"));
+    PickPreset(dialog, IDC_LEVEL_MENU, ID_MENU_MINIMUM);
+    QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("0.000000"));
+    // The step field kept its own preset.
+    QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("1"));
+
+    dialog.findChild<QPushButton *>(QStringLiteral("1"))->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(box.count(), 0);
+    RUN_SETTINGS s = DefaultRunSettings();
+    dialog.ApplyTo(s);
+    QCOMPARE(s.listening_level_db, 0.0);
+    QCOMPARE(s.step, 1u);
+    QCOMPARE(s.sample_rate, 48000u);
+}
+
+void CalculationTest::settingsRefuseBadValues_data()
+{
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focus");  // object name of the edit with the focus
+    const QString step_range = QStringLiteral("Объём буфера (в сэмплах): введите целое число от 1 до 100000.");
+    const QString level_range = QStringLiteral("Уровень воспроизведения (дБ): введите число от 0 до 100.");
+    QTest::newRow("step 0") << "92" << "0" << false << step_range << "1032";
+    QTest::newRow("step beyond the file") << "92" << "100001" << false << step_range << "1032";
+    QTest::newRow("step not a number") << "92" << "2k" << false << step_range << "1032";
+    QTest::newRow("level 100.5") << "100.5" << "2048" << false << level_range << "1032";
+    QTest::newRow("level negative") << "-1" << "2048" << false << level_range << "1032";
+    QTest::newRow("level not a number") << "loud" << "2048" << false << level_range << "1036";
+    QTest::newRow("level 100, whole file") << "100" << "100000" << true << "" << "";
+    QTest::newRow("decimal comma") << "85,5" << "1" << true << "" << "";
+}
+
+void CalculationTest::settingsRefuseBadValues()
+{
+    QFETCH(QString, level);
+    QFETCH(QString, step);
+    QFETCH(bool, accepted);
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+    MessageRecorder box;
+    CSettingsDlg dialog(Limits(100000), DefaultRunSettings(), box.fn());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    dialog.levelEdit()->setText(level);
+    dialog.stepEdit()->setText(step);
+    dialog.findChild<QPushButton *>(QStringLiteral("1"))->click();
+    if (accepted) {
+        QCOMPARE(box.count(), 0);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.step(), step.toLong());
+        QCOMPARE(dialog.level(), QString(level).replace(QLatin1Char(','), QLatin1Char('.')).toDouble());
+        return;
+    }
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(box.count(), 1);
+    QCOMPARE(box.last().text, message);
+    QCOMPARE(box.last().caption, QStringLiteral("Ошибка!"));
+    QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), focus);
+}
+
+void CalculationTest::settingsThroughThePage()
+{
+    Open(50000, 1);
+    // Cancel after changes keeps the page's settings.
+    QTimer::singleShot(0, this, [] {
+        auto *dialog = qobject_cast<CSettingsDlg *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->levelEdit()->setText(QStringLiteral("50"));
+        dialog->stepEdit()->setText(QStringLiteral("4096"));
+        dialog->findChild<QPushButton *>(QStringLiteral("2"))->click();
+    });
+    page()->settingsButton()->click();
+    QCOMPARE(page()->settings().listening_level_db, 92.0);
+    QCOMPARE(page()->settings().step, 2048u);
+
+    // OK stores them; the largest step is the reference file's value count.
+    QTimer::singleShot(0, this, [] {
+        auto *dialog = qobject_cast<CSettingsDlg *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        PickPreset(*dialog, IDC_STEP_MENU, ID_MENU_MAXIMUM);
+        dialog->levelEdit()->setText(QStringLiteral("80.25"));
+        dialog->findChild<QPushButton *>(QStringLiteral("1"))->click();
+    });
+    page()->settingsButton()->click();
+    QCOMPARE(page()->settings().listening_level_db, 80.25);
+    QCOMPARE(page()->settings().step, 50000u);
+    QCOMPARE(page()->settings().version, 0);
+}
+
+void CalculationTest::endToEndMatchesTheCommandLine()
+{
+    Open(48000 * 2, 2);
+    page()->startButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+    QCOMPARE(box_.count(), 0);
+    const QString shown = LabelText(wizard_->resultsPage(), 1021);
+
+    M_RESULTS results{};
+    RunModel(wizard_->referenceFile(), wizard_->testFile(), DefaultRunSettings(), nullptr, &results);
+    QCOMPARE(shown, QString::asprintf("%f", results.odg));
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1039), Text(velumar::text::grade_category(results.odg)));
+
+#ifdef VELUMAR_CLI_PATH
+    QProcess cli;
+    cli.start(QStringLiteral(VELUMAR_CLI_PATH),
+              {QStringLiteral("--json"), QString::fromStdString(pair_.reference), QString::fromStdString(pair_.test)});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 0);
+    const QJsonObject json = QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
+    QVERIFY(json.contains(QStringLiteral("odg")));
+    QCOMPARE(shown, QString::asprintf("%f", json.value(QStringLiteral("odg")).toDouble()));
+#else
+    QSKIP("velumar-cli is not built: compared with the library only");
+#endif
+}
+
+QTEST_MAIN(CalculationTest)
+#include "test_calculation.moc"

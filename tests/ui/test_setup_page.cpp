@@ -1,0 +1,215 @@
+// The input-files page: every failure of the pair check keeps the user on
+// the page with its message and leaves no file open; success makes the
+// pair the wizard's; Back never checks.
+#include "setup_page.h"
+#include "ui_test_support.h"
+#include "wizard.h"
+
+#include <wave_file.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace velumar::ui;
+namespace vt = velumar::testing;
+using velumar::uitest::MessageRecorder;
+
+namespace {
+
+vt::Bytes Mono(std::uint32_t frames, std::uint32_t rate = 48000, std::uint16_t bits = 16)
+{
+    vt::WavSpec spec;
+    spec.rate = rate;
+    spec.bits = bits;
+    return vt::WavFile(spec, vt::MusicSignal(frames, 1));
+}
+
+vt::Bytes Stereo(std::uint32_t frames)
+{
+    vt::WavSpec spec;
+    spec.channels = 2;
+    return vt::WavFile(spec, vt::MusicSignal(frames, 2));
+}
+
+vt::Bytes Patched(vt::Bytes bytes, std::size_t offset, const char *four)
+{
+    std::memcpy(bytes.data() + offset, four, 4);
+    return bytes;
+}
+
+} // namespace
+
+class SetupPageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void failures_data();
+    void failures();
+    void validPairBecomesTheWizardsPair();
+    void backNeverChecks();
+    void fileChooserFillsOrKeepsThePath();
+
+private:
+    // Types both paths and presses Next.
+    void Next(const QString &reference, const QString &test)
+    {
+        wizard_->setupPage()->referenceEdit()->setText(reference);
+        wizard_->setupPage()->testEdit()->setText(test);
+        wizard_->button(ID_WIZNEXT)->click();
+    }
+
+    MessageRecorder box_;
+    std::unique_ptr<CWizard> wizard_;
+    std::unique_ptr<vt::TempDir> dir_;
+};
+
+void SetupPageTest::init()
+{
+    box_.clear();
+    dir_ = std::make_unique<vt::TempDir>();
+    wizard_ = std::make_unique<CWizard>(nullptr, box_.fn());
+    wizard_->show();
+    wizard_->button(ID_WIZNEXT)->click();
+    QCOMPARE(wizard_->activeIndex(), 1);
+}
+
+void SetupPageTest::cleanup()
+{
+    wizard_.reset();
+    dir_.reset();
+}
+
+void SetupPageTest::failures_data()
+{
+    QTest::addColumn<QString>("reference");  // file name in the temp dir, "" for an empty path
+    QTest::addColumn<QString>("test");
+    QTest::addColumn<QString>("message");    // %R and %T stand for the full paths
+
+    QTest::newRow("both empty") << "" << "" << "Строка не может быть пустой";
+    QTest::newRow("test empty") << "good.wav" << "" << "Строка не может быть пустой";
+    QTest::newRow("reference missing") << "missing.wav" << "good.wav" << "Ошибка при открытии файла %R";
+    QTest::newRow("test missing") << "good.wav" << "missing.wav" << "Ошибка при открытии файла %T";
+    QTest::newRow("empty file") << "empty.wav" << "good.wav" << "Ошибка при открытии файла %R";
+    QTest::newRow("bad RIFF") << "riff.wav" << "good.wav" << "Ошибка в блоке RIFF файла %R";
+    QTest::newRow("bad WAVE") << "good.wav" << "wave.wav" << "Ошибка в блоке WAVE файла %T";
+    QTest::newRow("bad fmt") << "fmt.wav" << "good.wav" << "Ошибка в блоке FMT файла %R";
+    QTest::newRow("no data") << "good.wav" << "data.wav" << "Ошибка в блоке DATA файла %T";
+    QTest::newRow("reference 44.1 kHz") << "rate.wav" << "good.wav"
+                                        << "Параметры файла %R не соответствуют требованиям модели PEAQ";
+    QTest::newRow("test 8 bits") << "good.wav" << "bits.wav"
+                                 << "Параметры файла %T не соответствуют требованиям модели PEAQ";
+    QTest::newRow("both refused: reference first") << "rate.wav" << "bits.wav"
+                                                   << "Параметры файла %R не соответствуют требованиям модели PEAQ";
+    QTest::newRow("mono and stereo") << "good.wav" << "stereo.wav" << "Файлы имеют различное число каналов";
+    QTest::newRow("one byte longer") << "good.wav" << "longer.wav" << "Файлы имеют разную длину (в сэмплах)";
+}
+
+void SetupPageTest::failures()
+{
+    QFETCH(QString, reference);
+    QFETCH(QString, test);
+    QFETCH(QString, message);
+
+    const vt::Bytes good = Mono(4800);
+    dir_->Write("good.wav", good);
+    dir_->Write("empty.wav", vt::Bytes{});
+    dir_->Write("riff.wav", Patched(good, 0, "RIFX"));
+    dir_->Write("wave.wav", Patched(good, 8, "AVI "));
+    dir_->Write("fmt.wav", Patched(good, 12, "fmx "));
+    dir_->Write("data.wav", Patched(good, 36, "dat "));
+    dir_->Write("rate.wav", Mono(4800, 44100));
+    dir_->Write("bits.wav", Mono(4800, 48000, 8));
+    dir_->Write("stereo.wav", Stereo(2400));
+    vt::Bytes longer_data = vt::SampleBytes(vt::MusicSignal(4800, 1));
+    longer_data.push_back(0);
+    dir_->Write("longer.wav", vt::WavFile(vt::WavSpec{}, longer_data));
+
+    auto path = [this](const QString &name) {
+        return name.isEmpty() ? QString() : QString::fromStdString((dir_->path() / name.toStdString()).string());
+    };
+    const QString ref_path = path(reference);
+    const QString test_path = path(test);
+    message.replace(QStringLiteral("%R"), ref_path).replace(QStringLiteral("%T"), test_path);
+
+    // A successful check first, so that a failure must also drop that pair.
+    Next(path(QStringLiteral("good.wav")), path(QStringLiteral("good.wav")));
+    QCOMPARE(wizard_->activeIndex(), 2);
+    wizard_->button(ID_WIZBACK)->click();
+    QVERIFY(wizard_->referenceFile());
+    const int descriptors_with_pair = velumar::uitest::OpenDescriptorCount();
+
+    Next(ref_path, test_path);
+    QCOMPARE(box_.count(), 1);
+    const MessageRequest shown = box_.last();
+    QCOMPARE(shown.text, message);
+    QCOMPARE(shown.caption, QStringLiteral("Ошибка!"));
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(wizard_->activeIndex(), 1);
+
+    if (!reference.isEmpty() && !test.isEmpty()) {
+        // The previous pair was released and nothing of the new one is open.
+        QCOMPARE(wizard_->referenceFile(), nullptr);
+        QCOMPARE(wizard_->testFile(), nullptr);
+        QCOMPARE(velumar::uitest::OpenDescriptorCount(), descriptors_with_pair - 2);
+    }
+}
+
+void SetupPageTest::validPairBecomesTheWizardsPair()
+{
+    const std::string ref = dir_->Write("ref.wav", Stereo(3000));
+    const std::string test = dir_->Write("test.wav", Stereo(3000));
+    const int before = velumar::uitest::OpenDescriptorCount();
+    Next(QString::fromStdString(ref), QString::fromStdString(test));
+    QCOMPARE(box_.count(), 0);
+    QCOMPARE(wizard_->activeIndex(), 2);
+    QVERIFY(wizard_->referenceFile() && wizard_->testFile());
+    QCOMPARE(GetSampleCount(*wizard_->referenceFile()), 6000u);
+    QCOMPARE(velumar::uitest::OpenDescriptorCount(), before + 2);
+
+    // Every Next opens the pair anew; the old one is closed first.
+    wizard_->button(ID_WIZBACK)->click();
+    QCOMPARE(wizard_->setupPage()->referenceEdit()->text(), QString::fromStdString(ref));
+    wizard_->button(ID_WIZNEXT)->click();
+    QCOMPARE(wizard_->activeIndex(), 2);
+    QCOMPARE(velumar::uitest::OpenDescriptorCount(), before + 2);
+
+    wizard_.reset();
+    QCOMPARE(velumar::uitest::OpenDescriptorCount(), before);
+}
+
+void SetupPageTest::backNeverChecks()
+{
+    wizard_->setupPage()->referenceEdit()->setText(QStringLiteral("/no/such/file.wav"));
+    wizard_->button(ID_WIZBACK)->click();
+    QCOMPARE(box_.count(), 0);
+    QCOMPARE(wizard_->activeIndex(), 0);
+    // The typed path was taken over and is shown again on return.
+    wizard_->button(ID_WIZNEXT)->click();
+    QCOMPARE(wizard_->setupPage()->referenceEdit()->text(), QStringLiteral("/no/such/file.wav"));
+}
+
+void SetupPageTest::fileChooserFillsOrKeepsThePath()
+{
+    CSetupPage *page = wizard_->setupPage();
+    QString answer = QStringLiteral("/chosen/ref.wav");
+    page->setFileChooser([&answer](QWidget *) { return answer; });
+    page->findChild<QPushButton *>(QStringLiteral("1009"))->click();
+    QCOMPARE(page->referencePath(), QStringLiteral("/chosen/ref.wav"));
+    QCOMPARE(page->referenceEdit()->text(), QStringLiteral("/chosen/ref.wav"));
+
+    // Cancelling keeps the stored path, and an untaken typed text in the
+    // other edit is replaced by its stored path.
+    page->testEdit()->setText(QStringLiteral("typed but not taken"));
+    answer.clear();
+    page->findChild<QPushButton *>(QStringLiteral("1012"))->click();
+    QCOMPARE(page->testPath(), QString());
+    QCOMPARE(page->testEdit()->text(), QString());
+    QCOMPARE(page->referenceEdit()->text(), QStringLiteral("/chosen/ref.wav"));
+}
+
+QTEST_MAIN(SetupPageTest)
+#include "test_setup_page.moc"

@@ -1,0 +1,247 @@
+// The wizard frame: button states per page, the quit question, Finish and
+// Help, the diagram window's mapping and single instance, the about box.
+#include "about_dlg.h"
+#include "progress_page.h"
+#include "results_page.h"
+#include "scheme_wnd.h"
+#include "setup_page.h"
+#include "strings.h"
+#include "ui_test_support.h"
+#include "welcome_page.h"
+#include "wizard.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace velumar::ui;
+using velumar::uitest::MessageRecorder;
+
+namespace {
+
+// Which of the frame's buttons are enabled, as "Back Next Finish Cancel Help"
+// flags, e.g. "-N-CH".
+QString ButtonState(const CWizard &w)
+{
+    QString s;
+    const std::pair<int, QChar> buttons[] = {{ID_WIZBACK, QLatin1Char('B')}, {ID_WIZNEXT, QLatin1Char('N')},
+                                             {ID_WIZFINISH, QLatin1Char('F')}, {IDCANCEL, QLatin1Char('C')},
+                                             {IDHELP, QLatin1Char('H')}};
+    for (const auto &[id, c] : buttons) s += w.button(id)->isEnabled() ? c : QLatin1Char('-');
+    return s;
+}
+
+} // namespace
+
+class WizardFrameTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void buttonsAndCaptionsFollowThePage();
+    void cancelAndCloseBoxAsk();
+    void finishClosesWithoutQuestion();
+    void helpDoesNothing();
+    void schemeMapping_data();
+    void schemeMapping();
+    void schemeWindowIsSingle();
+    void aboutBoxShowsVersionAndCredits();
+
+private:
+    // A wizard on the calculation page with a valid pair.
+    void GoToCalculation(CWizard &w, const velumar::uitest::WavPair &pair)
+    {
+        w.button(ID_WIZNEXT)->click();
+        w.setupPage()->referenceEdit()->setText(QString::fromStdString(pair.reference));
+        w.setupPage()->testEdit()->setText(QString::fromStdString(pair.test));
+        w.button(ID_WIZNEXT)->click();
+    }
+};
+
+void WizardFrameTest::buttonsAndCaptionsFollowThePage()
+{
+    MessageRecorder box;
+    CWizard w(nullptr, box.fn());
+    w.show();
+    velumar::testing::TempDir dir;
+    const auto pair = velumar::uitest::WriteWavPair(dir, 4800, 1);
+
+    QCOMPARE(w.activeIndex(), 0);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 1 из 4 (знакомство)"));
+    QCOMPARE(ButtonState(w), QStringLiteral("-N-CH"));
+
+    GoToCalculation(w, pair);
+    QCOMPARE(box.count(), 0);
+    QCOMPARE(w.activeIndex(), 2);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 3 из 4 (настройки и расчёт)"));
+    QCOMPARE(ButtonState(w), QStringLiteral("B--CH"));
+    QVERIFY(w.progressPage()->startButton()->isEnabled());
+    QVERIFY(!w.progressPage()->stopButton()->isEnabled());
+    QVERIFY(w.progressPage()->settingsButton()->isEnabled());
+
+    w.button(ID_WIZBACK)->click();
+    QCOMPARE(w.activeIndex(), 1);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 2 из 4 (выбор входных файлов)"));
+    QCOMPARE(ButtonState(w), QStringLiteral("BN-CH"));
+
+    w.ShowResults(100.0, 1000.0, 0.5, -1.5);
+    QCOMPARE(w.activeIndex(), 3);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 4 из 4 (результаты)"));
+    QCOMPARE(ButtonState(w), QStringLiteral("B-FCH"));
+
+    w.button(ID_WIZBACK)->click();
+    QCOMPARE(w.activeIndex(), 2);
+    QCOMPARE(ButtonState(w), QStringLiteral("B--CH"));
+    w.button(ID_WIZBACK)->click();
+    w.button(ID_WIZBACK)->click();
+    QCOMPARE(w.activeIndex(), 0);
+    QCOMPARE(ButtonState(w), QStringLiteral("-N-CH"));
+}
+
+void WizardFrameTest::cancelAndCloseBoxAsk()
+{
+    MessageRecorder box;
+    CWizard w(nullptr, box.fn());
+    QSignalSpy closed(&w, &CWizard::closed);
+    w.show();
+    w.button(ID_WIZNEXT)->click();
+
+    box.answer(QMessageBox::No);
+    w.button(IDCANCEL)->click();
+    QTRY_COMPARE(box.count(), 1);
+    const MessageRequest q = box.last();
+    QCOMPARE(q.text, QStringLiteral("Завершить работу приложения?"));
+    QCOMPARE(q.caption, QStringLiteral("Velumar"));
+    QCOMPARE(q.icon, QMessageBox::Question);
+    QCOMPARE(q.buttons, QMessageBox::Yes | QMessageBox::No);
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.activeIndex(), 1);
+    QCOMPARE(closed.count(), 0);
+
+    // The close box after a Cancel answered No asks again.
+    box.answer(QMessageBox::No);
+    QVERIFY(!w.close());
+    QCOMPARE(box.count(), 2);
+    QVERIFY(w.isVisible());
+
+    box.answer(QMessageBox::Yes);
+    QVERIFY(w.close());
+    QCOMPARE(box.count(), 3);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(closed.count(), 1);
+}
+
+void WizardFrameTest::finishClosesWithoutQuestion()
+{
+    MessageRecorder box;
+    CWizard w(nullptr, box.fn());
+    QSignalSpy closed(&w, &CWizard::closed);
+    w.show();
+    w.ShowResults(6000.0, 48000.0, 1.0, -0.5);
+    w.button(ID_WIZFINISH)->click();
+    QTRY_COMPARE(closed.count(), 1);
+    QCOMPARE(box.count(), 0);
+    QVERIFY(!w.isVisible());
+}
+
+void WizardFrameTest::helpDoesNothing()
+{
+    MessageRecorder box;
+    CWizard w(nullptr, box.fn());
+    QSignalSpy closed(&w, &CWizard::closed);
+    w.show();
+    for (int page : {0, 1, 2, 3}) {
+        w.SetActivePage(page);
+        const QString before = ButtonState(w);
+        w.button(IDHELP)->click();
+        QCoreApplication::processEvents();
+        QCOMPARE(w.activeIndex(), page);
+        QCOMPARE(ButtonState(w), before);
+    }
+    QCOMPARE(box.count(), 0);
+    QCOMPARE(closed.count(), 0);
+    QVERIFY(w.isVisible());
+}
+
+void WizardFrameTest::schemeMapping_data()
+{
+    QTest::addColumn<int>("cx");
+    QTest::addColumn<int>("cy");
+    QTest::addColumn<QPoint>("origin");
+    QTest::addColumn<double>("scale");
+    // Exactly 4:1 fills the area.
+    QTest::newRow("800x200") << 800 << 200 << QPoint(0, 200) << 1.25;
+    // One pixel narrower takes the tall branch: 799/8 = 99, + 100.
+    QTest::newRow("799x200") << 799 << 200 << QPoint(0, 199) << 799.0 / 640.0;
+    // Tall: full width, centred vertically (160 px picture in 480).
+    QTest::newRow("640x480") << 640 << 480 << QPoint(0, 320) << 1.0;
+    // Wide: full height, grey margins left and right.
+    QTest::newRow("1000x200") << 1000 << 200 << QPoint(100, 200) << 1.25;
+    QTest::newRow("no height") << 640 << 0 << QPoint(0, 0) << 0.0;
+}
+
+void WizardFrameTest::schemeMapping()
+{
+    QFETCH(int, cx);
+    QFETCH(int, cy);
+    QFETCH(QPoint, origin);
+    QFETCH(double, scale);
+    const SchemeMapping m = ComputeSchemeMapping(cx, cy);
+    QCOMPARE(m.origin, origin);
+    QCOMPARE(m.scale, scale);
+    if (scale > 0) {
+        // The picture's far corner stays inside the client area.
+        const QPointF corner = m.map(640, 160);
+        QVERIFY(corner.x() <= cx + 1e-9);
+        QVERIFY(corner.y() >= -1.0);
+    }
+}
+
+void WizardFrameTest::schemeWindowIsSingle()
+{
+    MessageRecorder box;
+    CWizard w(nullptr, box.fn());
+    w.show();
+    auto *button = w.welcomePage()->findChild<QPushButton *>(QStringLiteral("1000"));
+    QVERIFY(button);
+    QCOMPARE(g_pSchemeWnd, nullptr);
+
+    button->click();
+    QVERIFY(g_pSchemeWnd);
+    CSchemeWnd *first = g_pSchemeWnd;
+    QVERIFY(first->isVisible());
+    QCOMPARE(first->windowTitle(), QStringLiteral("Блок-схема оценки качества"));
+    QVERIFY(first->minimumWidth() >= 640 && first->minimumHeight() >= 160);
+
+    button->click();
+    QCOMPARE(g_pSchemeWnd, first);
+    int windows = 0;
+    for (QWidget *top : QApplication::topLevelWidgets()) windows += qobject_cast<CSchemeWnd *>(top) != nullptr;
+    QCOMPARE(windows, 1);
+
+    // Closing it for good clears the pointer; the next press makes a new one.
+    first->close();
+    QTRY_COMPARE(g_pSchemeWnd, nullptr);
+    button->click();
+    QVERIFY(g_pSchemeWnd);
+    QVERIFY(g_pSchemeWnd->isVisible());
+    g_pSchemeWnd->close();
+    QTRY_COMPARE(g_pSchemeWnd, nullptr);
+}
+
+void WizardFrameTest::aboutBoxShowsVersionAndCredits()
+{
+    QCOMPARE(VersionLine(), QStringLiteral("Velumar: v2, 1, 0, 2"));
+    CAboutDlg about;
+    auto *version = about.findChild<QLabel *>(QStringLiteral("1035"));
+    auto *credits = about.findChild<QLabel *>(QStringLiteral("1020"));
+    QVERIFY(version && credits);
+    QCOMPARE(version->text(), QStringLiteral("Velumar: v2, 1, 0, 2"));
+    QCOMPARE(credits->text(), Text(velumar::text::IDS_CREDITS));
+    QVERIFY(credits->text().contains(QLatin1Char('\n')));
+    QCOMPARE(about.windowTitle(), QStringLiteral("О программе"));
+}
+
+QTEST_MAIN(WizardFrameTest)
+#include "test_wizard_frame.moc"
