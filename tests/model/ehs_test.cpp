@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -43,7 +44,6 @@ TEST(ErrorHarmonicStructure, IsZeroForNoErrorAndForAConstantRatio)
 {
     auto s = make_instance(true);
     Random r(9);
-    const auto random_line = [&](int) { return 1.0 + r.uniform() * 0.9; };
     std::fill_n(s->spectrum_ref_ch1.data, 1024, 3.0);
     std::fill_n(s->spectrum_test_ch1.data, 1024, 3.0);
     // Channel 2 carries a comb error; channel 1 must not see it.
@@ -51,7 +51,7 @@ TEST(ErrorHarmonicStructure, IsZeroForNoErrorAndForAConstantRatio)
                 0.1494, 5e-5);
     EXPECT_EQ(s->ehs_value_ch1, 0.0);
     std::vector<double> line(1024);
-    for (double &v : line) v = random_line(0);
+    for (double &v : line) v = 1.0 + 0.9 * r.uniform();
     EXPECT_NEAR(ehs_of(s.get(), 1, [&](int k) { return 4.0 * line[k]; }, [&](int k) { return line[k]; }), 0.0, 1e-20);
     // Silent lines take the fixed stand-ins.
     ehs_of(s.get(), 0, [](int k) { return k == 5 ? 0.0 : 1.0; }, [](int k) { return k == 6 || k == 7 ? 0.0 : 1.0; });

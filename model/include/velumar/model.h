@@ -139,7 +139,8 @@ typedef struct M_RESULTS {
 
 /* Completes the model output variables and fills *results; call once after
  * the last block, instead of or as well as get_objective_difference_grade
- * (both give the same grade). results must not be NULL.
+ * (both give the same grade). A NULL handle or results is refused: 1 after
+ * a message, nothing written.
  * Returns 0 when the network was evaluated; 1 when the grade is one of the
  * in-band failure values (fewer than 23 frames, non-basic version, MOVs not
  * assembled): odg then holds that value and the other fields what could be
