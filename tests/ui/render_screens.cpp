@@ -18,11 +18,14 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QFile>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cstdio>
+#include <fstream>
 
 using namespace velumar::ui;
 namespace vt = velumar::testing;
@@ -38,6 +41,13 @@ bool Save(QWidget *w, const QDir &dir, const char *name)
     return ok;
 }
 
+bool WriteFile(const std::string &path, const vt::Bytes &bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -51,12 +61,17 @@ int main(int argc, char **argv)
     QDir().mkpath(dir.path());
     bool ok = true;
 
-    vt::TempDir temp;
+    // A fixed place, so the paths in the pictures stay the same between
+    // renderings.
+    const QDir samples(QDir::temp().filePath(QStringLiteral("velumar-screens")));
+    samples.mkpath(QStringLiteral("."));
     vt::WavSpec stereo;
     stereo.channels = 2;
-    const auto reference = vt::MusicSignal(48000 * 4, 2);
-    const std::string ref_path = temp.Write("reference.wav", vt::WavFile(stereo, reference));
-    const std::string test_path = temp.Write("test.wav", vt::WavFile(stereo, vt::AddNoise(reference, 300.0)));
+    const auto reference = vt::MusicSignal(48000 * 12, 2);
+    const std::string ref_path = samples.filePath(QStringLiteral("reference.wav")).toStdString();
+    const std::string test_path = samples.filePath(QStringLiteral("test.wav")).toStdString();
+    ok = WriteFile(ref_path, vt::WavFile(stereo, reference)) && ok;
+    ok = WriteFile(test_path, vt::WavFile(stereo, vt::AddNoise(reference, 300.0))) && ok;
 
     CWizard wizard;
     wizard.show();
@@ -72,14 +87,22 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the file pair was refused\n");
         return 1;
     }
-    wizard.progressPage()->startButton()->click();
-    QElapsedTimer clock;
-    clock.start();
-    while (wizard.activePage() != wizard.resultsPage() && clock.elapsed() < 120000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    {
+        // The calculation page is taken while the run is under way.
+        QEventLoop loop;
+        QObject::connect(wizard.progressPage(), &CProgressPage::runEnded, &loop, &QEventLoop::quit);
+        QTimer::singleShot(600, &wizard, [&] {
+            if (wizard.progressPage()->IsRunning()) ok = Save(&wizard, dir, "page3-calculation.png") && ok;
+        });
+        wizard.progressPage()->startButton()->click();
+        loop.exec();
+    }
+    if (wizard.activePage() != wizard.resultsPage()) {
+        std::fprintf(stderr, "the calculation failed\n");
+        return 1;
+    }
     ok = Save(&wizard, dir, "page4-results.png") && ok;
     wizard.button(ID_WIZBACK)->click();
-    ok = Save(&wizard, dir, "page3-calculation.png") && ok;
 
     {
         M_SETTINGS_DEFAULTS limits{};
@@ -99,5 +122,8 @@ int main(int argc, char **argv)
     ok = Save(g_pSchemeWnd, dir, "scheme.png") && ok;
     g_pSchemeWnd->resize(700, 320);
     ok = Save(g_pSchemeWnd, dir, "scheme-tall.png") && ok;
+    QFile::remove(QString::fromStdString(ref_path));
+    QFile::remove(QString::fromStdString(test_path));
+    samples.rmdir(QStringLiteral("."));
     return ok ? 0 : 1;
 }
