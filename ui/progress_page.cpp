@@ -203,6 +203,10 @@ void CProgressPage::LaunchRun()
         } catch (const PeaqErrors::ModelExecutionError &e) {
             failure = Outcome::ExecutionError;
             code = e.code;
+        } catch (const WaveErrors::FileException &e) {
+            // An input file went wrong under the run (cut short or rewritten).
+            failure = Outcome::FileError;
+            detail = QString::fromStdString(e.text());
         } catch (const std::exception &e) {
             failure = Outcome::OtherError;
             detail = QString::fromLocal8Bit(e.what());
@@ -326,6 +330,9 @@ void CProgressPage::FinishRun()
         break;
     case Outcome::ExecutionError:
         ShowError(wizard()->messageBox(), this, Text(text::IDS_MODEL_EXECUTION_ERROR).arg(code));
+        break;
+    case Outcome::FileError:
+        ShowError(wizard()->messageBox(), this, detail);
         break;
     case Outcome::OtherError:
     case Outcome::None:

@@ -85,7 +85,7 @@ signals:
     void runEnded();
 
 private:
-    enum class Outcome { None, Finished, Stopped, CreationFailed, ExecutionError, OtherError };
+    enum class Outcome { None, Finished, Stopped, CreationFailed, ExecutionError, FileError, OtherError };
 
     void SetRunning(bool running);
     void LaunchRun();
