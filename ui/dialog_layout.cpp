@@ -1,5 +1,6 @@
 #include "dialog_layout.h"
 
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QString>
 #include <QWidget>
@@ -23,10 +24,15 @@ void ApplyDialogStyle(QWidget *widget)
     const QFont font = DialogFont();
     widget->setFont(font);
     const int half = static_cast<int>(std::ceil(QFontMetricsF(font).height() / 2.0));
-    widget->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
-                                         " margin-top: %1px; }"
+    // A style sheet replaces font inheritance by its own resolution, so the
+    // font is named in it as well: the family the dialog font resolved to.
+    widget->setStyleSheet(QStringLiteral("QWidget { font-family: \"%1\"; font-size: %2px; }"
+                                         "QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
+                                         " margin-top: %3px; }"
                                          "QGroupBox::title { subcontrol-origin: margin;"
                                          " subcontrol-position: top left; left: 6px; padding: 0 2px; }")
+                              .arg(QFontInfo(font).family())
+                              .arg(font.pixelSize())
                               .arg(half));
 }
 

@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -67,7 +68,7 @@ int main(int argc, char **argv)
     samples.mkpath(QStringLiteral("."));
     vt::WavSpec stereo;
     stereo.channels = 2;
-    const auto reference = vt::MusicSignal(48000 * 12, 2);
+    const auto reference = vt::MusicSignal(48000 * 30, 2);
     const std::string ref_path = samples.filePath(QStringLiteral("reference.wav")).toStdString();
     const std::string test_path = samples.filePath(QStringLiteral("test.wav")).toStdString();
     ok = WriteFile(ref_path, vt::WavFile(stereo, reference)) && ok;
@@ -91,11 +92,21 @@ int main(int argc, char **argv)
         // The calculation page is taken while the run is under way.
         QEventLoop loop;
         QObject::connect(wizard.progressPage(), &CProgressPage::runEnded, &loop, &QEventLoop::quit);
-        QTimer::singleShot(600, &wizard, [&] {
-            if (wizard.progressPage()->IsRunning()) ok = Save(&wizard, dir, "page3-calculation.png") && ok;
+        bool taken = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &wizard, [&] {
+            const QProgressBar *bar = wizard.progressPage()->progressBar();
+            if (taken || !wizard.progressPage()->IsRunning() || bar->value() * 3 < bar->maximum()) return;
+            taken = true;
+            ok = Save(&wizard, dir, "page3-calculation.png") && ok;
         });
+        poll.start(5);
         wizard.progressPage()->startButton()->click();
         loop.exec();
+        if (!taken) {
+            std::fprintf(stderr, "the calculation ended before a third of it could be shown\n");
+            ok = false;
+        }
     }
     if (wizard.activePage() != wizard.resultsPage()) {
         std::fprintf(stderr, "the calculation failed\n");
