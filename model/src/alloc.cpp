@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#if defined(VELUMAR_ALLOC_HOOKS)
+#if defined(VELUMAR_TEST_HOOKS)
 #include <atomic>
 
 namespace {
@@ -20,7 +20,7 @@ namespace velumar::model {
 
 void *obtain(std::size_t n, std::size_t size)
 {
-#if defined(VELUMAR_ALLOC_HOOKS)
+#if defined(VELUMAR_TEST_HOOKS)
     // Decrement only while armed, so a disarmed hook stays at -1.
     long expected = g_fail_countdown.load();
     while (expected >= 0 && !g_fail_countdown.compare_exchange_weak(expected, expected - 1)) {
@@ -36,7 +36,7 @@ void *obtain(std::size_t n, std::size_t size)
 
 void give_back(void *p)
 {
-#if defined(VELUMAR_ALLOC_HOOKS)
+#if defined(VELUMAR_TEST_HOOKS)
     if (p != nullptr) ++g_released;
 #endif
     std::free(p);

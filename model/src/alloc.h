@@ -1,6 +1,6 @@
 // The single place where the model obtains and releases memory.
 //
-// Builds with VELUMAR_ALLOC_HOOKS (the instrumented library the tests link)
+// Builds with VELUMAR_TEST_HOOKS (the instrumented library the tests link)
 // count every allocation and can be told to fail the n-th one, so tests can
 // walk every failure path of creation. The production library has no such
 // state: obtain() is calloc().
@@ -18,7 +18,7 @@ void give_back(void *p);
 
 } // namespace velumar::model
 
-#if defined(VELUMAR_ALLOC_HOOKS)
+#if defined(VELUMAR_TEST_HOOKS)
 extern "C" {
 // Makes the allocation numbered nth from now (0 = the next one) fail;
 // a negative nth disarms the hook.

@@ -99,14 +99,25 @@ double noise_loudness_band(const M_STATE &s, double e_ref, double e_test, double
            (std::pow(1.0 + num / (internal_noise + beta * s_ref * e_ref), 0.23) - 1.0);
 }
 
+// log10 itself, not the faster natural logarithm scaled: the step count
+// takes floor() of level differences, and log10 keeps whole decibels whole
+// (10 log10(10^6) is exactly 60), so differences that are whole numbers of
+// decibels are not pushed just below them.
 double level_db(double excitation) { return excitation > 0.0 ? 10.0 * std::log10(excitation) : -1e100; }
+
+// x^b for the two exponents the detection uses, as products.
+double detection_power(double x, double b)
+{
+    const double x2 = x * x;
+    return b == 4.0 ? x2 * x2 : x2 * x2 * x2;
+}
 
 // Slope of the detection function at level l (dB); 1e30 for levels at or
 // below 0 dB, where the polynomial fit does not hold.
 double detection_slope(double l)
 {
     if (!(l > 0.0)) return 1e30;
-    return 142.9535716811 * std::pow(l, -1.71332) +
+    return 142.9535716811 * std::exp(-1.71332 * std::log(l)) +
            (((9.01033e-11 * l + 5.05622e-6) * l - 0.00102438) * l + 0.0550197) * l - 0.198719;
 }
 
@@ -138,7 +149,7 @@ void detect_channel(M_STATE &s, int ch)
             b = 6.0;
         }
         slope[k] = detection_slope(weighted[k]);
-        prob[k] = 1.0 - std::pow(0.5, std::pow(e / slope[k], b));
+        prob[k] = 1.0 - std::pow(0.5, detection_power(e / slope[k], b));
         steps[k] = e > 0.0 ? std::floor(e) / slope[k] : -std::ceil(e) / slope[k];
     }
 }

@@ -16,10 +16,13 @@ constexpr auto kEhsD = VELUMAR_CHANNELS(ehs_d);
 constexpr auto kEhsCorr = VELUMAR_CHANNELS(ehs_corr);
 constexpr auto kEhsValue = VELUMAR_CHANNELS(ehs_value);
 
-// log10(ref / test), with fixed stand-ins where a line is silent.
+// log10(ref / test), with fixed stand-ins where a line is silent. Through
+// the natural logarithm: several times faster than log10, an ulp or two
+// apart.
 double log_ratio(double ref, double test)
 {
-    if (ref != 0.0 && test != 0.0) return std::log10(ref / test);
+    constexpr double kLog10E = 0.4342944819032518;  // 1 / ln 10
+    if (ref != 0.0 && test != 0.0) return kLog10E * std::log(ref / test);
     if (ref == 0.0 && test == 0.0) return 0.0;
     return ref == 0.0 ? -1e100 : 1e100;
 }

@@ -132,7 +132,7 @@ void get_modulation(const double *e2, const ModulationMemory &m, std::uint32_t b
 {
     const double frames_per_second = sample_rate / hop_length;
     for (std::uint32_t k = 0; k < bands; ++k) {
-        const double v = std::pow(e2[k], 0.3);
+        const double v = std::exp(0.3 * std::log(e2[k]));  // E^0.3
         m.avg[k] = a[k] * m.avg[k] + one_minus_a[k] * v;
         const double change = v <= m.prev[k] ? m.prev[k] - v : v - m.prev[k];
         m.deriv[k] = a[k] * m.deriv[k] + one_minus_a[k] * frames_per_second * change;
@@ -141,13 +141,13 @@ void get_modulation(const double *e2, const ModulationMemory &m, std::uint32_t b
     }
 }
 
-void get_specific_loudness(double constant, std::uint32_t bands, const double *e, const double *index,
-                           const double *threshold, double *out)
+// N = ((E / q + 1 - s)^0.23 - 1) (q / 10^4)^0.23 G with q = Eth / s; the
+// factors of q come from the start-up tables.
+void get_specific_loudness(const M_STATE &st, double constant, const double *e, const double *index, double *out)
 {
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        const double q = threshold[k] / index[k];
-        const double t = std::pow(e[k] / q + (1.0 - index[k]), 0.23) - 1.0;
-        out[k] = t * std::pow(q * 0.0001, 0.23) * constant;
+    for (std::uint32_t k = 0; k < st.band_count; ++k) {
+        const double t = std::pow(e[k] / st.loudness_ratio[k] + (1.0 - index[k]), 0.23) - 1.0;
+        out[k] = t * st.loudness_base[k] * constant;
     }
 }
 
@@ -208,8 +208,8 @@ std::int32_t get_loudnes_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_loudnes_for_frames()\n");
     for (Copy c : copies(*s))
-        get_specific_loudness(s->loudness_const, s->band_count, (s->*kExcitation[c]).data, s->loudness_index.data,
-                              s->loudness_thresh.data, (s->*kSpecificLoudness[c]).data);
+        get_specific_loudness(*s, s->loudness_const, (s->*kExcitation[c]).data, s->loudness_index.data,
+                              (s->*kSpecificLoudness[c]).data);
     return 0;
 }
 

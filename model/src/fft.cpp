@@ -5,7 +5,15 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+#if defined(VELUMAR_TEST_HOOKS)
+#include <atomic>
+#endif
 
 namespace velumar::model {
 
@@ -27,38 +35,156 @@ TWIDDLE twiddle_at(std::int32_t m, std::int32_t n, double two_pi)
     return {static_cast<float>(std::cos(theta)), static_cast<float>(std::sin(theta))};
 }
 
-// A transform of length n reads every (table.length / n)-th table entry;
-// that only works for a table built for a multiple of n.
+// The stages work on powers of two only, and the table must hold the
+// sections up to span n.
 bool table_serves(const TwiddleTable &table, std::uint32_t n)
 {
-    return n != 0 && table.data != nullptr && table.length >= n && table.length % n == 0;
+    const bool power_of_two = n != 0 && (n & (n - 1)) == 0;
+    return power_of_two && table.data != nullptr && (n == 1 || table.length >= twiddle_table_length(n));
 }
 
-// The direction of a transform is entirely in the table it is given.
-void butterflies(std::uint32_t span, std::uint32_t n, std::uint32_t start, COMPLEX *data,
-                 const TwiddleTable &table)
+// 1/n for a power of two n is exact, and so is every product with it:
+// multiplying by it gives the same value as dividing by n, and is cheaper.
+double reciprocal(std::uint32_t n) { return 1.0 / static_cast<double>(n); }
+
+} // namespace
+
+void FFT_butterflies(std::uint32_t span, std::uint32_t start, COMPLEX *data, const TwiddleTable &table)
 {
     const std::uint32_t half = span / 2;
-    const std::uint32_t stride = table.length / n;
+    const TWIDDLE *w = table.data + (span - 2);
     COMPLEX *lower = data + start;
     COMPLEX *upper = lower + half;
     for (std::uint32_t k = 0; k < half; ++k) {
         const COMPLEX a = lower[k];
         const COMPLEX b = upper[k];
-        // W2 is looked up from its own angle rather than taken as -W1: the
-        // two single-precision roundings need not be exact negatives.
-        const TWIDDLE w1 = table.data[(k * n / span) * stride];
-        const TWIDDLE w2 = table.data[((k + half) * n / span) * stride];
-        lower[k] = complex_add(a, complex_mul_twiddle(b, w1));
-        upper[k] = complex_add(a, complex_mul_twiddle(b, w2));
+        // W2 is its own table entry rather than -W1: the two single-
+        // precision roundings need not be exact negatives.
+        lower[k] = complex_add(a, complex_mul_twiddle(b, w[k]));
+        upper[k] = complex_add(a, complex_mul_twiddle(b, w[k + half]));
     }
 }
 
-void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table)
+namespace {
+
+// The stages after the first run on the widest vectors the processor has.
+// Each lane does exactly the scalar operations of FFT_butterflies - the
+// products with the widened twiddle, one subtraction or addition, then the
+// sum with a - so every value is the same to the last bit, whatever the
+// width; nothing is fused into a multiply-add.
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) inline __m256d rotate_avx2(__m256d b, __m256d b_swapped, const TWIDDLE *t)
 {
-    std::uint32_t span = 2;
-    for (std::uint32_t remaining = n; remaining > 1; remaining /= 2, span *= 2) {
-        for (std::uint32_t start = 0; start < n; start += span) butterflies(span, n, start, data, table);
+    const __m256d wide = _mm256_cvtps_pd(_mm_loadu_ps(&t->re));  // (w.re, w.im) x 2
+    const __m256d re = _mm256_movedup_pd(wide);
+    const __m256d im = _mm256_permute_pd(wide, 0xF);
+    // (w.re b.re - w.im b.im, w.re b.im + w.im b.re)
+    return _mm256_addsub_pd(_mm256_mul_pd(re, b), _mm256_mul_pd(im, b_swapped));
+}
+
+// A whole stage of span >= 4, two butterflies per instruction.
+__attribute__((target("avx2"))) void stage_avx2(std::uint32_t span, std::uint32_t n, COMPLEX *data,
+                                                const TWIDDLE *section)
+{
+    const std::uint32_t half = span / 2;
+    for (std::uint32_t start = 0; start < n; start += span) {
+        double *lower = &data[start].re;
+        double *upper = &data[start + half].re;
+        for (std::uint32_t k = 0; k < half; k += 2) {
+            const __m256d a = _mm256_loadu_pd(lower + 2 * k);
+            const __m256d b = _mm256_loadu_pd(upper + 2 * k);
+            const __m256d b_swapped = _mm256_permute_pd(b, 0x5);  // (b.im, b.re) per value
+            _mm256_storeu_pd(lower + 2 * k, _mm256_add_pd(a, rotate_avx2(b, b_swapped, section + k)));
+            _mm256_storeu_pd(upper + 2 * k, _mm256_add_pd(a, rotate_avx2(b, b_swapped, section + k + half)));
+        }
+    }
+}
+
+// GCC 12 warns about the intrinsics' own placeholder registers here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f"))) inline __m512d rotate_avx512(__m512d b, __m512d b_swapped, const TWIDDLE *t)
+{
+    const __m512d wide = _mm512_cvtps_pd(_mm256_loadu_ps(&t->re));  // (w.re, w.im) x 4
+    const __m512d re = _mm512_movedup_pd(wide);
+    const __m512d im = _mm512_permute_pd(wide, 0xFF);
+    const __m512d p = _mm512_mul_pd(re, b);
+    const __m512d q = _mm512_mul_pd(im, b_swapped);
+    // Real parts (even positions) p - q, imaginary parts p + q.
+    return _mm512_mask_sub_pd(_mm512_add_pd(p, q), 0x55, p, q);
+}
+
+// A whole stage of span >= 8, four butterflies per instruction.
+__attribute__((target("avx512f"))) void stage_avx512(std::uint32_t span, std::uint32_t n, COMPLEX *data,
+                                                     const TWIDDLE *section)
+{
+    const std::uint32_t half = span / 2;
+    for (std::uint32_t start = 0; start < n; start += span) {
+        double *lower = &data[start].re;
+        double *upper = &data[start + half].re;
+        for (std::uint32_t k = 0; k < half; k += 4) {
+            const __m512d a = _mm512_loadu_pd(lower + 2 * k);
+            const __m512d b = _mm512_loadu_pd(upper + 2 * k);
+            const __m512d b_swapped = _mm512_permute_pd(b, 0x55);
+            _mm512_storeu_pd(lower + 2 * k, _mm512_add_pd(a, rotate_avx512(b, b_swapped, section + k)));
+            _mm512_storeu_pd(upper + 2 * k, _mm512_add_pd(a, rotate_avx512(b, b_swapped, section + k + half)));
+        }
+    }
+}
+#pragma GCC diagnostic pop
+#endif
+
+// Butterflies per instruction the stages may use: 4, 2 or 1.
+std::uint32_t available_width()
+{
+#if defined(__x86_64__)
+    static const std::uint32_t width = __builtin_cpu_supports("avx512f") ? 4 : __builtin_cpu_supports("avx2") ? 2 : 1;
+    return width;
+#else
+    return 1;
+#endif
+}
+
+#if defined(VELUMAR_TEST_HOOKS)
+std::atomic<std::uint32_t> g_width_limit{4};
+std::uint32_t stage_width() { return std::min(available_width(), g_width_limit.load()); }
+#else
+std::uint32_t stage_width() { return available_width(); }
+#endif
+
+// The first stage of a forward transform, reading the real signal through
+// the reordering table: the permutation and the span-2 butterflies in one
+// pass, with the imaginary parts exactly the zeros the permutation would
+// have written.
+void first_stage_from_signal(const double *signal, const std::uint32_t *index, COMPLEX *out, std::uint32_t n,
+                             const TwiddleTable &table)
+{
+    const TWIDDLE w0 = table.data[0], w1 = table.data[1];
+    for (std::uint32_t start = 0; start < n; start += 2) {
+        const COMPLEX a{signal[index[start]], 0.0};
+        const COMPLEX b{signal[index[start + 1]], 0.0};
+        out[start] = complex_add(a, complex_mul_twiddle(b, w0));
+        out[start + 1] = complex_add(a, complex_mul_twiddle(b, w1));
+    }
+}
+
+// The stages from span `first` on (the data already permuted).
+void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table, std::uint32_t first)
+{
+    const std::uint32_t width = stage_width();
+    for (std::uint32_t span = first; span <= n; span *= 2) {
+#if defined(__x86_64__)
+        if (width >= 4 && span >= 8) {
+            stage_avx512(span, n, data, table.data + (span - 2));
+            continue;
+        }
+        if (width >= 2 && span >= 4) {
+            stage_avx2(span, n, data, table.data + (span - 2));
+            continue;
+        }
+#endif
+        (void)width;
+        for (std::uint32_t start = 0; start < n; start += span) FFT_butterflies(span, start, data, table);
     }
 }
 
@@ -69,11 +195,15 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
         std::fputs("error parametrs func:'get_FFT'\n", stdout);
         return 1;
     }
-    if (sort_and_cast(signal, out, index, n) != 0) {
-        std::fputs(permutation_error, stdout);
-        return 1;
+    if (n == 1) {
+        if (sort_and_cast(signal, out, index, n) != 0) {
+            std::fputs(permutation_error, stdout);
+            return 1;
+        }
+        return 0;
     }
-    run_stages(out, n, table);
+    first_stage_from_signal(signal, index, out, n, table);
+    run_stages(out, n, table, 4);
     return 0;
 }
 
@@ -111,14 +241,25 @@ std::int32_t get_index_for_FFT(std::uint32_t *index, std::uint32_t n)
     return 0;
 }
 
+#if defined(VELUMAR_TEST_HOOKS)
+extern "C" void velumar_limit_fft_width(std::uint32_t butterflies_per_instruction)
+{
+    g_width_limit = butterflies_per_instruction;
+}
+#endif
+
 TWIDDLE get_twiddle(std::int32_t m, std::int32_t n) { return twiddle_at(m, n, -kTwoPi); }
 
 TWIDDLE get_inverse_twiddle(std::int32_t m, std::int32_t n) { return twiddle_at(m, n, kTwoPi); }
 
 void fill_twiddle_table(TWIDDLE *table, std::uint32_t n, bool inverse)
 {
-    const auto size = static_cast<std::int32_t>(n);
-    for (std::int32_t m = 0; m < size; ++m) table[m] = inverse ? get_inverse_twiddle(m, size) : get_twiddle(m, size);
+    for (std::uint32_t span = 2; span <= n; span *= 2) {
+        TWIDDLE *section = table + (span - 2);
+        const auto size = static_cast<std::int32_t>(span);
+        for (std::int32_t k = 0; k < size; ++k)
+            section[k] = inverse ? get_inverse_twiddle(k, size) : get_twiddle(k, size);
+    }
 }
 
 std::int32_t sort_and_cast(const double *signal, COMPLEX *out, const std::uint32_t *index, std::uint32_t n)
@@ -137,26 +278,14 @@ std::int32_t sort_global(const COMPLEX *in, COMPLEX *out, const std::uint32_t *i
     return 0;
 }
 
-void FFT_butterflies(std::uint32_t span, std::uint32_t n, std::uint32_t start, COMPLEX *data,
-                     const TwiddleTable &forward_table)
-{
-    butterflies(span, n, start, data, forward_table);
-}
-
-void IFFT_butterflies(std::uint32_t span, std::uint32_t n, std::uint32_t start, COMPLEX *data,
-                      const TwiddleTable &inverse_table)
-{
-    butterflies(span, n, start, data, inverse_table);
-}
-
 std::int32_t get_FFT(const double *signal, COMPLEX *out, const std::uint32_t *index, std::uint32_t n,
                      const TwiddleTable &forward_table)
 {
     if (forward(signal, out, index, n, forward_table, "error_sortand_cast") != 0) return 1;
-    const double size = n;
+    const double scale = reciprocal(n);
     for (std::uint32_t i = 0; i < n; ++i) {
-        out[i].re /= size;
-        out[i].im /= size;
+        out[i].re *= scale;
+        out[i].im *= scale;
     }
     return 0;
 }
@@ -178,9 +307,9 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
         std::fputs("error_sort_global", stdout);
         return 1;
     }
-    run_stages(work, n, inverse_table);
-    const double size = n;
-    for (std::uint32_t i = 0; i < n; ++i) out[i] = work[i].re / size;
+    run_stages(work, n, inverse_table, 2);
+    const double scale = reciprocal(n);
+    for (std::uint32_t i = 0; i < n; ++i) out[i] = work[i].re * scale;
     return 0;
 }
 

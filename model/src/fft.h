@@ -1,11 +1,14 @@
 // The model's own radix-2 FFT toolkit and the array helpers the stages use.
 //
 // Transforms take the caller's arrays and a read-only twiddle table built at
-// creation: table.data[m] == get_twiddle(m, table.length) (or the inverse
-// twiddle), table.length a power-of-two multiple of the transform length N.
-// A transform of length N reads entry m * (table.length / N), which holds
-// exactly get_twiddle(m, N): the angle m * 2pi / N is the same extended-
-// precision value for every such pair. Nothing here allocates except
+// creation. The table has one section per butterfly span S = 2, 4, ... up
+// to the largest transform, at offset S - 2, holding get_twiddle(k, S) for
+// k < S (or the inverse twiddles). A stage of span S of a transform of any
+// length N needs get_twiddle(k * N / S, N), which is exactly that entry:
+// the extended-precision angle k * (N/S) * 2pi / N equals k * 2pi / S to
+// the last bit, scaling by powers of two being exact. So the butterflies
+// read their twiddles in order, with no index arithmetic, and one table
+// serves every transform length. Nothing here allocates except
 // get_index_for_FFT.
 #pragma once
 
@@ -27,7 +30,9 @@ std::int32_t get_index_for_FFT(std::uint32_t *index, std::uint32_t n);
 TWIDDLE get_twiddle(std::int32_t m, std::int32_t n);
 TWIDDLE get_inverse_twiddle(std::int32_t m, std::int32_t n);
 
-// table[m] = get_twiddle(m, n) or get_inverse_twiddle(m, n) for m < n.
+// Entries a table for transforms of up to n points holds: 2n - 2.
+constexpr std::uint32_t twiddle_table_length(std::uint32_t n) { return 2 * n - 2; }
+// Fills the sections for spans 2 .. n (n a power of two), as above.
 void fill_twiddle_table(TWIDDLE *table, std::uint32_t n, bool inverse);
 
 using TwiddleTable = M_ARRAY_OF<const TWIDDLE>;
@@ -48,11 +53,9 @@ std::int32_t sort_and_cast(const double *signal, COMPLEX *out, const std::uint32
 // out[i] = in[index[i]]. 1 (with a message) when n > 32768.
 std::int32_t sort_global(const COMPLEX *in, COMPLEX *out, const std::uint32_t *index, std::uint32_t n);
 
-// One block (start s, span S) of one radix-2 stage, in place.
-void FFT_butterflies(std::uint32_t span, std::uint32_t n, std::uint32_t start, COMPLEX *data,
-                     const TwiddleTable &forward);
-void IFFT_butterflies(std::uint32_t span, std::uint32_t n, std::uint32_t start, COMPLEX *data,
-                      const TwiddleTable &inverse);
+// One block (start s, span S) of one radix-2 stage, in place. The
+// direction is the table's: the inverse transform passes the inverse table.
+void FFT_butterflies(std::uint32_t span, std::uint32_t start, COMPLEX *data, const TwiddleTable &table);
 
 // X[k] = (1/N) sum x[n] e^(-2 pi i k n / N). 0, or 1 after a message.
 std::int32_t get_FFT(const double *signal, COMPLEX *out, const std::uint32_t *index, std::uint32_t n,
@@ -79,3 +82,9 @@ inline TwiddleTable inverse_twiddles(const M_STATE &s)
 }
 
 } // namespace velumar::model
+
+#if defined(VELUMAR_TEST_HOOKS)
+// Caps the butterflies per vector instruction (4, 2 or 1) so tests can hold
+// every vector path against the scalar one on a machine that has them all.
+extern "C" void velumar_limit_fft_width(std::uint32_t butterflies_per_instruction);
+#endif

@@ -57,6 +57,9 @@ struct PATTERN_RANGE {
     std::uint32_t count;
 };
 
+// The model's fixed grid: tables sized by it may live in the record itself.
+constexpr std::uint32_t kBandCount = 109;
+
 struct M_STATE {
     // Settings and constants of the model.
     std::int32_t version;
@@ -116,8 +119,8 @@ struct M_STATE {
     // FFT work area and start-up tables.
     M_ARRAY_OF<COMPLEX> fft_work;
     M_ARRAY_OF<std::uint32_t> fft_index;
-    M_ARRAY_OF<TWIDDLE> fft_twiddle;          // get_twiddle(m, 2048), m < 2048
-    M_ARRAY_OF<TWIDDLE> fft_inverse_twiddle;  // get_inverse_twiddle(m, 2048)
+    M_ARRAY_OF<TWIDDLE> fft_twiddle;          // per butterfly span: get_twiddle(k, span)
+    M_ARRAY_OF<TWIDDLE> fft_inverse_twiddle;  // the same for the inverse transform
     M_ARRAY hann_window;
     M_ARRAY ehs_window;
     M_ARRAY outer_ear;
@@ -129,6 +132,12 @@ struct M_STATE {
     M_ARRAY spread_slope;
     M_ARRAY_OF<double *> spread_matrix;
     M_ARRAY spread_norm;
+    // What the frequency spreading needs per source band beyond the above:
+    // the downward part of each row sum, the per-band factor of the upward
+    // ratio, and the downward ratio raised to 0.4.
+    double spread_lower_sum[kBandCount];
+    double spread_upper_base[kBandCount];
+    double spread_lower_ratio;
     M_ARRAY time_spread_b, time_spread_a;
     M_ARRAY mask_offset;
     M_ARRAY adapt_b, adapt_a;
@@ -148,6 +157,10 @@ struct M_STATE {
     M_ARRAY mod_deriv_ref_ch1, mod_deriv_ref_ch2, mod_deriv_test_ch1, mod_deriv_test_ch2;
     M_ARRAY mod_avg_ref_ch1, mod_avg_ref_ch2, mod_avg_test_ch1, mod_avg_test_ch2;
     M_ARRAY loudness_index, loudness_thresh;
+    // Per band, what the specific loudness uses of the two tables above:
+    // Eth / s and (Eth / (s 10^4))^0.23, formed once instead of per frame.
+    double loudness_ratio[kBandCount];
+    double loudness_base[kBandCount];
     double total_loudness_ref_ch1, total_loudness_ref_ch2, total_loudness_test_ch1, total_loudness_test_ch2;
 
     // Distortion measures.

@@ -197,6 +197,28 @@ void get_spreading_normalizer(const double *centre, std::uint32_t bands, double 
     }
 }
 
+void get_spreading_ratios(M_STATE *s)
+{
+    const std::uint32_t bands = s->band_count;
+    const double dz = s->band_step;
+    const double lower_slope = s->spread_lower_slope;
+    // Below its source band a row falls by 10^(-27 dz / 10) per band,
+    // whatever the level; the part of each row sum below the source is
+    // therefore the same in every frame. It is added up in the order the
+    // row sum takes the bands, lowest first.
+    for (std::uint32_t j = 0; j < bands; ++j) {
+        double sum = 0.0;
+        for (std::uint32_t i = 0; i < j; ++i)
+            sum += std::pow(10.0, -static_cast<double>(j - i) * lower_slope * dz * 0.1);
+        s->spread_lower_sum[j] = sum;
+    }
+    // Above it the row rises at 10^(dz/10 (2 log10 E - 24 - 230/fc)) per
+    // band; raised to 0.4 that is E^(0.08 dz) times this per-band factor.
+    for (std::uint32_t j = 0; j < bands; ++j)
+        s->spread_upper_base[j] = std::pow(10.0, 0.4 * dz * 0.1 * (-24.0 - 230.0 / s->band_centre.data[j]));
+    s->spread_lower_ratio = std::pow(10.0, -0.4 * lower_slope * dz * 0.1);
+}
+
 void get_time_constants(const double *centre, std::uint32_t bands, double tau_100, double tau_min,
                         double sample_rate, double hop, double *one_minus_a, double *a)
 {
@@ -205,6 +227,15 @@ void get_time_constants(const double *centre, std::uint32_t bands, double tau_10
         const double tau = (tau_100 - tau_min) * 100.0 / centre[k] + tau_min;
         a[k] = std::exp(-step / tau);
         one_minus_a[k] = 1.0 - a[k];
+    }
+}
+
+void get_loudness_factors(M_STATE *s)
+{
+    for (std::uint32_t k = 0; k < s->band_count; ++k) {
+        const double q = s->loudness_thresh.data[k] / s->loudness_index.data[k];
+        s->loudness_ratio[k] = q;
+        s->loudness_base[k] = std::pow(q * 0.0001, 0.23);
     }
 }
 
@@ -234,8 +265,8 @@ std::int32_t init_basic_tables(M_STATE *s, const M_SETTINGS *settings)
     if (get_hann_array(s->hann_window.data, s->hann_window.length) != 0) return fail("ERROR get_hann_array()\n", 1);
     if (get_index_for_FFT(s->fft_index.data, s->fft_index.length) != 0)
         return fail("ERROR get_index_for_FFT()\n", 1);
-    fill_twiddle_table(s->fft_twiddle.data, s->fft_twiddle.length, false);
-    fill_twiddle_table(s->fft_inverse_twiddle.data, s->fft_inverse_twiddle.length, true);
+    fill_twiddle_table(s->fft_twiddle.data, s->frame_length, false);
+    fill_twiddle_table(s->fft_inverse_twiddle.data, s->frame_length, true);
     if (get_normalizing_factor(s) != 0) return 1;
     if (get_outer_ear_weighting_coefficient_array(s->outer_ear.data, s->outer_ear.length) != 0)
         return fail("ERROR get_outer_ear_weighting_coefficient_array()\n", 2);
@@ -247,6 +278,7 @@ std::int32_t init_basic_tables(M_STATE *s, const M_SETTINGS *settings)
     get_spreading_normalizer(s->band_centre.data, s->band_count, s->band_energy_ref_ch1.data, s->band_step,
                              s->spread_slope.data, s->spread_lower_slope, s->spread_matrix.data,
                              s->spread_norm.data);
+    get_spreading_ratios(s);
     get_time_constants(s->band_centre.data, s->band_count, 0.03, 0.008, s->sample_rate, s->hop_length,
                        s->time_spread_b.data, s->time_spread_a.data);
     get_masking_offset(s->mask_offset.data, s->band_count, s->band_step);
@@ -255,6 +287,7 @@ std::int32_t init_basic_tables(M_STATE *s, const M_SETTINGS *settings)
     get_pattern_ranges(s->pattern_ranges.data, s->band_count, s->pattern_adapt_bands);
     get_loudness_index(s->loudness_index.data, s->band_count, s->band_centre.data);
     get_loudness_threshold(s->loudness_thresh.data, s->band_count, s->band_centre.data);
+    get_loudness_factors(s);
     get_internal_noise_pow(s->internal_noise_pow.data, s->band_count, s->band_centre.data);
     if (get_hann_array(s->ehs_window.data, s->ehs_window.length) != 0) return fail("ERROR get_hann_array()\n", 3);
     if (get_index_for_FFT(s->ehs_fft_index_512.data, s->ehs_fft_index_512.length) != 0 ||

@@ -24,8 +24,13 @@ void get_loudness_index(double *out, std::uint32_t bands, const double *centre);
 void get_loudness_threshold(double *out, std::uint32_t bands, const double *centre);
 void get_spreading_normalizer(const double *centre, std::uint32_t bands, double *scratch, double dz,
                               double *slope, double lower_slope, double *const *matrix, double *norm);
+// The per-band constants of the per-frame frequency spreading.
+void get_spreading_ratios(M_STATE *s);
 void get_time_constants(const double *centre, std::uint32_t bands, double tau_100, double tau_min,
                         double sample_rate, double hop, double *one_minus_a, double *a);
+// The per-band factors of the specific loudness that depend on the tables
+// alone (after get_loudness_index and get_loudness_threshold).
+void get_loudness_factors(M_STATE *s);
 void get_masking_offset(double *offset, std::uint32_t bands, double dz);
 void get_pattern_ranges(PATTERN_RANGE *ranges, std::uint32_t bands, std::uint32_t adapt_bands);
 

@@ -100,37 +100,54 @@ TEST(EarModel, WeightsSpectraAndGroupsThemByLineOverlap)
     for (std::uint32_t b = 0; b < 109; ++b) EXPECT_EQ(s->band_energy_test_ch1.data[b], s->internal_noise.data[b]);
 }
 
-TEST(EarModel, SpreadingIsNormalisedToAFlatPatternAndFollowsTheSlopesInDecibels)
+// The spreading exactly as its formulas read, every weight a power of ten
+// of its own, pair by pair; the stage reaches the same values through
+// geometric sequences.
+std::vector<double> spread_pair_by_pair(const M_STATE &s, const double *e)
 {
-    auto s = make_instance(false);
-    std::fill_n(s->band_energy_ref_ch1.data, 109, 1.0);
-    Random r(3);
-    fill_random(s->band_energy_test_ch1, r, 10.0, 80.0);
-    ASSERT_EQ(frequency_spreading_for_frames(s.get()), 0);
-    for (std::uint32_t k = 0; k < 109; ++k) EXPECT_EQ(s->spread_energy_ref_ch1.data[k], 1.0) << k;
-
-    // The same spreading written in levels: 27 dB per Bark down, and
-    // 24 + 230/f - 0.2 L dB per Bark up from a band of level L.
-    const double *e = s->band_energy_test_ch1.data;
+    const double dz = 0.25;
+    std::vector<double> slope(109), out(109);
+    for (std::uint32_t j = 0; j < 109; ++j) slope[j] = 2.0 * std::log10(e[j]) - 24.0 - 230.0 / s.band_centre.data[j];
+    const auto weight = [&](std::uint32_t i, std::uint32_t j) {
+        return i < j ? std::pow(10.0, -static_cast<double>(j - i) * 27.0 * dz * 0.1)
+                     : std::pow(10.0, static_cast<double>(i - j) * slope[j] * dz * 0.1);
+    };
     for (std::uint32_t k = 0; k < 109; ++k) {
         double sum = 0.0;
         for (std::uint32_t j = 0; j < 109; ++j) {
-            const double level = 10.0 * std::log10(e[j]);
-            const double up = -24.0 - 230.0 / s->band_centre.data[j] + 0.2 * level;
-            double total = 0.0;
-            for (std::uint32_t i = 0; i < 109; ++i)
-                total += std::pow(10.0, (i < j ? -27.0 * (j - i) : up * (i - j)) * 0.25 / 10.0);
-            const double db = k < j ? -27.0 * (j - k) : up * (k - j);
-            sum += std::pow(e[j] * std::pow(10.0, db * 0.25 / 10.0) / total, 0.4);
+            double row = 0.0;
+            for (std::uint32_t i = 0; i < 109; ++i) row += weight(i, j);
+            sum += std::pow(e[j] * weight(k, j) / row, 0.4);
         }
-        const double expected = std::pow(sum, 2.5) / s->spread_norm.data[k];
-        EXPECT_NEAR(s->spread_energy_test_ch1.data[k], expected, 1e-10 * expected) << k;
+        out[k] = std::pow(sum, 2.5) / s.spread_norm.data[k];
     }
-    // Each source band's row spreads exactly its own energy.
-    for (std::uint32_t j = 0; j < 109; ++j) {
-        double row = 0.0;
-        for (std::uint32_t i = 0; i < 109; ++i) row += s->spread_matrix.data[j][i];
-        EXPECT_NEAR(row, e[j], 1e-12 * e[j]);
+    return out;
+}
+
+TEST(EarModel, SpreadingAgreesWithThePairByPairFormulasOverTheWholeLevelRange)
+{
+    auto s = make_instance(false);
+    Random r(3);
+    std::vector<std::vector<double>> patterns;
+    patterns.emplace_back(109, 1.0);  // 0 dB everywhere: the normaliser's own pattern
+    for (auto [lo, hi] : {std::pair{10.0, 80.0}, {0.0, 20.0}, {100.0, 140.0}}) {
+        patterns.emplace_back(109);
+        for (double &v : patterns.back()) v = std::pow(10.0, (lo + (hi - lo) * 0.5 * (r.uniform() + 1.0)) / 10.0);
+    }
+    // The upward slope crosses zero at E = 10^(12 + 115/fc) and turns
+    // positive above it: the geometric sums must not care.
+    patterns.emplace_back(109);
+    for (std::uint32_t j = 0; j < 109; ++j) patterns.back()[j] = std::pow(10.0, 12.0 + 115.0 / s->band_centre.data[j]);
+    patterns.emplace_back(109, 1e15);
+    patterns.emplace_back(109, 2.0);  // one loud band among quiet ones
+    patterns.back()[60] = 1e9;
+
+    for (std::size_t p = 0; p < patterns.size(); ++p) {
+        std::copy(patterns[p].begin(), patterns[p].end(), s->band_energy_ref_ch1.data);
+        ASSERT_EQ(frequency_spreading_for_frames(s.get()), 0);
+        const std::vector<double> want = spread_pair_by_pair(*s, patterns[p].data());
+        for (std::uint32_t k = 0; k < 109; ++k)
+            EXPECT_NEAR(s->spread_energy_ref_ch1.data[k], want[k], 1e-13 * want[k]) << "pattern " << p << " band " << k;
     }
 }
 

@@ -15,14 +15,15 @@ using velumar::test::stdout_of;
 struct Plan {
     std::vector<std::uint32_t> index;
     std::vector<TWIDDLE> forward, inverse;
-    explicit Plan(std::uint32_t n) : index(n), forward(2048), inverse(2048)
+    explicit Plan(std::uint32_t n)
+        : index(n), forward(twiddle_table_length(2048)), inverse(twiddle_table_length(2048))
     {
         EXPECT_EQ(get_index_for_FFT(index.data(), n), 0);
         fill_twiddle_table(forward.data(), 2048, false);
         fill_twiddle_table(inverse.data(), 2048, true);
     }
-    TwiddleTable fwd() const { return {forward.data(), 2048}; }
-    TwiddleTable inv() const { return {inverse.data(), 2048}; }
+    TwiddleTable fwd() const { return {forward.data(), static_cast<std::uint32_t>(forward.size())}; }
+    TwiddleTable inv() const { return {inverse.data(), static_cast<std::uint32_t>(inverse.size())}; }
 };
 
 // Direct O(N^2) transform in extended precision.
@@ -59,15 +60,19 @@ TEST(Fft, IndexTableIsTheBitReversal)
 
 TEST(Fft, TwiddleTableHoldsExactlyWhatGetTwiddleReturnsForEveryLength)
 {
+    // The stage of span S of an N-point transform needs the twiddle of
+    // k N / S for N; the table's section for S holds it at k.
     const Plan plan(2048);
     for (std::int32_t n : {2048, 512, 256, 2}) {
-        const std::int32_t stride = 2048 / n;
-        for (std::int32_t m = 0; m < n; ++m) {
-            const TWIDDLE f = get_twiddle(m, n), i = get_inverse_twiddle(m, n);
-            ASSERT_EQ(plan.forward[m * stride].re, f.re) << m << "/" << n;
-            ASSERT_EQ(plan.forward[m * stride].im, f.im) << m << "/" << n;
-            ASSERT_EQ(plan.inverse[m * stride].re, i.re) << m << "/" << n;
-            ASSERT_EQ(plan.inverse[m * stride].im, i.im) << m << "/" << n;
+        for (std::int32_t span = 2; span <= n; span *= 2) {
+            for (std::int32_t k = 0; k < span; ++k) {
+                const TWIDDLE f = get_twiddle(k * (n / span), n), i = get_inverse_twiddle(k * (n / span), n);
+                const std::size_t at = static_cast<std::size_t>(span - 2 + k);
+                ASSERT_EQ(plan.forward[at].re, f.re) << k << "/" << span << " of " << n;
+                ASSERT_EQ(plan.forward[at].im, f.im) << k << "/" << span << " of " << n;
+                ASSERT_EQ(plan.inverse[at].re, i.re) << k << "/" << span << " of " << n;
+                ASSERT_EQ(plan.inverse[at].im, i.im) << k << "/" << span << " of " << n;
+            }
         }
     }
     // Single precision, from an angle in extended precision.
@@ -109,6 +114,39 @@ TEST(Fft, ForwardAndInverseAgreeWithTheDirectTransform)
         std::vector<double> back(n);
         ASSERT_EQ(get_IFFT(scaled.data(), back.data(), work.data(), plan.index.data(), n, plan.inv()), 0);
         for (std::uint32_t i = 0; i < n; ++i) EXPECT_NEAR(back[i], x[i] / n, tolerance / n / n) << n << ":" << i;
+    }
+}
+
+TEST(Fft, WholeStagesGiveExactlyWhatTheBlockByBlockButterfliesGive)
+{
+    // Stages may run on wide registers; every value must still be the one
+    // the plain butterflies compute, at every width the machine offers.
+    Random random(9);
+    for (std::uint32_t width : {4u, 2u, 1u})
+    for (std::uint32_t n : {2u, 4u, 8u, 16u, 512u, 2048u}) {
+        velumar_limit_fft_width(width);
+        const Plan plan(n);
+        std::vector<double> x(n);
+        for (double &v : x) v = 32768.0 * random.uniform();
+        std::vector<COMPLEX> fast(n), plain(n);
+        ASSERT_EQ(get_FFT_unscaled(x.data(), fast.data(), plan.index.data(), n, plan.fwd()), 0);
+        sort_and_cast(x.data(), plain.data(), plan.index.data(), n);
+        for (std::uint32_t span = 2; span <= n; span *= 2)
+            for (std::uint32_t start = 0; start < n; start += span) FFT_butterflies(span, start, plain.data(), plan.fwd());
+        velumar_limit_fft_width(4);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            ASSERT_EQ(fast[k].re, plain[k].re) << n << ":" << k << " width " << width;
+            ASSERT_EQ(fast[k].im, plain[k].im) << n << ":" << k << " width " << width;
+        }
+        // The inverse runs its stages the same way.
+        std::vector<double> back_fast(n), back_plain(n);
+        std::vector<COMPLEX> work(n);
+        velumar_limit_fft_width(width);
+        get_IFFT(fast.data(), back_fast.data(), work.data(), plan.index.data(), n, plan.inv());
+        velumar_limit_fft_width(1);
+        get_IFFT(fast.data(), back_plain.data(), work.data(), plan.index.data(), n, plan.inv());
+        velumar_limit_fft_width(4);
+        for (std::uint32_t k = 0; k < n; ++k) ASSERT_EQ(back_fast[k], back_plain[k]) << n << ":" << k << " width " << width;
     }
 }
 
