@@ -2,6 +2,7 @@
 
 #include <velumar/model.h>
 
+#include "mapping_guard.h"
 #include "strings.h"
 
 #include <cerrno>
@@ -11,6 +12,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+static_assert(WaveErrors::kFileChangedMessage == velumar::text::IDS_FILE_CHANGED);
 
 namespace WaveErrors {
 
@@ -58,11 +61,29 @@ bool CFileMap::Open(const char *path)
     }
     view_ = static_cast<const unsigned char *>(view);
     size_ = static_cast<std::uint32_t>(length);
+    mtime_sec_ = st.st_mtim.tv_sec;
+    mtime_nsec_ = st.st_mtim.tv_nsec;
+    guard_slot_ = velumar::audio::RegisterMapping(view_, length);
+    if (guard_slot_ < 0) {  // an unguarded mapping could end the process
+        Close();
+        return false;
+    }
     return true;
+}
+
+bool CFileMap::Changed() const
+{
+    if (view_ == nullptr) return false;
+    if (velumar::audio::MappingFaulted(guard_slot_)) return true;
+    struct stat st {};
+    return ::fstat(fd_, &st) != 0 || st.st_size != static_cast<off_t>(size_) || st.st_mtim.tv_sec != mtime_sec_ ||
+           st.st_mtim.tv_nsec != mtime_nsec_;
 }
 
 void CFileMap::Close()
 {
+    velumar::audio::UnregisterMapping(guard_slot_);
+    guard_slot_ = -1;
     if (view_ != nullptr) ::munmap(const_cast<unsigned char *>(view_), size_);
     if (fd_ >= 0) ::close(fd_);
     view_ = nullptr;
@@ -101,7 +122,7 @@ std::uint32_t Le32(const unsigned char *p)
 
 } // namespace
 
-CWaveFile::CWaveFile(const std::string &path)
+CWaveFile::CWaveFile(const std::string &path) : path_(path)
 {
     if (!map_.Open(path.c_str())) throw WaveErrors::FileOperation();
     // From here on every throw leaves through the destructor of map_, which
@@ -216,4 +237,9 @@ bool SameChannelCount(const CWaveFile &a, const CWaveFile &b)
 bool SameLength(const CWaveFile &a, const CWaveFile &b)
 {
     return a.data_size() == b.data_size();
+}
+
+void ThrowIfChanged(const CWaveFile &file)
+{
+    if (file.Changed()) throw WaveErrors::FileChangedError(file.path());
 }

@@ -20,6 +20,7 @@ struct WaveDoesntMatch {};  // no "WAVE" at offset 8
 struct FmtDoesntMatch {};   // no "fmt " at offset 12
 struct DataDoesntMatch {};  // no "data" chunk at or after offset 36, or one
                             // that claims more bytes than the file holds
+struct FileChanged {};      // truncated or rewritten while it was being read
 
 // A fault bound to the file it happened in and to the string-table entry
 // that describes it.
@@ -45,6 +46,11 @@ public:
     explicit WaveExceptionExt(std::string file_name) : T(), FileException(std::move(file_name), N) {}
 };
 
+// The string-table entry of FileChanged ("Файл %1 изменился во время
+// расчёта"); the other faults use 104 to 108.
+constexpr std::uint32_t kFileChangedMessage = 60008;
+using FileChangedError = WaveExceptionExt<FileChanged, kFileChangedMessage>;
+
 } // namespace WaveErrors
 
 // A whole file mapped read-only. Open() closes what is open first; on
@@ -65,10 +71,19 @@ public:
     std::uint32_t size() const { return size_; }
     const unsigned char *view() const { return view_; }
 
+    // True when the file is no longer what was mapped: it was truncated
+    // below a page that was then read (the read gave zeros instead of
+    // ending the process, see mapping_guard.h), or its size or modification
+    // time differs from those at opening.
+    bool Changed() const;
+
 private:
     std::uint32_t size_ = 0;
     int fd_ = -1;
     const unsigned char *view_ = nullptr;
+    int guard_slot_ = -1;
+    long long mtime_sec_ = 0;
+    long long mtime_nsec_ = 0;
 };
 
 class CWaveFile {
@@ -85,7 +100,11 @@ public:
     std::uint32_t data_size() const;              // bytes, as the header says
     const std::int16_t *sample_data() const;      // first sample, in the mapping
 
+    const std::string &path() const { return path_; }  // as given to the constructor
+    bool Changed() const { return map_.Changed(); }
+
 private:
+    std::string path_;
     CFileMap map_;
     const unsigned char *position_ = nullptr;
     const unsigned char *riff_header_ = nullptr;
@@ -108,3 +127,7 @@ CWaveFile *OpenWaveFile(const std::string &path);
 bool CheckModelRequirements(const CWaveFile &file);
 bool SameChannelCount(const CWaveFile &a, const CWaveFile &b);
 bool SameLength(const CWaveFile &a, const CWaveFile &b);
+
+// Throws WaveErrors::FileChangedError naming the file when it changed since
+// it was opened: whatever was computed from its samples is then void.
+void ThrowIfChanged(const CWaveFile &file);

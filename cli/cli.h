@@ -100,7 +100,8 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
                        const ProgressCallback &progress = {}, const ModelApi &api = LibraryModelApi());
 
 // Runs the model over an open, checked pair.
-// Throws PeaqErrors::ModelCreationFailed / ModelExecutionError.
+// Throws PeaqErrors::ModelCreationFailed / ModelExecutionError and
+// WaveErrors::FileChangedError.
 GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const ProgressCallback &progress = {},
                     const ModelApi &api = LibraryModelApi());
 

@@ -131,6 +131,9 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
     } catch (const PeaqErrors::ModelExecutionError &e) {
         outcome.exit_code = kExitModelFailure;
         outcome.error = text::format(text::IDS_CLI_MODEL_EXECUTION, std::to_string(e.code));
+    } catch (const WaveErrors::FileException &e) {  // a file changed during the run
+        outcome.exit_code = kExitInputRejected;
+        outcome.error = e.text();
     }
     return outcome;
 }

@@ -80,8 +80,9 @@ public:
     CModelRunner(const CModelRunner &) = delete;
     CModelRunner &operator=(const CModelRunner &) = delete;
 
-    // The whole pass; throws PeaqErrors::ModelExecutionError and passes on
-    // whatever the observer throws.
+    // The whole pass; throws PeaqErrors::ModelExecutionError,
+    // WaveErrors::FileChangedError when either file changed under the run
+    // (checked after every step), and passes on whatever the observer throws.
     void Run();
 
     // After Run(): the grade, DI and model output variables of the run.

@@ -55,6 +55,7 @@ constexpr auto kTable = std::to_array<Entry>({
     {IDS_SCHEME_TITLE, "Блок-схема оценки качества"},
     {IDS_PRODUCT_VERSION, "2, 1, 0, 2"},
     {IDS_FILE_VERSION, "1, 0, 0, 2"},
+    {IDS_FILE_CHANGED, "Файл %1 изменился во время расчёта"},
     {IDS_CLI_USAGE,
      "Использование:\n"
      "  velumar-cli [параметры] ЭТАЛОН.wav ИССЛЕДУЕМЫЙ.wav\n"

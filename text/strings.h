@@ -49,6 +49,7 @@ enum Id : std::uint32_t {
     IDS_SCHEME_TITLE,               // "Блок-схема оценки качества"
     IDS_PRODUCT_VERSION,            // "2, 1, 0, 2"
     IDS_FILE_VERSION,               // "1, 0, 0, 2"
+    IDS_FILE_CHANGED,               // %1 = a file that changed while it was graded
 
     // velumar-cli: usage, option errors, result labels and messages.
     IDS_CLI_USAGE = 60100,

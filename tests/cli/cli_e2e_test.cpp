@@ -165,7 +165,6 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
         {{mono, Path("long_test.wav")}, 1, "Файлы имеют разную длину (в сэмплах)\n"},
         {{"", mono}, 1, "Строка не может быть пустой\n"},
-        {{"--level", "120", mono, mono}, 2, "Недопустимый уровень прослушивания \"120\""},
         {{"--step", "4001", mono, Path("mono_test.wav")}, 2, "Размер шага 4001 больше"},
         {{"--oops", mono, mono}, 2, "Неизвестный параметр --oops"},
     };

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include <unistd.h>
+
 using namespace velumar::cli;
 using velumar::testing::JsonReader;
 
@@ -136,8 +138,8 @@ TEST(Batch, ListLinesHeaderCommentsQuotesAndMalformedLines)
     EXPECT_EQ(ResolveListPath("", "r.wav"), "r.wav");
 }
 
-// A model whose every stage fails, to reach the exit code of a model failure.
-TEST(Grade, ModelFailuresBecomeExitCodeThreeWithTheStageCode)
+// Model doubles that fail, to reach the exit codes of failures during a run.
+TEST(Grade, FailuresDuringTheRunHaveTheirExitCodesAndMessages)
 {
     velumar::testing::TempDir dir;
     const auto bytes = velumar::testing::WavFile({}, velumar::testing::MusicSignal(4096, 1));
@@ -163,6 +165,19 @@ TEST(Grade, ModelFailuresBecomeExitCodeThreeWithTheStageCode)
     outcome = GradePair(r, t, o, {}, failing);
     EXPECT_EQ(outcome.exit_code, kExitUsage);
     EXPECT_EQ(outcome.error, "Размер шага 4097 больше числа 16-битных значений в эталонном файле");
+
+    // A file cut short during the run is rejected input, named in the message.
+    static std::string truncated;
+    truncated = t;
+    failing.create = [](const M_SETTINGS *) -> M_HANDLE { return kHandle; };
+    failing.feed = [](M_HANDLE, const M_BUFFER *, const M_BUFFER *test) -> std::int32_t {
+        if (::truncate(truncated.c_str(), 44) != 0) return 1;
+        const volatile std::int16_t *last = test->samples + test->count - 1;
+        return *last;  // lost with its page: reads as 0
+    };
+    outcome = GradePair(r, t, Parse({r, t}), {}, failing);
+    EXPECT_EQ(outcome.exit_code, kExitInputRejected);
+    EXPECT_EQ(outcome.error, "Файл " + t + " изменился во время расчёта");
 }
 
 } // namespace

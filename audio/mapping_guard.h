@@ -1,0 +1,33 @@
+// Survival of a mapped file that shrinks under the reader.
+//
+// A WAV file is read through a read-only mapping of the whole file. When
+// another process truncates the file meanwhile, touching a mapped page that
+// now lies beyond its end raises SIGBUS, which would kill the program in
+// the middle of a grade. Instead, every live mapping is registered here and
+// one process-wide SIGBUS handler repairs faults inside a registered mapping:
+// it maps anonymous zero pages over the rest of that mapping, so the read
+// completes (and reads zeros), and marks the mapping as faulted. Whoever
+// reads the mapping asks afterwards whether it faulted and throws away
+// everything computed from it: no result is ever reported from the zeros.
+// A fault anywhere else goes to the handler that was installed before
+// (a sanitizer's or a fuzzer's), or takes the default action.
+//
+// The registry is a fixed table of slots updated with atomic operations
+// only, so the handler can read it at any moment from any thread.
+#pragma once
+
+#include <cstddef>
+
+namespace velumar::audio {
+
+// Registers the mapping [begin, begin + length) and installs the handler on
+// first use. Returns the slot, or -1 when the table is full.
+int RegisterMapping(const void *begin, std::size_t length);
+
+// Forgets the slot before its mapping is unmapped. -1 is ignored.
+void UnregisterMapping(int slot);
+
+// True once a fault inside the slot's mapping has been repaired.
+bool MappingFaulted(int slot);
+
+} // namespace velumar::audio
