@@ -2,6 +2,7 @@
 
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QString>
 #include <QWidget>
 
@@ -73,6 +74,22 @@ QRect DialogLayout::rect(int x, int y, int w, int h) const
 void DialogLayout::place(QWidget *widget, int x, int y, int w, int h) const
 {
     widget->setGeometry(rect(x, y, w, h));
+}
+
+QLabel *DialogLayout::label(QWidget *parent, const QString &text, int x, int y, int w, int h,
+                            Qt::Alignment align) const
+{
+    auto *label = new QLabel(text, parent);
+    label->setAlignment(align | Qt::AlignTop);
+    place(label, x, y, w, h);
+    return label;
+}
+
+QLabel *DialogLayout::valueLabel(QWidget *parent, int id, int x, int y, int w) const
+{
+    QLabel *value = label(parent, QString(), x, y, w, 8);
+    value->setObjectName(QString::number(id));
+    return value;
 }
 
 } // namespace velumar::ui

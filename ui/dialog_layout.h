@@ -7,7 +7,9 @@
 
 #include <QFont>
 #include <QRect>
+#include <QString>
 
+class QLabel;
 class QWidget;
 
 namespace velumar::ui {
@@ -35,6 +37,11 @@ public:
     QRect rect(int x, int y, int w, int h) const;
     // Moves and sizes `widget` to the template rectangle.
     void place(QWidget *widget, int x, int y, int w, int h) const;
+    // A static text of the template, owned by `parent`.
+    QLabel *label(QWidget *parent, const QString &text, int x, int y, int w, int h,
+                  Qt::Alignment align = Qt::AlignLeft) const;
+    // A one-line static text the page fills later, named by its control id.
+    QLabel *valueLabel(QWidget *parent, int id, int x, int y, int w) const;
 
 private:
     int base_x_;

@@ -80,20 +80,8 @@ CProgressPage::CProgressPage(CWizard *wizard)
 {
     const DialogLayout &l = layout();
 
-    auto label = [this, &l](const QString &text, int x, int y, int w, int h,
-                            Qt::Alignment align = Qt::AlignLeft) {
-        auto *lbl = new QLabel(text, this);
-        lbl->setAlignment(align | Qt::AlignTop);
-        l.place(lbl, x, y, w, h);
-        return lbl;
-    };
-    auto value_label = [&label](int id, int x, int y, int w) {
-        QLabel *lbl = label(QString(), x, y, w, 8);
-        lbl->setObjectName(QString::number(id));
-        return lbl;
-    };
 
-    QLabel *intro = label(QStringLiteral("Нажмите кнопку \"Старт\" чтобы начать расчёт.\n"
+    QLabel *intro = l.label(this, QStringLiteral("Нажмите кнопку \"Старт\" чтобы начать расчёт.\n"
                                          "Кнопка \"Стоп\" позволяет прервать поток расчёта.\n"
                                          "Кнопка \"Настройки...\" позволяет настроить алгоритм PEAQ "
                                          "перед выполнением расчёта."),
@@ -116,7 +104,7 @@ CProgressPage::CProgressPage(CWizard *wizard)
 
     auto *progress_group = new QGroupBox(QStringLiteral("Ход выполнения потока расчётов"), this);
     l.place(progress_group, 7, 82, 327, 103);
-    label(QStringLiteral("Процент завершённости:"), 15, 95, 86, 8);
+    l.label(this, QStringLiteral("Процент завершённости:"), 15, 95, 86, 8);
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("1012"));
     progress_->setTextVisible(false);
@@ -124,14 +112,14 @@ CProgressPage::CProgressPage(CWizard *wizard)
     progress_->setValue(0);
     l.place(progress_, 15, 105, 310, 14);
 
-    label(QStringLiteral("Время выполнения последнего шага (мс):"), 15, 125, 144, 8, Qt::AlignRight);
-    step_time_label_ = value_label(1022, 170, 125, 100);
-    label(QStringLiteral("Обработано сэмплов на последнем шаге:"), 16, 139, 143, 8, Qt::AlignRight);
-    step_values_label_ = value_label(1023, 170, 139, 100);
-    label(QStringLiteral("Времени прошло (мин):"), 79, 153, 80, 8);
-    elapsed_label_ = value_label(1024, 170, 153, 104);
-    label(QStringLiteral("Оценка оставшегося времени (мин):"), 34, 167, 125, 8);
-    remaining_label_ = value_label(1025, 170, 167, 101);
+    l.label(this, QStringLiteral("Время выполнения последнего шага (мс):"), 15, 125, 144, 8, Qt::AlignRight);
+    step_time_label_ = l.valueLabel(this, 1022, 170, 125, 100);
+    l.label(this, QStringLiteral("Обработано сэмплов на последнем шаге:"), 16, 139, 143, 8, Qt::AlignRight);
+    step_values_label_ = l.valueLabel(this, 1023, 170, 139, 100);
+    l.label(this, QStringLiteral("Времени прошло (мин):"), 79, 153, 80, 8);
+    elapsed_label_ = l.valueLabel(this, 1024, 170, 153, 104);
+    l.label(this, QStringLiteral("Оценка оставшегося времени (мин):"), 34, 167, 125, 8);
+    remaining_label_ = l.valueLabel(this, 1025, 170, 167, 101);
 
     connect(start_, &QPushButton::clicked, this, &CProgressPage::OnStart);
     connect(stop_, &QPushButton::clicked, this, &CProgressPage::OnStop);

@@ -13,36 +13,24 @@ namespace velumar::ui {
 CResultsPage::CResultsPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPTION_RESULTS)
 {
     const DialogLayout &l = layout();
-    auto label = [this, &l](const QString &text, int x, int y, int w, int h,
-                            Qt::Alignment align = Qt::AlignLeft) {
-        auto *lbl = new QLabel(text, this);
-        lbl->setAlignment(align | Qt::AlignTop);
-        l.place(lbl, x, y, w, h);
-        return lbl;
-    };
-    auto value_label = [&label](int id, int x, int y, int w) {
-        QLabel *lbl = label(QString(), x, y, w, 8);
-        lbl->setObjectName(QString::number(id));
-        return lbl;
-    };
 
-    label(QStringLiteral("На этой странице представлен результат расчёта и статистика работы алгоритма."),
+    l.label(this, QStringLiteral("На этой странице представлен результат расчёта и статистика работы алгоритма."),
           25, 18, 300, 12);
     auto *result_group = new QGroupBox(QStringLiteral("Результат"), this);
     l.place(result_group, 6, 42, 328, 53);
-    label(QStringLiteral("Значение ODG:"), 30, 59, 53, 8, Qt::AlignRight);
-    grade_label_ = value_label(1021, 93, 59, 48);
-    label(QStringLiteral("Оценка искажений:"), 12, 75, 71, 8, Qt::AlignRight);
-    verbal_label_ = value_label(1039, 93, 75, 214);
+    l.label(this, QStringLiteral("Значение ODG:"), 30, 59, 53, 8, Qt::AlignRight);
+    grade_label_ = l.valueLabel(this, 1021, 93, 59, 48);
+    l.label(this, QStringLiteral("Оценка искажений:"), 12, 75, 71, 8, Qt::AlignRight);
+    verbal_label_ = l.valueLabel(this, 1039, 93, 75, 214);
 
     auto *stats_group = new QGroupBox(QStringLiteral("Статистика вычисления"), this);
     l.place(stats_group, 6, 106, 328, 63);
-    label(QStringLiteral("Время вычисления (мин):"), 68, 120, 87, 8);
-    time_label_ = value_label(1026, 170, 121, 80);
-    label(QStringLiteral("Сред. скорость обработки (сэмплов/с):"), 20, 136, 135, 8);
-    speed_label_ = value_label(1027, 170, 137, 85);
-    label(QStringLiteral("Фактор \"реального времени\":"), 50, 152, 105, 8);
-    rt_factor_label_ = value_label(1028, 170, 153, 85);
+    l.label(this, QStringLiteral("Время вычисления (мин):"), 68, 120, 87, 8);
+    time_label_ = l.valueLabel(this, 1026, 170, 121, 80);
+    l.label(this, QStringLiteral("Сред. скорость обработки (сэмплов/с):"), 20, 136, 135, 8);
+    speed_label_ = l.valueLabel(this, 1027, 170, 137, 85);
+    l.label(this, QStringLiteral("Фактор \"реального времени\":"), 50, 152, 105, 8);
+    rt_factor_label_ = l.valueLabel(this, 1028, 170, 153, 85);
 }
 
 void CResultsPage::OnSetActive()

@@ -66,6 +66,9 @@ void add_arrays(double *x, const double *y, std::uint32_t n)
 // exponentials, and forms the sequences by repeated multiplication. It
 // agrees with the pair-by-pair form to about 1e-14 relative; the order of
 // every sum over j is the same (lowest source first).
+#if defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 {
     constexpr std::uint32_t bands = kBandCount;

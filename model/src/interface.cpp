@@ -137,20 +137,26 @@ bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *
     const std::uint64_t total = fill + block->count;  // length of carry ++ block
 
     if (total >= start + frame) {
-        // Frame position j is stream position start + j, taken from the
-        // carry buffer while it lasts and from the block after it.
-        const std::uint64_t from_carry = start < fill ? std::min(fill - start, frame) : 0;
+        // Frame position j is stream position start + j: the first
+        // `from_carry` positions come from the carry buffer, the rest from
+        // the block. Each part is a plain run of values.
+        const auto from_carry = static_cast<std::uint32_t>(start < fill ? std::min(fill - start, frame) : 0);
         const std::int16_t *carried = input->samples + (start < fill ? start : 0);
         const std::int16_t *fresh = block->samples + (start > fill ? start - fill : 0);
-        const auto value = [&](std::uint64_t j) -> double {
-            return j < from_carry ? carried[j] : fresh[j - from_carry];
-        };
         if (channels == 1) {
-            for (std::uint32_t i = 0; i < kFrameSamples; ++i) frame_ch1[i] = value(i);
+            for (std::uint32_t j = 0; j < from_carry; ++j) frame_ch1[j] = carried[j];
+            for (std::uint32_t j = from_carry; j < kFrameSamples; ++j) frame_ch1[j] = fresh[j - from_carry];
         } else {
-            for (std::uint32_t i = 0; i < kFrameSamples; ++i) {
-                frame_ch1[i] = value(2 * std::uint64_t{i});
-                frame_ch2[i] = value(2 * std::uint64_t{i} + 1);
+            double *const frames[2] = {frame_ch1, frame_ch2};
+            std::uint32_t j = 0;
+            for (; j < from_carry; ++j) frames[j & 1][j / 2] = carried[j];
+            if (j % 2 != 0) {  // a sample pair split between carry and block
+                frame_ch2[j / 2] = fresh[0];
+                ++j;
+            }
+            for (const std::int16_t *v = fresh + (j - from_carry); j < 2 * kFrameSamples; j += 2, v += 2) {
+                frame_ch1[j / 2] = v[0];
+                frame_ch2[j / 2] = v[1];
             }
         }
         return true;
