@@ -3,13 +3,20 @@
 // decay, two channels) and a degraded copy of it (low-pass filtered, with
 // added noise and a coarser quantisation), both 48 kHz, 16-bit PCM.
 //
-//   velumar_make_samples OUTDIR      writes OUTDIR/reference.wav, OUTDIR/test.wav
+//   velumar_make_samples OUTDIR [SECONDS]
+//       writes OUTDIR/reference.wav and OUTDIR/test.wav; the 2.5-second
+//       phrase repeats when SECONDS is longer (scripts/long-input).
+//
+// The files are written as they are computed, so any length up to the
+// 4 GiB a WAV file can hold takes the same little memory.
 //
 // The output is the same on every run and platform: the noise comes from a
 // fixed integer generator, not from <random> distributions.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,7 +24,7 @@ namespace {
 
 constexpr std::uint32_t kRate = 48000;
 constexpr std::uint32_t kChannels = 2;
-constexpr double kSeconds = 2.5;
+constexpr double kPhraseSeconds = 2.5;
 constexpr double kPi = 3.14159265358979323846;
 
 struct Note {
@@ -62,47 +69,74 @@ void Put32(std::vector<unsigned char> &out, std::uint32_t v)
     Put16(out, v >> 16);
 }
 
-bool WriteWave(const std::string &path, const std::vector<std::int16_t> &samples)
-{
-    const auto data_bytes = static_cast<std::uint32_t>(samples.size() * 2);
-    std::vector<unsigned char> out;
-    out.reserve(44 + data_bytes);
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    Put32(out, 36 + data_bytes);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    Put32(out, 16);
-    Put16(out, 1);  // PCM
-    Put16(out, kChannels);
-    Put32(out, kRate);
-    Put32(out, kRate * kChannels * 2);
-    Put16(out, kChannels * 2);
-    Put16(out, 16);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    Put32(out, data_bytes);
-    for (std::int16_t s : samples) Put16(out, static_cast<std::uint16_t>(s));
+// A WAV file written block by block; the header is complete from the start.
+class WaveWriter {
+public:
+    WaveWriter(const std::string &path, std::uint32_t frames) : file_(std::fopen(path.c_str(), "wb"))
+    {
+        const std::uint32_t data_bytes = frames * kChannels * 2;
+        std::vector<unsigned char> header;
+        header.insert(header.end(), {'R', 'I', 'F', 'F'});
+        Put32(header, 36 + data_bytes);
+        header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+        Put32(header, 16);
+        Put16(header, 1);  // PCM
+        Put16(header, kChannels);
+        Put32(header, kRate);
+        Put32(header, kRate * kChannels * 2);
+        Put16(header, kChannels * 2);
+        Put16(header, 16);
+        header.insert(header.end(), {'d', 'a', 't', 'a'});
+        Put32(header, data_bytes);
+        Write(header);
+    }
+    ~WaveWriter()
+    {
+        if (file_ != nullptr) std::fclose(file_);
+    }
 
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return std::fclose(f) == 0 && ok;
-}
+    void Samples(const std::vector<std::int16_t> &samples)
+    {
+        std::vector<unsigned char> bytes;
+        bytes.reserve(samples.size() * 2);
+        for (std::int16_t s : samples) Put16(bytes, static_cast<std::uint16_t>(s));
+        Write(bytes);
+    }
+    bool Close()
+    {
+        const bool closed = file_ != nullptr && std::fclose(file_) == 0;
+        file_ = nullptr;
+        return ok_ && closed;
+    }
+
+private:
+    void Write(const std::vector<unsigned char> &bytes)
+    {
+        ok_ = ok_ && file_ != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+    }
+    std::FILE *file_;
+    bool ok_ = true;
+};
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+    const double seconds = argc == 3 ? std::atof(argv[2]) : kPhraseSeconds;
+    // At most what the 32-bit size fields of a WAV file can describe.
+    if ((argc != 2 && argc != 3) || !(seconds > 0.0) || seconds * kRate * kChannels * 2 > 4.0e9) {
+        std::fprintf(stderr, "usage: %s OUTDIR [SECONDS]  (SECONDS up to about 20000)\n", argv[0]);
         return 2;
     }
     const std::string dir = argv[1];
-    const auto frames = static_cast<std::uint32_t>(kSeconds * kRate);
+    const auto phrase = static_cast<std::uint32_t>(kPhraseSeconds * kRate);
+    const auto frames = static_cast<std::uint32_t>(seconds * kRate);
 
-    std::vector<double> left(frames, 0.0), right(frames, 0.0);
+    std::vector<double> left(phrase, 0.0), right(phrase, 0.0);
     for (const Note &n : kNotes) {
         const auto first = static_cast<std::uint32_t>(n.start * kRate);
         const auto count = static_cast<std::uint32_t>(n.length * kRate);
-        for (std::uint32_t i = 0; i < count && first + i < frames; ++i) {
+        for (std::uint32_t i = 0; i < count && first + i < phrase; ++i) {
             const double t = static_cast<double>(i) / kRate;
             // 10 ms attack, exponential decay, 20 ms release at the end.
             double env = std::min(1.0, t / 0.010) * std::exp(-1.8 * t);
@@ -117,25 +151,38 @@ int main(int argc, char **argv)
         }
     }
 
-    std::vector<std::int16_t> reference(frames * kChannels), test(frames * kChannels);
+    WaveWriter reference_file(dir + "/reference.wav", frames);
+    WaveWriter test_file(dir + "/test.wav", frames);
+    constexpr std::uint32_t kBlock = 65536;
+    std::vector<std::int16_t> reference, test;
+    reference.reserve(kBlock * kChannels);
+    test.reserve(kBlock * kChannels);
     // Degradation: a two-pole low-pass near 8 kHz, low-level white noise and
     // a 13-bit quantisation: clearly audible, "slightly annoying".
     const double a = std::exp(-2.0 * kPi * 8000.0 / kRate);
     double l1 = 0, l2 = 0, r1 = 0, r2 = 0;
     for (std::uint32_t i = 0; i < frames; ++i) {
-        reference[2 * i] = Clip(left[i]);
-        reference[2 * i + 1] = Clip(right[i]);
-        l1 = (1 - a) * left[i] + a * l1;
+        const double l = left[i % phrase];
+        const double r = right[i % phrase];
+        reference.push_back(Clip(l));
+        reference.push_back(Clip(r));
+        l1 = (1 - a) * l + a * l1;
         l2 = (1 - a) * l1 + a * l2;
-        r1 = (1 - a) * right[i] + a * r1;
+        r1 = (1 - a) * r + a * r1;
         r2 = (1 - a) * r1 + a * r2;
         const double nl = l2 + 30.0 * Noise();
         const double nr = r2 + 30.0 * Noise();
-        test[2 * i] = Clip(std::round(nl / 8.0) * 8.0);
-        test[2 * i + 1] = Clip(std::round(nr / 8.0) * 8.0);
+        test.push_back(Clip(std::round(nl / 8.0) * 8.0));
+        test.push_back(Clip(std::round(nr / 8.0) * 8.0));
+        if (reference.size() == kBlock * kChannels || i + 1 == frames) {
+            reference_file.Samples(reference);
+            test_file.Samples(test);
+            reference.clear();
+            test.clear();
+        }
     }
 
-    if (!WriteWave(dir + "/reference.wav", reference) || !WriteWave(dir + "/test.wav", test)) {
+    if (!reference_file.Close() || !test_file.Close()) {
         std::fprintf(stderr, "cannot write the samples into %s\n", dir.c_str());
         return 1;
     }
