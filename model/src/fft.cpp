@@ -323,17 +323,23 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
         return 1;
     }
     if (get_FFT(signal, work, index, n, forward_table) != 0) return 1;
+    // Squared magnitudes formed in extended precision, then rounded once
+    // more to double; parked in the spent imaginary parts so the x87 loop
+    // has no branches. A power beyond the double range (it becomes
+    // infinite), negative or not a number stops the copy at that line,
+    // leaving it and the lines above as they were.
     for (std::uint32_t k = 0; k < n / 2; ++k) {
-        // Squared magnitude formed in extended precision, then rounded once
-        // more to double.
         const long double re = work[k].re;
         const long double im = work[k].im;
-        const long double p = re * re + im * im;
-        if (!(p >= 0.0L) || p > static_cast<long double>(DBL_MAX)) {
+        work[k].im = static_cast<double>(re * re + im * im);
+    }
+    for (std::uint32_t k = 0; k < n / 2; ++k) {
+        const double p = work[k].im;
+        if (!(p >= 0.0) || p > DBL_MAX) {
             std::fputs("\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)", stdout);
             return 1;
         }
-        power[k] = static_cast<double>(p);
+        power[k] = p;
     }
     return 0;
 }
