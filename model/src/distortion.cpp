@@ -3,6 +3,7 @@
 // MFPD and ADB. Each channel is measured on its own; the detection
 // probability also forms the binaural combination of two channels.
 #include "stages.h"
+#include "vector_math.h"
 
 #include <cmath>
 #include <cstdint>
@@ -112,13 +113,13 @@ double detection_power(double x, double b)
     return b == 4.0 ? x2 * x2 : x2 * x2 * x2;
 }
 
-// Slope of the detection function at level l (dB); 1e30 for levels at or
-// below 0 dB, where the polynomial fit does not hold.
-double detection_slope(double l)
+// Slope of the detection function at level l (dB), given l^-1.71332; 1e30
+// for levels at or below 0 dB, where the polynomial fit does not hold.
+double detection_slope(double l, double l_power)
 {
     if (!(l > 0.0)) return 1e30;
-    return 142.9535716811 * std::exp(-1.71332 * std::log(l)) +
-           (((9.01033e-11 * l + 5.05622e-6) * l - 0.00102438) * l + 0.0550197) * l - 0.198719;
+    return 142.9535716811 * l_power + (((9.01033e-11 * l + 5.05622e-6) * l - 0.00102438) * l + 0.0550197) * l -
+           0.198719;
 }
 
 // Per-band probabilities and step counts of one channel.
@@ -126,6 +127,7 @@ void detect_channel(M_STATE &s, int ch)
 {
     const ChannelFields &f = kChannels[ch];
     const DetectionFields &d = kDetection[ch];
+    const std::uint32_t bands = s.band_count;
     const double *e_ref = (s.*kExcitation[ref_copy(ch)]).data;
     const double *e_test = (s.*kExcitation[test_copy(ch)]).data;
     double *l_ref = (s.*kDetectLevel[ref_copy(ch)]).data;
@@ -135,21 +137,22 @@ void detect_channel(M_STATE &s, int ch)
     double *slope = (s.*f.slope).data;
     double *prob = (s.*d.prob).data;
     double *steps = (s.*d.steps).data;
-    for (std::uint32_t k = 0; k < s.band_count; ++k) {
+    for (std::uint32_t k = 0; k < bands; ++k) {
         l_ref[k] = level_db(e_ref[k]);
         l_test[k] = level_db(e_test[k]);
-        const double e = l_ref[k] - l_test[k];
-        diff[k] = e;
-        double b;
-        if (e > 0.0) {
-            weighted[k] = 0.3 * l_ref[k] + 0.7 * l_test[k];
-            b = 4.0;
-        } else {
-            weighted[k] = l_test[k];
-            b = 6.0;
-        }
-        slope[k] = detection_slope(weighted[k]);
-        prob[k] = 1.0 - std::pow(0.5, detection_power(e / slope[k], b));
+        diff[k] = l_ref[k] - l_test[k];
+        weighted[k] = diff[k] > 0.0 ? 0.3 * l_ref[k] + 0.7 * l_test[k] : l_test[k];
+    }
+    // weighted^-1.71332 for the whole channel at once (unused where the
+    // level is not positive).
+    double power[kBandCount];
+    log_array(weighted, slope, bands);
+    for (std::uint32_t k = 0; k < bands; ++k) slope[k] *= -1.71332;
+    exp_array(slope, power, bands);
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double e = diff[k];
+        slope[k] = detection_slope(weighted[k], power[k]);
+        prob[k] = 1.0 - std::pow(0.5, detection_power(e / slope[k], e > 0.0 ? 4.0 : 6.0));
         steps[k] = e > 0.0 ? std::floor(e) / slope[k] : -std::ceil(e) / slope[k];
     }
 }

@@ -6,6 +6,7 @@
 // each channel for the quantities that exist per channel only. Channels
 // never mix: each channel is a separate ear.
 #include "stages.h"
+#include "vector_math.h"
 
 #include <cmath>
 #include <cstdint>
@@ -67,17 +68,20 @@ void add_arrays(double *x, const double *y, std::uint32_t n)
 // agrees with the pair-by-pair form to about 1e-14 relative; the order of
 // every sum over j is the same (lowest source first).
 #if defined(__x86_64__)
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 {
     constexpr std::uint32_t bands = kBandCount;
     const double up_exponent = 0.4 * s.band_step * 0.1 * 2.0;  // uu[j] = E[j]^this * base[j]
-    double log_e[bands], ratio[bands], ratio04[bands], row_sum[bands], step[bands], share[bands], upward[bands];
+    double log_e[bands], scratch[bands], ratio[bands], ratio04[bands], row_sum[bands], step[bands], share[bands],
+        upward[bands];
 
+    log_array(energy, log_e, bands);
+    for (std::uint32_t j = 0; j < bands; ++j) scratch[j] = up_exponent * log_e[j];
+    exp_array(scratch, ratio04, bands);
     for (std::uint32_t j = 0; j < bands; ++j) {
-        log_e[j] = std::log(energy[j]);
-        ratio04[j] = std::exp(up_exponent * log_e[j]) * s.spread_upper_base[j];
+        ratio04[j] *= s.spread_upper_base[j];
         ratio[j] = ratio04[j] * ratio04[j] * std::sqrt(ratio04[j]);  // uu^2.5
     }
 
@@ -95,7 +99,9 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
     }
 
     // (E[j] / A[j])^0.4: the 0.4 power of row j at its own band.
-    for (std::uint32_t j = 0; j < bands; ++j) share[j] = std::exp(0.4 * (log_e[j] - std::log(row_sum[j])));
+    log_array(row_sum, scratch, bands);
+    for (std::uint32_t j = 0; j < bands; ++j) scratch[j] = 0.4 * (log_e[j] - scratch[j]);
+    exp_array(scratch, share, bands);
 
     // Contributions of the sources at or below each band, source by source;
     // four interleaved sequences keep the multiplications independent.

@@ -4,6 +4,7 @@
 // spectrum of that correlation gives a large value.
 #include "fft.h"
 #include "stages.h"
+#include "vector_math.h"
 
 #include <cmath>
 #include <cstdint>
@@ -16,15 +17,23 @@ constexpr auto kEhsD = VELUMAR_CHANNELS(ehs_d);
 constexpr auto kEhsCorr = VELUMAR_CHANNELS(ehs_corr);
 constexpr auto kEhsValue = VELUMAR_CHANNELS(ehs_value);
 
-// log10(ref / test), with fixed stand-ins where a line is silent. Through
-// the natural logarithm: several times faster than log10, an ulp or two
-// apart.
-double log_ratio(double ref, double test)
+// d[k] = log10(ref[k] / test[k]) for the first n lines, with fixed
+// stand-ins where a line is silent: 0 when both are, -1e100 when only the
+// reference is, +1e100 when only the test is. Through the natural
+// logarithm of whole arrays, an ulp or two from log10.
+void log_ratios(const double *ref, const double *test, double *d, double *scratch, std::uint32_t n)
 {
     constexpr double kLog10E = 0.4342944819032518;  // 1 / ln 10
-    if (ref != 0.0 && test != 0.0) return kLog10E * std::log(ref / test);
-    if (ref == 0.0 && test == 0.0) return 0.0;
-    return ref == 0.0 ? -1e100 : 1e100;
+    for (std::uint32_t k = 0; k < n; ++k) scratch[k] = ref[k] != 0.0 && test[k] != 0.0 ? ref[k] / test[k] : 1.0;
+    log_array(scratch, d, n);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        if (ref[k] != 0.0 && test[k] != 0.0)
+            d[k] *= kLog10E;
+        else if (ref[k] == 0.0 && test[k] == 0.0)
+            d[k] = 0.0;
+        else
+            d[k] = ref[k] == 0.0 ? -1e100 : 1e100;
+    }
 }
 
 COMPLEX conjugate(COMPLEX z) { return {z.re, -z.im}; }
@@ -42,7 +51,7 @@ double error_harmonic_structure(M_STATE &s, const double *ref, const double *tes
     COMPLEX *fa = s.ehs_cplx_a.data;
     COMPLEX *fb = s.ehs_cplx_b.data;
 
-    for (std::uint32_t k = 0; k < span; ++k) d[k] = log_ratio(ref[k], test[k]);
+    log_ratios(ref, test, d, b, span);
 
     // x[l] = sum_{n<L} d[n] d[n+l] for l < L through one cross spectrum:
     // the zero half of a keeps the lags we use free of wrap-around.

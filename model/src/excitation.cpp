@@ -2,6 +2,7 @@
 // the temporal envelope modulation, specific and total loudness, and the
 // loud-frame flag with its hang-over.
 #include "stages.h"
+#include "vector_math.h"
 
 #include <cmath>
 #include <cstdint>
@@ -131,12 +132,15 @@ void get_modulation(const double *e2, const ModulationMemory &m, std::uint32_t b
                     const double *a, double *out, double sample_rate, double hop_length)
 {
     const double frames_per_second = sample_rate / hop_length;
+    double v[kBandCount], scratch[kBandCount];
+    log_array(e2, scratch, bands);
+    for (std::uint32_t k = 0; k < bands; ++k) scratch[k] *= 0.3;
+    exp_array(scratch, v, bands);  // E^0.3
     for (std::uint32_t k = 0; k < bands; ++k) {
-        const double v = std::exp(0.3 * std::log(e2[k]));  // E^0.3
-        m.avg[k] = a[k] * m.avg[k] + one_minus_a[k] * v;
-        const double change = v <= m.prev[k] ? m.prev[k] - v : v - m.prev[k];
+        m.avg[k] = a[k] * m.avg[k] + one_minus_a[k] * v[k];
+        const double change = v[k] <= m.prev[k] ? m.prev[k] - v[k] : v[k] - m.prev[k];
         m.deriv[k] = a[k] * m.deriv[k] + one_minus_a[k] * frames_per_second * change;
-        m.prev[k] = v;
+        m.prev[k] = v[k];
         out[k] = m.deriv[k] / (1.0 + m.avg[k] * 3.3333333333333335);
     }
 }
@@ -145,10 +149,13 @@ void get_modulation(const double *e2, const ModulationMemory &m, std::uint32_t b
 // factors of q come from the start-up tables.
 void get_specific_loudness(const M_STATE &st, double constant, const double *e, const double *index, double *out)
 {
-    for (std::uint32_t k = 0; k < st.band_count; ++k) {
-        const double t = std::pow(e[k] / st.loudness_ratio[k] + (1.0 - index[k]), 0.23) - 1.0;
-        out[k] = t * st.loudness_base[k] * constant;
-    }
+    constexpr std::uint32_t bands = kBandCount;  // band_count, fixed by the grid
+    double base[kBandCount], scratch[kBandCount];
+    for (std::uint32_t k = 0; k < bands; ++k) base[k] = e[k] / st.loudness_ratio[k] + (1.0 - index[k]);
+    log_array(base, scratch, bands);
+    for (std::uint32_t k = 0; k < bands; ++k) scratch[k] *= 0.23;
+    exp_array(scratch, out, bands);  // base^0.23
+    for (std::uint32_t k = 0; k < bands; ++k) out[k] = (out[k] - 1.0) * st.loudness_base[k] * constant;
 }
 
 // Negative specific loudness (and not-a-number) counts as silence.

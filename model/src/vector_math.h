@@ -1,0 +1,24 @@
+// Natural logarithm and exponential of whole arrays.
+//
+// The per-frame stages need a few thousand of these per frame, one call
+// per band. Written as branch-free loops over arrays they run several
+// values per vector instruction: the classic argument reductions and
+// polynomials (Sun's freely distributable fdlibm), accurate to within one
+// unit in the last place of the exact result. Arguments outside the plain
+// range - zero, negative, subnormal, infinite or NaN, or an exponential
+// that would overflow or underflow - are recomputed with the standard
+// library, so every input gives what std::log / std::exp would within that
+// one unit.
+#pragma once
+
+#include <cstdint>
+
+namespace velumar::model {
+
+// y[i] = ln(x[i]) for i < n; x and y must not overlap.
+void log_array(const double *x, double *y, std::uint32_t n);
+
+// y[i] = e^x[i] for i < n; x and y must not overlap.
+void exp_array(const double *x, double *y, std::uint32_t n);
+
+} // namespace velumar::model
