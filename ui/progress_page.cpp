@@ -320,7 +320,11 @@ void CProgressPage::FinishRun()
         ShowError(wizard()->messageBox(), this, Text(text::IDS_MODEL_EXECUTION_ERROR).arg(code));
         break;
     case Outcome::FileError:
+        // A file that changed under the run stays changed: the pair has to
+        // be opened and checked again, which is the input-files page's job.
         ShowError(wizard()->messageBox(), this, detail);
+        wizard()->ReleaseWaveFiles();
+        wizard()->SetActivePage(1);
         break;
     case Outcome::OtherError:
     case Outcome::None:

@@ -101,8 +101,10 @@ __attribute__((target("avx2"))) void stage_avx2(std::uint32_t span, std::uint32_
 }
 
 // GCC 12 warns about the intrinsics' own placeholder registers here.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 __attribute__((target("avx512f"))) inline __m512d rotate_avx512(__m512d b, __m512d b_swapped, const TWIDDLE *t)
 {
     const __m512d wide = _mm512_cvtps_pd(_mm256_loadu_ps(&t->re));  // (w.re, w.im) x 4
@@ -131,7 +133,9 @@ __attribute__((target("avx512f"))) void stage_avx512(std::uint32_t span, std::ui
         }
     }
 }
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 // Butterflies per instruction the stages may use: 4, 2 or 1.

@@ -26,6 +26,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 
 using namespace velumar::ui;
@@ -88,6 +89,7 @@ private slots:
     void stopWithTheLargestStepWhileRunning();
     void closeDuringRunStopsThenCloses();
     void failedModelCreationIsReported();
+    void aFileChangedUnderTheRunIsReopened();
     void settingsFirstOpening();
     void settingsPresets();
     void settingsRefuseBadValues_data();
@@ -296,6 +298,19 @@ void CalculationTest::failedModelCreationIsReported()
     wizard_->button(ID_WIZNEXT)->click();
     QCOMPARE(wizard_->activeIndex(), 3);
     QCOMPARE(LabelText(wizard_->resultsPage(), 1021), QString());
+}
+
+void CalculationTest::aFileChangedUnderTheRunIsReopened()
+{
+    Open(4800, 1);
+    std::filesystem::resize_file(pair_.test, 44 + 4800);  // cut short after the pair was checked
+    page()->startButton()->click();
+    QTRY_COMPARE(box_.count(), 1);
+    QCOMPARE(box_.last().text, QString::fromStdString(velumar::text::format(velumar::text::IDS_FILE_CHANGED, pair_.test)));
+    QCOMPARE(box_.last().icon, QMessageBox::Critical);
+    // No grade: back to the input files, with the pair closed.
+    QCOMPARE(wizard_->activeIndex(), 1);
+    QVERIFY(wizard_->referenceFile() == nullptr && wizard_->testFile() == nullptr);
 }
 
 void CalculationTest::settingsFirstOpening()
