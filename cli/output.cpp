@@ -155,7 +155,10 @@ std::string ResultJsonMembers(const GradeResult &result)
 
 std::string ResultJson(const GradeResult &result)
 {
-    return "{" + ResultJsonMembers(result) + "}";
+    std::string out = "{";
+    out += ResultJsonMembers(result);
+    out += '}';
+    return out;
 }
 
 std::string ResultText(const GradeResult &result, const std::string &reference, const std::string &test)
