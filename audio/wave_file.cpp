@@ -71,10 +71,12 @@ bool CFileMap::Open(const char *path)
     return true;
 }
 
+bool CFileMap::Faulted() const { return view_ != nullptr && velumar::audio::MappingFaulted(guard_slot_); }
+
 bool CFileMap::Changed() const
 {
     if (view_ == nullptr) return false;
-    if (velumar::audio::MappingFaulted(guard_slot_)) return true;
+    if (Faulted()) return true;
     struct stat st {};
     return ::fstat(fd_, &st) != 0 || st.st_size != static_cast<off_t>(size_) || st.st_mtim.tv_sec != mtime_sec_ ||
            st.st_mtim.tv_nsec != mtime_nsec_;
@@ -237,6 +239,11 @@ bool SameChannelCount(const CWaveFile &a, const CWaveFile &b)
 bool SameLength(const CWaveFile &a, const CWaveFile &b)
 {
     return a.data_size() == b.data_size();
+}
+
+void ThrowIfFaulted(const CWaveFile &file)
+{
+    if (file.Faulted()) throw WaveErrors::FileChangedError(file.path());
 }
 
 void ThrowIfChanged(const CWaveFile &file)

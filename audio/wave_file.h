@@ -71,10 +71,12 @@ public:
     std::uint32_t size() const { return size_; }
     const unsigned char *view() const { return view_; }
 
-    // True when the file is no longer what was mapped: it was truncated
-    // below a page that was then read (the read gave zeros instead of
-    // ending the process, see mapping_guard.h), or its size or modification
-    // time differs from those at opening.
+    // True when the file was truncated below a page that was then read:
+    // the read gave zeros instead of ending the process (mapping_guard.h).
+    // A flag, cheap enough to ask after every step.
+    bool Faulted() const;
+    // True when Faulted(), or when the file's size or modification time
+    // differs from those at opening (one fstat).
     bool Changed() const;
 
 private:
@@ -101,6 +103,7 @@ public:
     const std::int16_t *sample_data() const;      // first sample, in the mapping
 
     const std::string &path() const { return path_; }  // as given to the constructor
+    bool Faulted() const { return map_.Faulted(); }
     bool Changed() const { return map_.Changed(); }
 
 private:
@@ -128,6 +131,8 @@ bool CheckModelRequirements(const CWaveFile &file);
 bool SameChannelCount(const CWaveFile &a, const CWaveFile &b);
 bool SameLength(const CWaveFile &a, const CWaveFile &b);
 
-// Throws WaveErrors::FileChangedError naming the file when it changed since
-// it was opened: whatever was computed from its samples is then void.
+// Throw WaveErrors::FileChangedError naming the file when it was read after
+// being cut short, or (ThrowIfChanged) when it changed at all since it was
+// opened: whatever was computed from its samples is then void.
+void ThrowIfFaulted(const CWaveFile &file);
 void ThrowIfChanged(const CWaveFile &file);

@@ -105,10 +105,9 @@ void CModelRunner::Run()
         test_block.count = count;
         const std::int32_t code = api_.feed(handle_, &reference_block, &test_block);
         // A file cut short under the mapping reads as zeros (see
-        // mapping_guard.h), one rewritten in place mixes old and new
-        // samples: either way the step's result is void, and so is the run.
-        ThrowIfChanged(*reference_);
-        ThrowIfChanged(*test_);
+        // mapping_guard.h): the step's result is void, and so is the run.
+        ThrowIfFaulted(*reference_);
+        ThrowIfFaulted(*test_);
         if (code != 0) throw PeaqErrors::ModelExecutionError{code};
         reference_block.samples += count;
         test_block.samples += count;
@@ -122,13 +121,24 @@ void CModelRunner::Run()
             step.step_time = std::chrono::duration<double, std::centi>(now - last).count();
             last = now;
             if (Notify(observer_, step) != 0) {
+                ThrowIfAnyChanged();
                 Notify(observer_, GradeEvent(RUN_STOPPED, api_.grade(handle_)));
                 return;
             }
         }
     }
 
+    ThrowIfAnyChanged();
     if (notify_ != 0) Notify(observer_, GradeEvent(RUN_FINISHED, api_.grade(handle_)));
+}
+
+void CModelRunner::ThrowIfAnyChanged() const
+{
+    // A file rewritten in place, or cut short where it was not read again,
+    // shows in its size or time: checked once before any grade goes out
+    // rather than with a system call on every step.
+    ThrowIfChanged(*reference_);
+    ThrowIfChanged(*test_);
 }
 
 std::int32_t CModelRunner::Results(M_RESULTS *results) const

@@ -90,6 +90,8 @@ public:
     std::int32_t Results(M_RESULTS *results) const;
 
 private:
+    void ThrowIfAnyChanged() const;
+
     std::uint32_t step_;
     std::int32_t notify_;
     const CWaveFile *test_;
