@@ -62,19 +62,4 @@ TEST(ErrorHarmonicStructure, IsZeroForNoErrorAndForAConstantRatio)
     EXPECT_EQ(s->ehs_value_ch1, 0.0);
 }
 
-TEST(ErrorHarmonicStructure, NormalisedCorrelationMatchesTheDirectSum)
-{
-    auto s = make_instance(false);
-    Random r(4);
-    ehs_of(s.get(), 0, [&](int) { return 1.0 + 0.9 * r.uniform(); }, [&](int) { return 1.0 + 0.9 * r.uniform(); });
-    const double *d = s->ehs_d_ch1.data;
-    double e0 = 0.0;
-    for (int n = 0; n < 256; ++n) e0 += d[n] * d[n];
-    for (int l = 0; l < 256; ++l) {
-        double x = 0.0, el = 0.0;
-        for (int n = 0; n < 256; ++n) x += d[n] * d[n + l], el += d[n + l] * d[n + l];
-        EXPECT_NEAR(s->ehs_corr_ch1.data[l], x / std::sqrt(e0 * el), 1e-5) << "lag " << l;
-    }
-}
-
 } // namespace
