@@ -90,8 +90,7 @@ private slots:
     void closeDuringRunStopsThenCloses();
     void failedModelCreationIsReported();
     void aFileChangedUnderTheRunIsReopened();
-    void settingsFirstOpening();
-    void settingsPresets();
+    void settingsFirstOpeningAndPresets();
     void settingsRefuseBadValues_data();
     void settingsRefuseBadValues();
     void settingsThroughThePage();
@@ -143,7 +142,6 @@ void CalculationTest::verbalGrades_data()
     QTest::addColumn<double>("grade");
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("verbal");
-    QTest::newRow("-0.5") << -0.5 << "-0.500000" << "искажения незаметны";
     QTest::newRow("-1.0") << -1.0 << "-1.000000" << "искажения незаметны";
     QTest::newRow("-1.0000001") << -1.0000001 << "-1.000000" << "искажения заметны, но не раздражают";
     QTest::newRow("-2.0") << -2.0 << "-2.000000" << "искажения заметны, но не раздражают";
@@ -178,11 +176,6 @@ void CalculationTest::realTimeFactorNeedsOneSecond()
     QVERIFY(std::isnan(s.RealTimeFactor()));
     s.Step(1, 10.0);
     QCOMPARE(s.RealTimeFactor(), 40.0 / 100.0);
-
-    MessageRecorder box;
-    CWizard w(nullptr, box.fn());
-    w.ShowResults(40.0, 1000.0, s.RealTimeFactor() * std::nan(""), -1.0);
-    QCOMPARE(LabelText(w.resultsPage(), 1028), QStringLiteral("—"));
 }
 
 void CalculationTest::eventsOfARun()
@@ -313,24 +306,17 @@ void CalculationTest::aFileChangedUnderTheRunIsReopened()
     QVERIFY(wizard_->referenceFile() == nullptr && wizard_->testFile() == nullptr);
 }
 
-void CalculationTest::settingsFirstOpening()
-{
-    MessageRecorder box;
-    CSettingsDlg dialog(Limits(100000), DefaultRunSettings(), box.fn());
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Параметры алгоритма PEAQ"));
-    QVERIFY(dialog.radio(0)->isChecked());
-    QVERIFY(dialog.radio(0)->isEnabled());
-    QVERIFY(!dialog.radio(1)->isEnabled());
-    QVERIFY(!dialog.radio(2)->isEnabled());
-    QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("92"));
-    QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("2048"));
-}
-
-void CalculationTest::settingsPresets()
+void CalculationTest::settingsFirstOpeningAndPresets()
 {
     MessageRecorder box;
     CSettingsDlg dialog(Limits(480000), DefaultRunSettings(), box.fn());
     dialog.show();
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Параметры алгоритма PEAQ"));
+    QVERIFY(dialog.radio(0)->isChecked() && dialog.radio(0)->isEnabled());
+    QVERIFY(!dialog.radio(1)->isEnabled() && !dialog.radio(2)->isEnabled());
+    QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("92"));
+    QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("2048"));
+
     PickPreset(dialog, IDC_STEP_MENU, ID_MENU_MAXIMUM);
     QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("480000"));
     PickPreset(dialog, IDC_STEP_MENU, ID_MENU_MINIMUM);
@@ -341,8 +327,7 @@ void CalculationTest::settingsPresets()
     QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("92.000000"));
     PickPreset(dialog, IDC_LEVEL_MENU, ID_MENU_MINIMUM);
     QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("0.000000"));
-    // The step field kept its own preset.
-    QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("1"));
+    QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("1"));  // the step kept its own preset
 
     dialog.findChild<QPushButton *>(QStringLiteral("1"))->click();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -351,7 +336,6 @@ void CalculationTest::settingsPresets()
     dialog.ApplyTo(s);
     QCOMPARE(s.listening_level_db, 0.0);
     QCOMPARE(s.step, 1u);
-    QCOMPARE(s.sample_rate, 48000u);
 }
 
 void CalculationTest::settingsRefuseBadValues_data()
