@@ -3,14 +3,13 @@
 
 #include <velumar/model.h>
 
+#include "golden_signals.h"
 #include "state.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace velumar::test {
 
@@ -48,23 +47,7 @@ std::string stdout_of(Fn &&fn)
     return testing::internal::GetCapturedStdout();
 }
 
-// Deterministic pseudo-random numbers (xorshift64*), independent of the
-// standard library's distributions.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed ? seed : 0x9E3779B97F4A7C15ull) {}
-    std::uint64_t next()
-    {
-        state_ ^= state_ >> 12;
-        state_ ^= state_ << 25;
-        state_ ^= state_ >> 27;
-        return state_ * 0x2545F4914F6CDD1Dull;
-    }
-    // Uniform in [-1, 1).
-    double uniform() { return static_cast<double>(next() >> 11) * (2.0 / 9007199254740992.0) - 1.0; }
-
-private:
-    std::uint64_t state_;
-};
+// Deterministic pseudo-random numbers; uniform() lies in [-1, 1).
+using Random = velumar::golden::Rng;
 
 } // namespace velumar::test
