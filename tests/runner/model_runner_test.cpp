@@ -107,21 +107,24 @@ protected:
     std::unique_ptr<CWaveFile> reference, test;
 };
 
-TEST_F(RunnerTest, AnnouncedAndMadeStepsForEveryShapeOfTheData)
+TEST_F(RunnerTest, AnnouncedAndMadeStepsForEveryShapeOfTheDataAndAStop)
 {
     const struct {
         std::uint32_t values, step, announced;
         std::vector<std::uint32_t> counts;
+        std::size_t stop_at_step = 0;
     } cases[] = {
         {8192, 2048, 4, {2048, 2048, 2048, 2048}},  // a multiple of the step
         {5000, 2048, 2, {2048, 2048, 904}},         // one step more than announced
         {1000, 2048, 0, {1000}},                    // step larger than the file
         {0, 2048, 0, {}},                           // empty data chunk
+        {8192, 2048, 4, {2048}, 1},                 // stopped at the first step: that block is graded
     };
     for (const auto &c : cases) {
         SetUp();
         MakePair(c.values);
         Recorder rec;
+        rec.stop_at_step = c.stop_at_step;
         Run(c.step, &rec);
         EXPECT_EQ(fake.counts, c.counts) << c.values;
         ASSERT_EQ(rec.events.size(), c.counts.size() + 2);
@@ -131,7 +134,7 @@ TEST_F(RunnerTest, AnnouncedAndMadeStepsForEveryShapeOfTheData)
             EXPECT_EQ(rec.events[i].type, RUN_STEP);
             EXPECT_EQ(rec.events[i].value, c.step);  // also after a short last step
         }
-        EXPECT_EQ(rec.events.back().type, RUN_FINISHED);
+        EXPECT_EQ(rec.events.back().type, c.stop_at_step != 0 ? RUN_STOPPED : RUN_FINISHED);
         EXPECT_EQ(rec.events.back().grade, -1.5);
         EXPECT_EQ(fake.grades, 1);
         EXPECT_EQ(fake.destroys, 1);
@@ -149,20 +152,6 @@ TEST_F(RunnerTest, BlocksAreConsecutiveRunsOfTheMappedSamples)
     }
     EXPECT_EQ(fake.settings.channel_mode, 1);
     EXPECT_EQ(fake.grades, 0);  // no observer: no events and no grade
-}
-
-TEST_F(RunnerTest, StopAtTheFirstStepGradesThatBlockOnly)
-{
-    MakePair(8192);
-    Recorder rec;
-    rec.stop_at_step = 1;
-    Run(2048, &rec);
-    EXPECT_EQ(fake.counts.size(), 1u);
-    ASSERT_EQ(rec.events.size(), 3u);
-    EXPECT_EQ(rec.events[2].type, RUN_STOPPED);
-    EXPECT_EQ(rec.events[2].grade, -1.5);
-    EXPECT_EQ(fake.grades, 1);
-    EXPECT_EQ(fake.destroys, 1);
 }
 
 TEST_F(RunnerTest, FailingStageEndsTheRunWithItsCodeAndReleasesOnce)
