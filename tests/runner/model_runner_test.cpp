@@ -8,6 +8,8 @@
 #include <numeric>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -220,6 +222,22 @@ TEST_F(RunnerTest, FileTruncatedDuringTheRunEndsItNamingThatFile)
     }
     EXPECT_EQ(fake.counts.size(), 3u);
     EXPECT_EQ(truncator.steps, 2u);
+    EXPECT_EQ(fake.destroys, 1);
+}
+
+// A file rewritten in place keeps its size and reads without a fault: its
+// new time stops the run before a grade goes out.
+TEST_F(RunnerTest, FileRewrittenInPlaceGetsNoGrade)
+{
+    MakePair(8192);
+    const std::string path = (dir.path() / "r.wav").string();
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1, 0}};  // a modification time long past
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    Recorder recorder;
+    EXPECT_THROW(Run(2048, &recorder), WaveErrors::FileChangedError);
+    EXPECT_EQ(fake.counts.size(), 4u);  // every step was made
+    EXPECT_EQ(fake.grades, 0);
+    EXPECT_EQ(recorder.events.back().type, RUN_STEP);
     EXPECT_EQ(fake.destroys, 1);
 }
 
