@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include <memory>
+#include <utility>
 
 namespace velumar::ui {
 
@@ -36,25 +37,26 @@ CSetupPage::CSetupPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPTION_
     info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     l.place(info, 7, 7, 304, 31);
 
-    auto *ref_group = new QGroupBox(QStringLiteral("Файл с эталонным сигналом"), this);
-    ref_group->setObjectName(QStringLiteral("1008"));
-    l.place(ref_group, 7, 65, 275, 30);
-    reference_edit_ = new QLineEdit(this);
-    reference_edit_->setObjectName(QStringLiteral("1007"));
-    l.place(reference_edit_, 12, 75, 210, 14);
-    auto *ref_choose = new QPushButton(QStringLiteral("Выбрать..."), this);
-    ref_choose->setObjectName(QStringLiteral("1009"));
-    l.place(ref_choose, 227, 75, 50, 14);
-
-    auto *test_group = new QGroupBox(QStringLiteral("Файл с исследуемым сигналом"), this);
-    test_group->setObjectName(QStringLiteral("1010"));
-    l.place(test_group, 7, 105, 277, 30);
-    test_edit_ = new QLineEdit(this);
-    test_edit_->setObjectName(QStringLiteral("1011"));
-    l.place(test_edit_, 12, 115, 210, 14);
-    auto *test_choose = new QPushButton(QStringLiteral("Выбрать..."), this);
-    test_choose->setObjectName(QStringLiteral("1012"));
-    l.place(test_choose, 227, 115, 50, 14);
+    // One file row of the template: a group box framing the path edit and
+    // its "Выбрать..." button.
+    const auto file_row = [this, &l](const QString &title, int group_id, int group_width, int edit_id,
+                                     int button_id, int y) {
+        auto *group = new QGroupBox(title, this);
+        group->setObjectName(QString::number(group_id));
+        l.place(group, 7, y, group_width, 30);
+        auto *edit = new QLineEdit(this);
+        edit->setObjectName(QString::number(edit_id));
+        l.place(edit, 12, y + 10, 210, 14);
+        auto *choose = new QPushButton(QStringLiteral("Выбрать..."), this);
+        choose->setObjectName(QString::number(button_id));
+        l.place(choose, 227, y + 10, 50, 14);
+        return std::pair{edit, choose};
+    };
+    const auto [ref_edit, ref_choose] = file_row(QStringLiteral("Файл с эталонным сигналом"), 1008, 275, 1007, 1009, 65);
+    const auto [test_edit, test_choose] =
+        file_row(QStringLiteral("Файл с исследуемым сигналом"), 1010, 277, 1011, 1012, 105);
+    reference_edit_ = ref_edit;
+    test_edit_ = test_edit;
 
     connect(ref_choose, &QPushButton::clicked, this, [this] { ChooseWaveFile(reference_path_); });
     connect(test_choose, &QPushButton::clicked, this, [this] { ChooseWaveFile(test_path_); });
