@@ -1,4 +1,4 @@
-#include "mapping_guard.h"
+#include <velumar/audio/mapping_guard.h>
 
 #include <atomic>
 #include <cerrno>

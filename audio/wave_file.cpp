@@ -1,9 +1,9 @@
-#include "wave_file.h"
+#include <velumar/audio/wave_file.h>
 
 #include <velumar/model.h>
 
-#include "mapping_guard.h"
-#include "strings.h"
+#include <velumar/audio/mapping_guard.h>
+#include <velumar/text/texts.h>
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "cli.h"
+#include <velumar/cli/cli.h>
 
-#include "strings.h"
+#include <velumar/text/texts.h>
 
 #include <charconv>
 #include <cmath>

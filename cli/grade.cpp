@@ -1,7 +1,7 @@
-#include "cli.h"
+#include <velumar/cli/cli.h>
 
-#include "strings.h"
-#include "wave_file.h"
+#include <velumar/text/texts.h>
+#include <velumar/audio/wave_file.h>
 
 #include <algorithm>
 #include <exception>

@@ -1,6 +1,6 @@
 // velumar-cli: grades a test WAV file against its reference from the
 // command line. See `velumar-cli --help`.
-#include "cli.h"
+#include <velumar/cli/cli.h>
 
 int main(int argc, char **argv)
 {

@@ -1,7 +1,7 @@
 // velumar-cli's parsers fed arbitrary text: the input split at NUL bytes is
 // a command line; the whole input is also a batch list, every argument a
 // JSON string and the first eight bytes a duration to format.
-#include "cli.h"
+#include <velumar/cli/cli.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // The WAV reader fed arbitrary bytes as a file: open, check as the
 // input-files page does, and read every sample the header claims, as the
 // runner would hand them to the model.
-#include "wave_file.h"
+#include <velumar/audio/wave_file.h>
 
 #include <cstdint>
 #include <cstdlib>

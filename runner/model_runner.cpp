@@ -1,6 +1,6 @@
-#include "model_runner.h"
+#include <velumar/runner/model_runner.h>
 
-#include "wave_file.h"
+#include <velumar/audio/wave_file.h>
 
 #include <chrono>
 #include <stdexcept>

@@ -2,7 +2,7 @@
 
 #include "dialog_layout.h"
 #include "message_box.h"
-#include "strings.h"
+#include <velumar/text/texts.h>
 
 #include <QIcon>
 #include <QLabel>

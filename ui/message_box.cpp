@@ -1,6 +1,6 @@
 #include "message_box.h"
 
-#include "strings.h"
+#include <velumar/text/texts.h>
 
 #include <QAbstractButton>
 

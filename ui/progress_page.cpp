@@ -1,9 +1,9 @@
 #include "progress_page.h"
 
 #include "settings_dialog.h"
-#include "strings.h"
+#include <velumar/text/texts.h>
 
-#include <wave_file.h>
+#include <velumar/audio/wave_file.h>
 
 #include <QGroupBox>
 #include <QLabel>

@@ -12,7 +12,7 @@
 
 #include "wizard.h"
 
-#include <model_runner.h>
+#include <velumar/runner/model_runner.h>
 
 #include <QString>
 

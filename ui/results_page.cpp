@@ -1,7 +1,7 @@
 #include "results_page.h"
 
 #include "progress_page.h"
-#include "strings.h"
+#include <velumar/text/texts.h>
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "scheme_wnd.h"
 
 #include "message_box.h"
-#include "strings.h"
+#include <velumar/text/texts.h>
 
 #include <QFontMetrics>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "settings_dialog.h"
 
-#include "strings.h"
+#include <velumar/text/texts.h>
 
 #include <QButtonGroup>
 #include <QGroupBox>

@@ -6,7 +6,7 @@
 #include "dialog_layout.h"
 #include "message_box.h"
 
-#include <model_runner.h>
+#include <velumar/runner/model_runner.h>
 #include <velumar/model.h>
 
 #include <QDialog>

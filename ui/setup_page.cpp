@@ -1,8 +1,8 @@
 #include "setup_page.h"
 
-#include "strings.h"
+#include <velumar/text/texts.h>
 
-#include <wave_file.h>
+#include <velumar/audio/wave_file.h>
 
 #include <QGroupBox>
 #include <QLabel>

@@ -2,7 +2,7 @@
 
 #include "about_dlg.h"
 #include "scheme_wnd.h"
-#include "strings.h"
+#include <velumar/text/texts.h>
 
 #include <QLabel>
 #include <QPixmap>

@@ -3,10 +3,10 @@
 #include "progress_page.h"
 #include "results_page.h"
 #include "setup_page.h"
-#include "strings.h"
+#include <velumar/text/texts.h>
 #include "welcome_page.h"
 
-#include <wave_file.h>
+#include <velumar/audio/wave_file.h>
 
 #include <QCloseEvent>
 #include <QFrame>

@@ -1,7 +1,7 @@
 #include "wizard_app.h"
 
 #include "message_box.h"
-#include "strings.h"
+#include <velumar/text/texts.h>
 #include "wizard.h"
 
 #include <QIcon>

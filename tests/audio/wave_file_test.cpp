@@ -1,6 +1,6 @@
-#include "mapping_guard.h"
+#include <velumar/audio/mapping_guard.h>
 #include "test_wav.h"
-#include "wave_file.h"
+#include <velumar/audio/wave_file.h>
 
 #include <gtest/gtest.h>
 

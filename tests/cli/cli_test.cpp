@@ -1,4 +1,4 @@
-#include "cli.h"
+#include <velumar/cli/cli.h>
 #include "json_check.h"
 #include "test_wav.h"
 

@@ -14,7 +14,7 @@
 #include "wizard.h"
 
 #include <test_wav.h>
-#include <wave_file.h>
+#include <velumar/audio/wave_file.h>
 
 #include <QApplication>
 #include <QDir>

@@ -6,12 +6,12 @@
 #include "results_page.h"
 #include "settings_dialog.h"
 #include "setup_page.h"
-#include "strings.h"
+#include <velumar/text/texts.h>
 #include "ui_test_support.h"
 #include "wizard.h"
 
-#include <model_runner.h>
-#include <wave_file.h>
+#include <velumar/runner/model_runner.h>
+#include <velumar/audio/wave_file.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -5,7 +5,7 @@
 #include "ui_test_support.h"
 #include "wizard.h"
 
-#include <wave_file.h>
+#include <velumar/audio/wave_file.h>
 
 #include <QLineEdit>
 #include <QPushButton>

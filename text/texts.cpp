@@ -1,4 +1,4 @@
-#include "strings.h"
+#include <velumar/text/texts.h>
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 // targets can drive the parser, the pair check and the formatting directly.
 #pragma once
 
-#include "model_runner.h"
+#include <velumar/runner/model_runner.h>
 
 #include <cstdint>
 #include <cstdio>
