@@ -1,5 +1,7 @@
 #include "dialog_layout.h"
 
+#include "control_ids.h"
+
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QLabel>
@@ -85,10 +87,10 @@ QLabel *DialogLayout::label(QWidget *parent, const QString &text, int x, int y, 
     return label;
 }
 
-QLabel *DialogLayout::valueLabel(QWidget *parent, int id, int x, int y, int w) const
+QLabel *DialogLayout::valueLabel(QWidget *parent, const char *name, int id, int x, int y, int w) const
 {
     QLabel *value = label(parent, QString(), x, y, w, 8);
-    value->setObjectName(QString::number(id));
+    control::NameControl(value, name, id);
     return value;
 }
 

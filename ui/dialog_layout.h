@@ -40,8 +40,8 @@ public:
     // A static text of the template, owned by `parent`.
     QLabel *label(QWidget *parent, const QString &text, int x, int y, int w, int h,
                   Qt::Alignment align = Qt::AlignLeft) const;
-    // A one-line static text the page fills later, named by its control id.
-    QLabel *valueLabel(QWidget *parent, int id, int x, int y, int w) const;
+    // A one-line static text the page fills later, with its name and id.
+    QLabel *valueLabel(QWidget *parent, const char *name, int id, int x, int y, int w) const;
 
 private:
     int base_x_;

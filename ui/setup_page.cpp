@@ -1,5 +1,7 @@
 #include "setup_page.h"
 
+#include "control_ids.h"
+
 #include <velumar/text/texts.h>
 
 #include <velumar/audio/wave_file.h>
@@ -32,29 +34,36 @@ CSetupPage::CSetupPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPTION_
                        "(моно или стерео), частоту дискретизации 48 кГц, разрешение 16 бит/сэмпл и "
                        "одинаковое количество сэмплов."),
         this);
-    info->setObjectName(QStringLiteral("1005"));
+    control::NameControl(info, "filesIntro", control::kFilesIntro);
     info->setWordWrap(true);
     info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     l.place(info, 7, 7, 304, 31);
 
     // One file row of the template: a group box framing the path edit and
     // its "Выбрать..." button.
-    const auto file_row = [this, &l](const QString &title, int group_id, int group_width, int edit_id,
-                                     int button_id, int y) {
+    struct Row {
+        const char *name;  // "reference" or "test"
+        int group_id, edit_id, button_id;
+    };
+    const auto file_row = [this, &l](const QString &title, const Row &row, int group_width, int y) {
+        const QByteArray name(row.name);
         auto *group = new QGroupBox(title, this);
-        group->setObjectName(QString::number(group_id));
+        control::NameControl(group, name + "Group", row.group_id);
         l.place(group, 7, y, group_width, 30);
         auto *edit = new QLineEdit(this);
-        edit->setObjectName(QString::number(edit_id));
+        control::NameControl(edit, name + "Edit", row.edit_id);
         l.place(edit, 12, y + 10, 210, 14);
         auto *choose = new QPushButton(QStringLiteral("Выбрать..."), this);
-        choose->setObjectName(QString::number(button_id));
+        control::NameControl(choose, name + "ChooseButton", row.button_id);
         l.place(choose, 227, y + 10, 50, 14);
         return std::pair{edit, choose};
     };
-    const auto [ref_edit, ref_choose] = file_row(QStringLiteral("Файл с эталонным сигналом"), 1008, 275, 1007, 1009, 65);
+    const auto [ref_edit, ref_choose] =
+        file_row(QStringLiteral("Файл с эталонным сигналом"),
+                 {"reference", control::kReferenceGroup, control::kReferenceEdit, control::kReferenceChoose}, 275, 65);
     const auto [test_edit, test_choose] =
-        file_row(QStringLiteral("Файл с исследуемым сигналом"), 1010, 277, 1011, 1012, 105);
+        file_row(QStringLiteral("Файл с исследуемым сигналом"),
+                 {"test", control::kTestGroup, control::kTestEdit, control::kTestChoose}, 277, 105);
     reference_edit_ = ref_edit;
     test_edit_ = test_edit;
 
@@ -70,7 +79,7 @@ CSetupPage::CSetupPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPTION_
 
 void CSetupPage::OnSetActive()
 {
-    wizard()->SetWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
+    wizard()->SetWizardButtons(kBackButton | kNextButton);
     UpdateData(false);
 }
 

@@ -58,7 +58,7 @@ private:
     {
         wizard_->setupPage()->referenceEdit()->setText(reference);
         wizard_->setupPage()->testEdit()->setText(test);
-        wizard_->button(ID_WIZNEXT)->click();
+        wizard_->button(WizardButton::Next)->click();
     }
 
     MessageRecorder box_;
@@ -72,7 +72,7 @@ void SetupPageTest::init()
     dir_ = std::make_unique<vt::TempDir>();
     wizard_ = std::make_unique<CWizard>(nullptr, box_.fn());
     wizard_->show();
-    wizard_->button(ID_WIZNEXT)->click();
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->activeIndex(), 1);
 }
 
@@ -137,7 +137,7 @@ void SetupPageTest::failures()
     // A successful check first, so that a failure must also drop that pair.
     Next(path(QStringLiteral("good.wav")), path(QStringLiteral("good.wav")));
     QCOMPARE(wizard_->activeIndex(), 2);
-    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(WizardButton::Back)->click();
     QVERIFY(wizard_->referenceFile());
     const int descriptors_with_pair = velumar::uitest::OpenDescriptorCount();
 
@@ -171,9 +171,9 @@ void SetupPageTest::validPairBecomesTheWizardsPair()
     QCOMPARE(velumar::uitest::OpenDescriptorCount(), before + 2);
 
     // Every Next opens the pair anew; the old one is closed first.
-    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(WizardButton::Back)->click();
     QCOMPARE(wizard_->setupPage()->referenceEdit()->text(), QString::fromStdString(ref));
-    wizard_->button(ID_WIZNEXT)->click();
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->activeIndex(), 2);
     QCOMPARE(velumar::uitest::OpenDescriptorCount(), before + 2);
 
@@ -184,11 +184,11 @@ void SetupPageTest::validPairBecomesTheWizardsPair()
 void SetupPageTest::backNeverChecks()
 {
     wizard_->setupPage()->referenceEdit()->setText(QStringLiteral("/no/such/file.wav"));
-    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(WizardButton::Back)->click();
     QCOMPARE(box_.count(), 0);
     QCOMPARE(wizard_->activeIndex(), 0);
     // The typed path was taken over and is shown again on return.
-    wizard_->button(ID_WIZNEXT)->click();
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->setupPage()->referenceEdit()->text(), QStringLiteral("/no/such/file.wav"));
 }
 
@@ -197,7 +197,7 @@ void SetupPageTest::fileChooserFillsOrKeepsThePath()
     CSetupPage *page = wizard_->setupPage();
     QString answer = QStringLiteral("/chosen/ref.wav");
     page->setFileChooser([&answer](QWidget *) { return answer; });
-    page->findChild<QPushButton *>(QStringLiteral("1009"))->click();
+    page->findChild<QPushButton *>(QStringLiteral("referenceChooseButton"))->click();
     QCOMPARE(page->referencePath(), QStringLiteral("/chosen/ref.wav"));
     QCOMPARE(page->referenceEdit()->text(), QStringLiteral("/chosen/ref.wav"));
 
@@ -205,7 +205,7 @@ void SetupPageTest::fileChooserFillsOrKeepsThePath()
     // other edit is replaced by its stored path.
     page->testEdit()->setText(QStringLiteral("typed but not taken"));
     answer.clear();
-    page->findChild<QPushButton *>(QStringLiteral("1012"))->click();
+    page->findChild<QPushButton *>(QStringLiteral("testChooseButton"))->click();
     QCOMPARE(page->testPath(), QString());
     QCOMPARE(page->testEdit()->text(), QString());
     QCOMPARE(page->referenceEdit()->text(), QStringLiteral("/chosen/ref.wav"));

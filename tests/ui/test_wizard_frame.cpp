@@ -25,9 +25,9 @@ namespace {
 QString ButtonState(const CWizard &w)
 {
     QString s;
-    const std::pair<int, QChar> buttons[] = {{ID_WIZBACK, QLatin1Char('B')}, {ID_WIZNEXT, QLatin1Char('N')},
-                                             {ID_WIZFINISH, QLatin1Char('F')}, {IDCANCEL, QLatin1Char('C')},
-                                             {IDHELP, QLatin1Char('H')}};
+    const std::pair<WizardButton, QChar> buttons[] = {{WizardButton::Back, QLatin1Char('B')}, {WizardButton::Next, QLatin1Char('N')},
+                                             {WizardButton::Finish, QLatin1Char('F')}, {WizardButton::Cancel, QLatin1Char('C')},
+                                             {WizardButton::Help, QLatin1Char('H')}};
     for (const auto &[id, c] : buttons) s += w.button(id)->isEnabled() ? c : QLatin1Char('-');
     return s;
 }
@@ -59,10 +59,10 @@ void WizardFrameTest::buttonsAndCaptionsFollowThePage()
     QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 1 из 4 (знакомство)"));
     QCOMPARE(ButtonState(w), QStringLiteral("-N-CH"));
 
-    w.button(ID_WIZNEXT)->click();
+    w.button(WizardButton::Next)->click();
     w.setupPage()->referenceEdit()->setText(QString::fromStdString(pair.reference));
     w.setupPage()->testEdit()->setText(QString::fromStdString(pair.test));
-    w.button(ID_WIZNEXT)->click();
+    w.button(WizardButton::Next)->click();
     QCOMPARE(box.count(), 0);
     QCOMPARE(w.activeIndex(), 2);
     QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 3 из 4 (настройки и расчёт)"));
@@ -71,7 +71,7 @@ void WizardFrameTest::buttonsAndCaptionsFollowThePage()
     QVERIFY(!w.progressPage()->stopButton()->isEnabled());
     QVERIFY(w.progressPage()->settingsButton()->isEnabled());
 
-    w.button(ID_WIZBACK)->click();
+    w.button(WizardButton::Back)->click();
     QCOMPARE(w.activeIndex(), 1);
     QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 2 из 4 (выбор входных файлов)"));
     QCOMPARE(ButtonState(w), QStringLiteral("BN-CH"));
@@ -81,11 +81,11 @@ void WizardFrameTest::buttonsAndCaptionsFollowThePage()
     QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 4 из 4 (результаты)"));
     QCOMPARE(ButtonState(w), QStringLiteral("B-FCH"));
 
-    w.button(ID_WIZBACK)->click();
+    w.button(WizardButton::Back)->click();
     QCOMPARE(w.activeIndex(), 2);
     QCOMPARE(ButtonState(w), QStringLiteral("B--CH"));
-    w.button(ID_WIZBACK)->click();
-    w.button(ID_WIZBACK)->click();
+    w.button(WizardButton::Back)->click();
+    w.button(WizardButton::Back)->click();
     QCOMPARE(w.activeIndex(), 0);
     QCOMPARE(ButtonState(w), QStringLiteral("-N-CH"));
 }
@@ -96,10 +96,10 @@ void WizardFrameTest::cancelAndCloseBoxAsk()
     CWizard w(nullptr, box.fn());
     QSignalSpy closed(&w, &CWizard::closed);
     w.show();
-    w.button(ID_WIZNEXT)->click();
+    w.button(WizardButton::Next)->click();
 
     box.answer(QMessageBox::No);
-    w.button(IDCANCEL)->click();
+    w.button(WizardButton::Cancel)->click();
     QTRY_COMPARE(box.count(), 1);
     const MessageRequest q = box.last();
     QCOMPARE(q.text, QStringLiteral("Завершить работу приложения?"));
@@ -133,13 +133,13 @@ void WizardFrameTest::finishClosesAndHelpDoesNothing()
     for (int page : {0, 1, 2, 3}) {
         w.SetActivePage(page);
         const QString before = ButtonState(w);
-        w.button(IDHELP)->click();
+        w.button(WizardButton::Help)->click();
         QCoreApplication::processEvents();
         QCOMPARE(w.activeIndex(), page);
         QCOMPARE(ButtonState(w), before);
     }
     QCOMPARE(closed.count(), 0);
-    w.button(ID_WIZFINISH)->click();
+    w.button(WizardButton::Finish)->click();
     QTRY_COMPARE(closed.count(), 1);
     QCOMPARE(box.count(), 0);
     QVERIFY(!w.isVisible());
@@ -184,7 +184,7 @@ void WizardFrameTest::schemeWindowIsSingle()
     MessageRecorder box;
     CWizard w(nullptr, box.fn());
     w.show();
-    auto *button = w.welcomePage()->findChild<QPushButton *>(QStringLiteral("1000"));
+    auto *button = w.welcomePage()->findChild<QPushButton *>(QStringLiteral("schemeButton"));
     QVERIFY(button);
     QCOMPARE(g_pSchemeWnd, nullptr);
 
@@ -215,8 +215,8 @@ void WizardFrameTest::aboutBoxShowsVersionAndCredits()
 {
     QCOMPARE(VersionLine(), QStringLiteral("Velumar: v2, 1, 0, 2"));
     CAboutDlg about;
-    auto *version = about.findChild<QLabel *>(QStringLiteral("1035"));
-    auto *credits = about.findChild<QLabel *>(QStringLiteral("1020"));
+    auto *version = about.findChild<QLabel *>(QStringLiteral("versionLine"));
+    auto *credits = about.findChild<QLabel *>(QStringLiteral("credits"));
     QVERIFY(version && credits);
     QCOMPARE(version->text(), QStringLiteral("Velumar: v2, 1, 0, 2"));
     QVERIFY(!credits->text().isEmpty());
