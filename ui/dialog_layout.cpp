@@ -1,6 +1,7 @@
 #include "dialog_layout.h"
 
 #include "control_ids.h"
+#include "fonts.h"
 
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -14,9 +15,8 @@ namespace velumar::ui {
 
 QFont DialogFont()
 {
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("DejaVu Sans")});
+    InstallFontSubstitutions();
+    QFont font(QString::fromLatin1(kDialogFamily));
     font.setPixelSize(12);
     font.setStyleHint(QFont::SansSerif);
     return font;

@@ -14,9 +14,8 @@ class QWidget;
 
 namespace velumar::ui {
 
-// The dialog font. The templates were designed for an 8-point bitmap sans
-// serif that Linux does not have; Liberation Sans (metric-compatible with
-// Arial) is the closest match, with DejaVu Sans as the fallback.
+// The dialog font: "MS Sans Serif" at 12 pixels, which resolves to
+// Liberation Sans (see fonts.h).
 QFont DialogFont();
 
 // Gives `widget` and its children the dialog font and the look the templates

@@ -338,7 +338,13 @@ void CProgressPage::FinishRun()
 void CProgressPage::OnStop()
 {
     if (!running_) return;
-    const bool yes = AskYesNo(wizard()->messageBox(), this, Text(text::IDS_STOP_QUESTION));
+    // A run that ends by itself while the question is open closes it: there
+    // is nothing left to stop, and a box left standing over the results
+    // page would ask about a calculation that is over.
+    const bool yes = AskYesNo(wizard()->messageBox(), this, Text(text::IDS_STOP_QUESTION),
+                              [this](std::function<void()> close) {
+                                  return connect(this, &CProgressPage::runEnded, this, std::move(close));
+                              });
     // A close that is already waiting for the run keeps its stop request.
     cancel_request_ = (yes || close_pending_) ? 1 : 0;
 }

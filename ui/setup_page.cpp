@@ -6,15 +6,46 @@
 
 #include <velumar/audio/wave_file.h>
 
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
+#include <QUrl>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace velumar::ui {
+
+namespace {
+
+// The busy cursor while the pair is opened and checked: a file whose data
+// chunk has to be searched for can take seconds, and the window would look
+// frozen. Restored on every way out, exceptions included.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
+// The local file a drag carries, or empty when it carries anything else
+// (text, a remote URL, several files).
+QString DroppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1) return QString();
+    const QUrl url = data->urls().constFirst();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+} // namespace
 
 CWavFileSelector::CWavFileSelector(QWidget *parent) : QFileDialog(parent)
 {
@@ -66,12 +97,17 @@ CSetupPage::CSetupPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPTION_
                  {"test", control::kTestGroup, control::kTestEdit, control::kTestChoose}, 277, 105);
     reference_edit_ = ref_edit;
     test_edit_ = test_edit;
+    for (QLineEdit *edit : {reference_edit_, test_edit_}) {
+        edit->setAcceptDrops(true);
+        edit->installEventFilter(this);
+    }
 
     connect(ref_choose, &QPushButton::clicked, this, [this] { ChooseWaveFile(reference_path_); });
     connect(test_choose, &QPushButton::clicked, this, [this] { ChooseWaveFile(test_path_); });
 
-    chooser_ = [](QWidget *parent) {
+    chooser_ = [](QWidget *parent, const QString &folder) {
         CWavFileSelector selector(parent);
+        if (!folder.isEmpty()) selector.setDirectory(folder);
         if (selector.exec() != QDialog::Accepted || selector.selectedFiles().isEmpty()) return QString();
         return selector.selectedFiles().constFirst();
     };
@@ -110,9 +146,47 @@ bool CSetupPage::UpdateData(bool save)
 
 void CSetupPage::ChooseWaveFile(QString &target)
 {
-    const QString chosen = chooser_(this);
-    if (!chosen.isEmpty()) target = chosen;
+    const QString chosen = chooser_(this, last_folder_);
+    if (!chosen.isEmpty()) {
+        target = chosen;
+        last_folder_ = QFileInfo(chosen).absolutePath();
+    }
     UpdateData(false);
+}
+
+bool CSetupPage::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *edit = qobject_cast<QLineEdit *>(watched);
+    if (!edit || (edit != reference_edit_ && edit != test_edit_)) return CWizardPage::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDropEvent *>(event);
+        if (DroppedFile(drag->mimeData()).isEmpty()) {
+            drag->ignore();
+        } else {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QString path = DroppedFile(drop->mimeData());
+        if (path.isEmpty()) {
+            drop->ignore();
+            return true;
+        }
+        edit->setText(path);
+        edit->setFocus(Qt::OtherFocusReason);
+        last_folder_ = QFileInfo(path).absolutePath();
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        return true;
+    }
+    default:
+        return CWizardPage::eventFilter(watched, event);
+    }
 }
 
 void CSetupPage::Fail(const QString &text)
@@ -131,27 +205,30 @@ bool CSetupPage::CheckFilePair(const QString &reference, const QString &test)
 
     std::unique_ptr<CWaveFile> ref_file;
     std::unique_ptr<CWaveFile> test_file;
-    // Both files are closed before the message is shown.
-    auto fail = [&](const QString &message) {
+    // The first fault found; both files are closed, and the normal cursor is
+    // back, before it is shown.
+    const std::optional<QString> fault = [&]() -> std::optional<QString> {
+        const BusyCursor busy;
+        try {
+            ref_file.reset(OpenWaveFile(reference.toStdString()));
+            test_file.reset(OpenWaveFile(test.toStdString()));
+        } catch (const WaveErrors::FileException &e) {
+            return QString::fromStdString(e.text());
+        }
+        if (!CheckModelRequirements(*ref_file))
+            return QString::fromStdString(text::format(text::IDS_REQUIREMENTS_ERROR, reference.toStdString()));
+        if (!CheckModelRequirements(*test_file))
+            return QString::fromStdString(text::format(text::IDS_REQUIREMENTS_ERROR, test.toStdString()));
+        if (!SameChannelCount(*ref_file, *test_file)) return Text(text::IDS_CHANNELS_DIFFER);
+        if (!SameLength(*ref_file, *test_file)) return Text(text::IDS_LENGTHS_DIFFER);
+        return std::nullopt;
+    }();
+    if (fault) {
         test_file.reset();
         ref_file.reset();
-        Fail(message);
+        Fail(*fault);
         return false;
-    };
-    try {
-        ref_file.reset(OpenWaveFile(reference.toStdString()));
-        test_file.reset(OpenWaveFile(test.toStdString()));
-    } catch (const WaveErrors::FileException &e) {
-        return fail(QString::fromStdString(e.text()));
     }
-
-    if (!CheckModelRequirements(*ref_file))
-        return fail(QString::fromStdString(text::format(text::IDS_REQUIREMENTS_ERROR, reference.toStdString())));
-    if (!CheckModelRequirements(*test_file))
-        return fail(QString::fromStdString(text::format(text::IDS_REQUIREMENTS_ERROR, test.toStdString())));
-    if (!SameChannelCount(*ref_file, *test_file)) return fail(Text(text::IDS_CHANNELS_DIFFER));
-    if (!SameLength(*ref_file, *test_file)) return fail(Text(text::IDS_LENGTHS_DIFFER));
-
     wizard()->SetWaveFiles(std::move(ref_file), std::move(test_file));
     return true;
 }

@@ -88,6 +88,7 @@ private slots:
     void stopAfterFirstStep();
     void stopWithTheLargestStepWhileRunning();
     void closeDuringRunStopsThenCloses();
+    void stopQuestionClosesWhenTheRunEnds();
     void failedModelCreationIsReported();
     void aFileChangedUnderTheRunIsReopened();
     void settingsFirstOpeningAndPresets();
@@ -272,6 +273,35 @@ void CalculationTest::closeDuringRunStopsThenCloses()
     // Stopped early, not run to the end.
     QVERIFY(page()->statistics().steps_done < page()->statistics().announced_steps);
     QCOMPARE(box_.count(), 1);
+}
+
+void CalculationTest::stopQuestionClosesWhenTheRunEnds()
+{
+    // The real question box: Stop is pressed and nobody answers. The run
+    // ends by itself meanwhile, and the question goes with it. Should it
+    // stay, a watchdog closes it so the test fails instead of hanging.
+    Open(48000, 1);
+    wizard_->setMessageBox(StandardMessageBox());
+    bool forced = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, this, [&forced] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            forced = true;
+            dialog->done(QMessageBox::No);
+        }
+    });
+    watchdog.start(30000);
+    QSignalSpy ended(page(), &CProgressPage::runEnded);
+    page()->startButton()->click();
+    page()->stopButton()->click();  // returns when the question has closed
+    watchdog.stop();
+    QVERIFY(!forced);
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    // It finished rather than stopped: every step was made.
+    QCOMPARE(wizard_->activeIndex(), 3);
+    QVERIFY(page()->statistics().steps_done > page()->statistics().announced_steps);
 }
 
 void CalculationTest::failedModelCreationIsReported()

@@ -8,6 +8,7 @@
 #include <velumar/audio/wave_file.h>
 
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QtTest>
 
@@ -51,6 +52,7 @@ private slots:
     void validPairBecomesTheWizardsPair();
     void backNeverChecks();
     void fileChooserFillsOrKeepsThePath();
+    void droppedFilesFillTheFields();
 
 private:
     // Types both paths and presses Next.
@@ -137,6 +139,7 @@ void SetupPageTest::failures()
     // A successful check first, so that a failure must also drop that pair.
     Next(path(QStringLiteral("good.wav")), path(QStringLiteral("good.wav")));
     QCOMPARE(wizard_->activeIndex(), 2);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
     wizard_->button(WizardButton::Back)->click();
     QVERIFY(wizard_->referenceFile());
     const int descriptors_with_pair = velumar::uitest::OpenDescriptorCount();
@@ -149,6 +152,9 @@ void SetupPageTest::failures()
     QCOMPARE(shown.icon, QMessageBox::Critical);
     QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(wizard_->activeIndex(), 1);
+    // The busy cursor of the check is gone before the message appears.
+    QVERIFY(!box_.lastShownBusy());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
 
     if (!reference.isEmpty() && !test.isEmpty()) {
         // The previous pair was released and nothing of the new one is open.
@@ -196,7 +202,11 @@ void SetupPageTest::fileChooserFillsOrKeepsThePath()
 {
     CSetupPage *page = wizard_->setupPage();
     QString answer = QStringLiteral("/chosen/ref.wav");
-    page->setFileChooser([&answer](QWidget *) { return answer; });
+    QStringList folders;
+    page->setFileChooser([&answer, &folders](QWidget *, const QString &folder) {
+        folders.append(folder);
+        return answer;
+    });
     page->findChild<QPushButton *>(QStringLiteral("referenceChooseButton"))->click();
     QCOMPARE(page->referencePath(), QStringLiteral("/chosen/ref.wav"));
     QCOMPARE(page->referenceEdit()->text(), QStringLiteral("/chosen/ref.wav"));
@@ -209,6 +219,64 @@ void SetupPageTest::fileChooserFillsOrKeepsThePath()
     QCOMPARE(page->testPath(), QString());
     QCOMPARE(page->testEdit()->text(), QString());
     QCOMPARE(page->referenceEdit()->text(), QStringLiteral("/chosen/ref.wav"));
+
+    // The dialog opens where the last chosen file lies; a cancelled dialog
+    // does not move it.
+    answer = QStringLiteral("/other/place/test.wav");
+    page->findChild<QPushButton *>(QStringLiteral("testChooseButton"))->click();
+    page->findChild<QPushButton *>(QStringLiteral("referenceChooseButton"))->click();
+    QCOMPARE(folders, (QStringList{QString(), QStringLiteral("/chosen"), QStringLiteral("/chosen"),
+                                   QStringLiteral("/other/place")}));
+}
+
+namespace {
+
+// Drags `data` over `target` and drops it there; true when the drop was
+// accepted.
+bool Drop(QWidget *target, QMimeData *data)
+{
+    const QPoint at(target->width() / 2, target->height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+} // namespace
+
+void SetupPageTest::droppedFilesFillTheFields()
+{
+    CSetupPage *page = wizard_->setupPage();
+    const QString reference = QString::fromStdString(dir_->Write("dropped ref.wav", Mono(4800)));
+    const QString test = QString::fromStdString(dir_->Write("dropped test.wav", Mono(4800)));
+
+    QMimeData ref_data;
+    ref_data.setUrls({QUrl::fromLocalFile(reference)});
+    QVERIFY(Drop(page->referenceEdit(), &ref_data));
+    QMimeData test_data;
+    test_data.setUrls({QUrl::fromLocalFile(test)});
+    QVERIFY(Drop(page->testEdit(), &test_data));
+    QCOMPARE(page->referenceEdit()->text(), reference);
+    QCOMPARE(page->testEdit()->text(), test);
+    QCOMPARE(page->lastFolder(), QString::fromStdString(dir_->path().string()));
+
+    // Text, a remote file or two files at once are not a path: refused, and
+    // the field keeps what it had.
+    QMimeData text;
+    text.setText(QStringLiteral("/some/typed/text.wav"));
+    QMimeData remote;
+    remote.setUrls({QUrl(QStringLiteral("https://example.org/a.wav"))});
+    QMimeData two;
+    two.setUrls({QUrl::fromLocalFile(reference), QUrl::fromLocalFile(test)});
+    for (QMimeData *refused : {&text, &remote, &two}) QVERIFY(!Drop(page->referenceEdit(), refused));
+    QCOMPARE(page->referenceEdit()->text(), reference);
+
+    // The dropped paths go through the same check as typed ones.
+    wizard_->button(WizardButton::Next)->click();
+    QCOMPARE(box_.count(), 0);
+    QCOMPARE(wizard_->activeIndex(), 2);
 }
 
 QTEST_MAIN(SetupPageTest)

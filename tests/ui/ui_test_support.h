@@ -23,11 +23,14 @@ public:
     const QList<velumar::ui::MessageRequest> &shown() const { return shown_; }
     int count() const { return static_cast<int>(shown_.size()); }
     velumar::ui::MessageRequest last() const { return shown_.isEmpty() ? velumar::ui::MessageRequest{} : shown_.last(); }
-    void clear() { shown_.clear(); answers_.clear(); }
+    // Whether the busy cursor was still up when the last box was shown.
+    bool lastShownBusy() const { return !busy_.isEmpty() && busy_.last(); }
+    void clear() { shown_.clear(); answers_.clear(); busy_.clear(); }
 
 private:
     QList<velumar::ui::MessageRequest> shown_;
     QList<QMessageBox::StandardButton> answers_;
+    QList<bool> busy_;
 };
 
 // A reference file of `frames` sample frames of a music-like signal and a
