@@ -128,7 +128,7 @@ CProgressPage::CProgressPage(CWizard *wizard)
 
     refresh_ = new QTimer(this);
     refresh_->setInterval(kRefreshMs);
-    connect(refresh_, &QTimer::timeout, this, &CProgressPage::UpdateProgress);
+    connect(refresh_, &QTimer::timeout, this, &CProgressPage::Poll);
 }
 
 CProgressPage::~CProgressPage()
@@ -166,6 +166,7 @@ void CProgressPage::OnStart()
     JoinWorker();
     SetRunning(true);
     cancel_request_ = 0;
+    worker_done_ = false;
     {
         std::lock_guard lock(mutex_);
         outcome_ = Outcome::None;
@@ -209,7 +210,7 @@ void CProgressPage::LaunchRun()
             error_code_ = code;
             error_detail_ = detail;
         }
-        QMetaObject::invokeMethod(this, &CProgressPage::FinishRun, Qt::QueuedConnection);
+        worker_done_.store(true, std::memory_order_release);
     });
 }
 
@@ -246,6 +247,15 @@ void CProgressPage::OnRunEvent(RUN_EVENT event, std::int32_t *stop)
         break;
     default:
         break;
+    }
+}
+
+void CProgressPage::Poll()
+{
+    UpdateProgress();
+    if (worker_done_.load(std::memory_order_acquire)) {
+        worker_done_ = false;
+        FinishRun();
     }
 }
 
