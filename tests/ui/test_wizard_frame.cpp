@@ -8,11 +8,15 @@
 #include "ui_test_support.h"
 #include "welcome_page.h"
 #include "wizard.h"
+#include "wizard_app.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace velumar::ui;
@@ -45,6 +49,7 @@ private slots:
     void schemeMapping();
     void schemeWindowIsSingle();
     void aboutBoxShowsVersionAndCredits();
+    void qtsOwnDialogsSpeakRussian();
 };
 
 void WizardFrameTest::buttonsAndCaptionsFollowThePage()
@@ -221,6 +226,25 @@ void WizardFrameTest::aboutBoxShowsVersionAndCredits()
     QCOMPARE(version->text(), QStringLiteral("Velumar: v2, 1, 0, 2"));
     QVERIFY(!credits->text().isEmpty());
     QCOMPARE(about.windowTitle(), QStringLiteral("О программе"));
+}
+
+void WizardFrameTest::qtsOwnDialogsSpeakRussian()
+{
+    // Whatever the locale the tests run in, the file dialog's own labels
+    // and buttons come out in Russian once the wizard's start-up has run.
+    QTranslator translator;
+    QVERIFY(InstallQtRussian(translator));
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList texts;
+    for (QLabel *label : dialog.findChildren<QLabel *>()) texts << label->text();
+    for (QAbstractButton *button : dialog.findChildren<QAbstractButton *>()) texts << button->text();
+    const QString all = texts.join(QLatin1Char('|'));
+    QVERIFY2(!all.contains(QStringLiteral("Look in")) && !all.contains(QStringLiteral("File name")) &&
+                 !all.contains(QStringLiteral("Cancel")),
+             qPrintable(all));
+    QVERIFY2(all.contains(QStringLiteral("Отмена")), qPrintable(all));
+    QCoreApplication::removeTranslator(&translator);
 }
 
 QTEST_MAIN(WizardFrameTest)
