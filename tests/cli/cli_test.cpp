@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <cstring>
 #include <limits>
 
 #include <unistd.h>
 
 using namespace velumar::cli;
+using namespace std::string_literals;
 
 namespace {
 
@@ -65,12 +68,55 @@ TEST(Arguments, BadCommandLinesAreUsageErrorsWithTheirMessage)
         {{"--batch", "l", "a"}, "С параметром --batch"},
         {{"a", "b", "c"}, "Нужно указать два файла"},
         {{"--json=1", "a", "b"}, "Неизвестный параметр --json=1"},
+        {{"--lev", "50", "a", "b"}, "Неизвестный параметр --lev"},  // no abbreviations
+        {{"-hx", "a", "b"}, "Неизвестный параметр -hx"},
+        {{"--level=", "a", "b"}, "Недопустимый уровень прослушивания \"\""},
+        {{"--batch="}, "Для параметра --batch не задано значение"},
+        {{"--\0"s, "a", "b"}, "Неизвестный параметр --"},  // not the end of the options
     };
     for (const auto &c : cases) {
         const Options o = Parse(c.args);
         EXPECT_EQ(o.action, Action::UsageError) << c.message;
         EXPECT_NE(o.error.find(c.message), std::string::npos) << o.error;
     }
+}
+
+TEST(Arguments, EveryParseStartsAfreshAndKeepsArgumentsWhole)
+{
+    // Parsing keeps its position between calls only if it is not reset.
+    for (int i = 0; i < 3; ++i) {
+        const Options o = Parse({"--level", "5", "a", "b"});
+        ASSERT_EQ(o.action, Action::Grade) << o.error;
+        EXPECT_EQ(o.level, 5.0);
+    }
+    // An abbreviation is refused without taking the next argument as its value.
+    EXPECT_EQ(Parse({"--lev", "--help"}).action, Action::Help);
+
+    // A NUL byte does not cut an argument short: the file is refused later
+    // under its whole name, never opened under the part before the NUL.
+    Options o = Parse({"a\0b"s, "--batch=l\0x"s});
+    EXPECT_EQ(o.action, Action::UsageError);
+    o = Parse({"--batch", "l\0x"s});
+    EXPECT_EQ(o.batch_list, "l\0x"s);
+    o = Parse({"r\0.wav"s, "--level=5"});
+    EXPECT_EQ(o.action, Action::UsageError);
+    o = Parse({"r\0.wav"s, "t.wav"});
+    EXPECT_EQ(o.reference, "r\0.wav"s);
+
+    // Several threads may parse at once.
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string level = std::to_string(t * 10);
+            for (int i = 0; i < 200; ++i) {
+                const Options p = Parse({"x.wav", "--level", level, "y.wav"});
+                if (p.action != Action::Grade || p.level != t * 10 || p.test != "y.wav") ++wrong;
+            }
+        });
+    }
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(Format, DurationTruncatesEachPart)
@@ -260,6 +306,11 @@ TEST(Grade, FailuresDuringTheRunHaveTheirExitCodesAndMessages)
     outcome = GradePair(r, t, o, {}, failing);
     EXPECT_EQ(outcome.exit_code, kExitModelFailure);
     EXPECT_EQ(outcome.error, "Не удалось создать экземпляр модели PEAQ");
+
+    // A path with a NUL byte names no file, although the part before it does.
+    outcome = GradePair(r + "\0.tmp"s, t, o, {}, failing);
+    EXPECT_EQ(outcome.exit_code, kExitInputRejected);
+    EXPECT_EQ(outcome.error, "Ошибка при открытии файла " + r + "\0.tmp"s);
 
     o = Parse({"--step", "4097", r, t});  // more than the 4096 values of the file
     outcome = GradePair(r, t, o, {}, failing);
