@@ -1,5 +1,7 @@
 #include <velumar/text/texts.h>
 
+#include "version.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -53,8 +55,8 @@ constexpr auto kTable = std::to_array<Entry>({
     {IDS_LENGTHS_DIFFER, "Файлы имеют разную длину (в сэмплах)"},
     {IDS_STOP_QUESTION, "Прервать расчёт?"},
     {IDS_SCHEME_TITLE, "Блок-схема оценки качества"},
-    {IDS_PRODUCT_VERSION, "2, 1, 0, 2"},
-    {IDS_FILE_VERSION, "1, 0, 0, 2"},
+    {IDS_PRODUCT_VERSION, VELUMAR_PRODUCT_VERSION_TEXT},
+    {IDS_FILE_VERSION, VELUMAR_FILE_VERSION_TEXT},
     {IDS_FILE_CHANGED, "Файл %1 изменился во время расчёта"},
     {IDS_CLI_USAGE,
      "Использование:\n"
