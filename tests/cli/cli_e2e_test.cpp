@@ -15,6 +15,7 @@
 
 using namespace velumar::testing;
 using Json = nlohmann::ordered_json;
+using namespace std::string_literals;
 
 extern char **environ;
 
@@ -34,14 +35,24 @@ std::string Slurp(const std::filesystem::path &p)
     return s.str();
 }
 
-CliRun Cli(const TempDir &dir, std::vector<std::string> args)
+// Where a run reads and writes besides its arguments; empty: the defaults.
+struct CliIo {
+    std::string stdin_path;   // default: nothing (/dev/null)
+    std::string stdout_path;  // default: a file read back into CliRun::out
+    std::string cwd;          // default: the test's own
+};
+
+CliRun Cli(const TempDir &dir, std::vector<std::string> args, const CliIo &io = {})
 {
-    const std::string out = (dir.path() / "stdout").string();
+    const std::string out = io.stdout_path.empty() ? (dir.path() / "stdout").string() : io.stdout_path;
     const std::string err = (dir.path() / "stderr").string();
+    const std::string in = io.stdin_path.empty() ? "/dev/null" : io.stdin_path;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!io.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, io.cwd.c_str());
     args.insert(args.begin(), VELUMAR_CLI_PATH);
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
@@ -54,7 +65,7 @@ CliRun Cli(const TempDir &dir, std::vector<std::string> args)
         run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
-    run.out = Slurp(out);
+    if (io.stdout_path.empty()) run.out = Slurp(out);
     run.err = Slurp(err);
     return run;
 }
@@ -180,6 +191,27 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
     EXPECT_EQ(json.code, 1);
     EXPECT_EQ(Json::parse(json.out), Json({{"error", "Ошибка при открытии файла " + missing}}));
 
+    // With --json every failure is one JSON object on standard output too,
+    // usage errors included, with the same exit code and message.
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string error;
+    } json_cases[] = {
+        {{"--oops", "--json", mono, mono}, 2, "Неизвестный параметр --oops"},
+        {{"--json", mono}, 2, "Нужно указать два файла: эталонный и исследуемый"},
+        {{"--json", "--jobs", "2", mono, mono}, 2, "Параметр --jobs используется только вместе с --batch"},
+        {{"--json", "--step", "4001", mono, Path("mono_test.wav")}, 2,
+         "Размер шага 4001 больше числа 16-битных значений в эталонном файле"},
+        {{"--json", "--batch", missing}, 1, "Не удалось прочитать список пар " + missing},
+    };
+    for (const auto &c : json_cases) {
+        const CliRun run = Cli(dir, c.args);
+        EXPECT_EQ(run.code, c.code) << c.error;
+        EXPECT_EQ(run.out, "{\"error\":\"" + c.error + "\"}\n");
+        EXPECT_EQ(run.err.rfind(c.error + "\n", 0), 0u) << run.err;
+    }
+
     const CliRun version = Cli(dir, {"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out, "Velumar 2, 1, 0, 2\n");
@@ -215,9 +247,47 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
     EXPECT_EQ(lines[2]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
     EXPECT_TRUE(lines[2].contains("movs_ch2"));
 
+    // "-" reads the list from standard input, paths relative to the current
+    // folder; a path with a NUL byte is refused under its whole name.
+    dir.Write("stdin.csv", "b_ref.wav,b_test.wav\na_ref.wav\0.bak,a_test.wav\n"s);
+    CliIo from_stdin;
+    from_stdin.stdin_path = Path("stdin.csv");
+    from_stdin.cwd = dir.path().string();
+    const CliRun piped = Cli(dir, {"--batch", "-", "--no-progress"}, from_stdin);
+    EXPECT_EQ(piped.code, 1) << piped.err;
+    lines.clear();
+    std::istringstream piped_in(piped.out);
+    for (std::string line; std::getline(piped_in, line);) lines.push_back(Json::parse(line));
+    ASSERT_EQ(lines.size(), 2u) << piped.out;
+    EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
+    EXPECT_EQ(lines[1]["reference"], "a_ref.wav\0.bak"s);
+    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла a_ref.wav\0.bak"s);
+    EXPECT_FALSE(lines[1].contains("odg"));
+
     const CliRun no_list = Cli(dir, {"--batch", Path("none.csv")});
     EXPECT_EQ(no_list.code, 1);
     EXPECT_EQ(no_list.err, "Не удалось прочитать список пар " + Path("none.csv") + "\n");
+}
+
+TEST_F(CliTest, AResultThatCannotBeWrittenIsAnErrorNotASuccess)
+{
+    const std::string test = Pair("f", 30000, 1, 50.0);
+    const std::string ref = Path("f_ref.wav");
+    dir.Write("list.csv", "f_ref.wav,f_test.wav\n");
+    const std::vector<std::vector<std::string>> runs = {
+        {"--no-progress", ref, test},
+        {"--json", ref, test},
+        {"--batch", Path("list.csv")},
+        {"--json", "--oops"},
+        {"--help"},
+    };
+    CliIo full;
+    full.stdout_path = "/dev/full";
+    for (const auto &args : runs) {
+        const CliRun run = Cli(dir, args, full);
+        EXPECT_NE(run.code, 0) << args[0];
+        EXPECT_NE(run.err.find("Не удалось записать результат\n"), std::string::npos) << run.err;
+    }
 }
 
 } // namespace
