@@ -269,6 +269,34 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
     EXPECT_EQ(no_list.err, "Не удалось прочитать список пар " + Path("none.csv") + "\n");
 }
 
+// The pair a newcomer grades first shows every measure at work: each MOV
+// has a value, per channel too, and the grade is mid-scale. The committed
+// files are what the generator writes, byte for byte.
+TEST_F(CliTest, BundledSamplePairEngagesEveryMeasureAndIsReproducible)
+{
+    const std::string samples = VELUMAR_SAMPLES_DIR;
+    const CliRun run = Cli(dir, {"--json", samples + "/reference.wav", samples + "/test.wav"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const Json json = Json::parse(run.out);
+    const double odg = json["odg"];
+    EXPECT_GT(odg, -2.5);
+    EXPECT_LT(odg, -1.5);
+    for (const char *group : {"movs", "movs_ch1", "movs_ch2"})
+        for (const auto &item : json[group].items())
+            EXPECT_NE(item.value().get<double>(), 0.0) << group << " " << item.key();
+    EXPECT_GT(json["movs"]["BandwidthRefB"].get<double>(), json["movs"]["BandwidthTestB"].get<double>());
+
+    pid_t pid = 0;
+    std::string tool = VELUMAR_MAKE_SAMPLES_PATH, out = dir.path().string();
+    char *argv[] = {tool.data(), out.data(), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, environ), 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const char *name : {"reference.wav", "test.wav"})
+        EXPECT_TRUE(Slurp(dir.path() / name) == Slurp(std::filesystem::path(samples) / name)) << name;
+}
+
 TEST_F(CliTest, AResultThatCannotBeWrittenIsAnErrorNotASuccess)
 {
     const std::string test = Pair("f", 30000, 1, 50.0);
