@@ -150,7 +150,9 @@ std::array<SchemeLabel, 10> CSchemeWnd::LabelLayout(double scale) const
     if (!(scale > 0.0)) return places;
     // Positions are worked out in whole logical units from the extents.
     const QFontMetrics metrics(SchemeLabelFont(m_nFontHeight * scale));
-    auto place = [&](int i, int x, int y, QSize e) { places[static_cast<std::size_t>(i)] = {x, y, e.width(), e.height()}; };
+    auto place = [&](int i, int x, int y, QSize e) {
+        places[static_cast<std::size_t>(i)] = {x, y, e.width(), e.height()};
+    };
     auto extent = [&](const QString &s) {
         return QSize(static_cast<int>(metrics.horizontalAdvance(s) / scale + 0.5),
                      static_cast<int>(metrics.height() / scale + 0.5));
