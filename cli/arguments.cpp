@@ -158,8 +158,14 @@ Options Usage(std::string message)
 // The rules that involve more than one option, once all are read.
 Options Finish(Parse &p, const std::string &first_error, const std::vector<std::string> &files)
 {
-    // A request for help or the version is answered whatever else is wrong.
     Options &o = p.options;
+    // A usage error is reported as JSON too when JSON was asked for.
+    auto usage = [&](std::string message) {
+        Options u = Usage(std::move(message));
+        u.json = o.json;
+        return u;
+    };
+    // A request for help or the version is answered whatever else is wrong.
     if (p.help) {
         o.action = Action::Help;
         return o;
@@ -168,16 +174,16 @@ Options Finish(Parse &p, const std::string &first_error, const std::vector<std::
         o.action = Action::Version;
         return o;
     }
-    if (!first_error.empty()) return Usage(first_error);
-    if (!o.check && (o.align || o.match_level)) return Usage(std::string(text::get(text::IDS_CLI_NO_CHECK_CONFLICT)));
+    if (!first_error.empty()) return usage(first_error);
+    if (!o.check && (o.align || o.match_level)) return usage(std::string(text::get(text::IDS_CLI_NO_CHECK_CONFLICT)));
 
     if (p.batch) {
-        if (!files.empty()) return Usage(std::string(text::get(text::IDS_CLI_FILES_WITH_BATCH)));
+        if (!files.empty()) return usage(std::string(text::get(text::IDS_CLI_FILES_WITH_BATCH)));
         o.action = Action::Batch;
         return o;
     }
-    if (p.jobs_given) return Usage(std::string(text::get(text::IDS_CLI_JOBS_WITHOUT_BATCH)));
-    if (files.size() != 2) return Usage(std::string(text::get(text::IDS_CLI_FILE_COUNT)));
+    if (p.jobs_given) return usage(std::string(text::get(text::IDS_CLI_JOBS_WITHOUT_BATCH)));
+    if (files.size() != 2) return usage(std::string(text::get(text::IDS_CLI_FILE_COUNT)));
     o.reference = files[0];
     o.test = files[1];
     o.action = Action::Grade;
