@@ -4,6 +4,7 @@
 
 #include <velumar/text/texts.h>
 
+#include <velumar/app/pipeline.h>
 #include <velumar/audio/wave_file.h>
 
 #include <QApplication>
@@ -17,17 +18,20 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <exception>
 #include <memory>
-#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace velumar::ui {
 
 namespace {
 
-// The busy cursor while the pair is opened and checked: a file whose data
-// chunk has to be searched for can take seconds, and the window would look
-// frozen. Restored on every way out, exceptions included.
+// The busy cursor while the pair is opened, checked and analysed: a file
+// whose data chunk has to be searched for, or a long pair to analyse, takes
+// seconds, and the window would look frozen. Restored on every way out,
+// exceptions included.
 class BusyCursor {
 public:
     BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -202,35 +206,41 @@ bool CSetupPage::CheckFilePair(const QString &reference, const QString &test)
     }
 
     wizard()->ReleaseWaveFiles();
-
-    std::unique_ptr<CWaveFile> ref_file;
-    std::unique_ptr<CWaveFile> test_file;
-    // The first fault found; both files are closed, and the normal cursor is
-    // back, before it is shown.
-    const std::optional<QString> fault = [&]() -> std::optional<QString> {
+    // On a fault both files are closed, and the normal cursor is back,
+    // before the message is shown.
+    app::OpenedPair opened = [&] {
         const BusyCursor busy;
-        try {
-            ref_file.reset(OpenWaveFile(reference.toStdString()));
-            test_file.reset(OpenWaveFile(test.toStdString()));
-        } catch (const WaveErrors::FileException &e) {
-            return QString::fromStdString(e.text());
-        }
-        if (!CheckModelRequirements(*ref_file))
-            return QString::fromStdString(text::format(text::IDS_REQUIREMENTS_ERROR, reference.toStdString()));
-        if (!CheckModelRequirements(*test_file))
-            return QString::fromStdString(text::format(text::IDS_REQUIREMENTS_ERROR, test.toStdString()));
-        if (!SameChannelCount(*ref_file, *test_file)) return Text(text::IDS_CHANNELS_DIFFER);
-        if (!SameLength(*ref_file, *test_file)) return Text(text::IDS_LENGTHS_DIFFER);
-        return std::nullopt;
+        return app::OpenWavePair(reference.toStdString(), test.toStdString());
     }();
-    if (fault) {
-        test_file.reset();
-        ref_file.reset();
-        Fail(*fault);
+    if (opened.fault != app::OpenFault::None) {
+        Fail(QString::fromStdString(opened.message));
         return false;
     }
-    wizard()->SetWaveFiles(std::move(ref_file), std::move(test_file));
+    if (!ConfirmPairCheck(*opened.reference, *opened.test)) return false;
+    wizard()->SetWaveFiles(std::move(opened.reference), std::move(opened.test));
     return true;
+}
+
+bool CSetupPage::ConfirmPairCheck(const CWaveFile &reference, const CWaveFile &test)
+{
+    std::vector<std::string> findings;
+    {
+        const BusyCursor busy;
+        try {
+            app::WavePairSource source(&reference, &test);
+            findings = app::CheckFindings(app::AnalyseSource(source, {}));
+        } catch (const std::exception &) {
+            // The check only advises: without it the pair is graded as before.
+            findings.clear();
+        }
+    }
+    if (findings.empty()) return true;
+    QString list;
+    for (const std::string &f : findings) {
+        if (!list.isEmpty()) list += QLatin1Char('\n');
+        list += QStringLiteral("– ") + QString::fromStdString(f);
+    }
+    return AskYesNo(wizard()->messageBox(), this, Text(text::IDS_CHECK_QUESTION).arg(list));
 }
 
 } // namespace velumar::ui
