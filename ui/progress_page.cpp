@@ -305,7 +305,7 @@ void CProgressPage::FinishRun()
     case Outcome::Finished:
     case Outcome::Stopped:
         progress_->setValue(0);
-        // The results page shows the model's value as it always does; the
+        // The results page shows the model's value either way; the
         // user is told first that it is no grade, and why.
         if (!not_graded.isEmpty())
             ShowWarning(wizard()->messageBox(), this, Text(text::IDS_NOT_GRADED_BOX).arg(not_graded));

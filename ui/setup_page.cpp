@@ -230,7 +230,8 @@ bool CSetupPage::ConfirmPairCheck(const CWaveFile &reference, const CWaveFile &t
             app::WavePairSource source(&reference, &test);
             findings = app::CheckFindings(app::AnalyseSource(source, {}));
         } catch (const std::exception &) {
-            // The check only advises: without it the pair is graded as before.
+            // The check only advises: a pair it cannot analyse is graded
+            // without its findings rather than refused.
             findings.clear();
         }
     }
