@@ -85,10 +85,4 @@ inline void NameControl(QObject *object, const QByteArray &name, int id = 0)
     if (id != 0) object->setProperty(kIdProperty, id);
 }
 
-// The numeric id of `object`, 0 when it has none.
-inline int IdOf(const QObject *object)
-{
-    return object ? object->property(kIdProperty).toInt() : 0;
-}
-
 } // namespace velumar::ui::control
