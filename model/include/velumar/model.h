@@ -76,7 +76,10 @@ typedef M_STATE *M_HANDLE;
 /* Builds an instance from *settings. The instance owns all its storage,
  * obtained here; nothing is allocated afterwards until destroy_method.
  * Returns NULL (after printing the reason) when settings is NULL, the
- * version is not 0, the sample rate is not 48000, or memory runs out. */
+ * version is not 0, the sample rate is not 48000, or memory runs out.
+ * A listening level that is not a finite number (NaN, infinite) is refused
+ * like a bad version: "Error of input datas (struct M_SETTINGS) for the
+ * function -create_method!" and NULL. */
 M_HANDLE create_method(const M_SETTINGS *settings);
 
 /* Feeds the next block of the reference and of the test signal. Both blocks
@@ -88,7 +91,12 @@ M_HANDLE create_method(const M_SETTINGS *settings);
  * checked for NULL.
  * Returns 0 when both blocks are consumed, or the failing stage's code
  * 1..22 (the rest of the blocks is then discarded); 1 also when the
- * instance's version is not 0. */
+ * instance's version is not 0.
+ * Blocks that cannot be used are refused before anything is consumed, with
+ * the line "Error of input datas (M_BUFFER) for the function - method()!"
+ * and 1: a NULL reference or test pointer, counts that differ, or a NULL
+ * samples pointer in a block whose count is not 0. The instance is then
+ * unchanged and may be fed again. */
 int32_t method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test);
 
 /* Returns the Objective Difference Grade of everything fed so far: a value
