@@ -206,6 +206,7 @@ std::int32_t basic_method(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test)
         for (const Stage &stage : kStages) {
             if (should_run(*s, stage.condition) && stage.run(s) != 0) return stage.code;
         }
+        if (s->frame_observer != nullptr) notify_frame_observer(*s);
         ++s->frame_index;
     }
     return 0;
