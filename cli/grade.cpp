@@ -4,6 +4,7 @@
 #include <velumar/audio/wave_file.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 namespace velumar::cli {
@@ -97,7 +98,10 @@ GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const Pr
     GradeResult result;
     result.sample_rate = settings.sample_rate;
     StatsObserver observer(GetSampleCount(*pair.reference), progress);
-    CModelRunner runner(pair.reference.get(), pair.test.get(), settings, &observer, api);
+    // The model's own lines (its level line, its failures) go to standard
+    // error: standard output carries only the results.
+    const ModelMessages to_stderr{[](void *, const char *line) { std::fputs(line, stderr); }, nullptr};
+    CModelRunner runner(pair.reference.get(), pair.test.get(), settings, &observer, to_stderr, api);
     runner.Run();
     result.model_status = runner.Results(&result.model);
     result.stats = observer.stats();
