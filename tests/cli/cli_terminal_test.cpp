@@ -88,11 +88,11 @@ class TerminalTest : public ::testing::Test {
 protected:
     std::string Pair(std::uint32_t frames)
     {
-        WavSpec spec;
-        spec.channels = 2;
+        WavSpec format;
+        format.channels = 2;
         const auto ref = MusicSignal(frames, 2);
-        reference_ = dir_.Write("ref.wav", WavFile(spec, ref));
-        return dir_.Write("test.wav", WavFile(spec, AddNoise(ref, 100.0)));
+        reference_ = dir_.Write("ref.wav", WavFile(format, ref));
+        return dir_.Write("test.wav", WavFile(format, AddNoise(ref, 100.0)));
     }
 
     TempDir dir_;
