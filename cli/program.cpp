@@ -134,10 +134,11 @@ int Finish(std::FILE *out, bool written, int code)
 // A failure that ends the program: the message on standard error and, when
 // the output is JSON, also as {"error": ...} on `out`, so that whoever reads
 // the JSON gets one object in every case.
-int Fail(std::FILE *out, const Options &options, const std::string &message, int code)
+int Fail(std::FILE *out, const Options &options, const std::string &message, int code,
+         const std::string &reason_code)
 {
     PrintError(message);
-    const bool written = !options.json || Write(out, JsonLine(ErrorJson(message)));
+    const bool written = !options.json || Write(out, JsonLine(ErrorJson(message, reason_code)));
     return Finish(out, written, code);
 }
 
@@ -154,13 +155,14 @@ int GradeOne(const Options &options)
         outcome = GradePair(options.reference, options.test, options, progress);
     }
 
-    if (outcome.exit_code != kExitGraded) return Fail(out, options, outcome.error, outcome.exit_code);
-    if (outcome.result.model_status != 0 && !options.json)
-        PrintError(std::string(text::get(text::IDS_CLI_NOT_GRADED)));
+    // A pair without a grade still gets its report, with the reason in
+    // place of the grade.
+    if (outcome.exit_code != kExitGraded && outcome.exit_code != kExitNotGraded)
+        return Fail(out, options, outcome.error, outcome.exit_code, outcome.result.reason_code);
 
     const std::string report = options.json ? JsonLine(ResultJson(outcome.result))
                                             : ResultText(outcome.result, options.reference, options.test);
-    return Finish(out, Write(out, report), kExitGraded);
+    return Finish(out, Write(out, report), outcome.exit_code);
 }
 
 // The whole list file, or all of standard input for "-"; false when it
@@ -193,7 +195,7 @@ int GradeBatch(const Options &options)
     std::string content;
     if (!ReadList(options.batch_list, content))
         return Fail(stdout, options, text::format(text::IDS_CLI_LIST_OPEN_ERROR, options.batch_list),
-                    kExitInputRejected);
+                    kExitInputRejected, app::kReasonInput);
     const std::vector<BatchEntry> entries = ParseBatchList(content);
     const std::string list_dir =
         from_stdin ? std::string() : std::filesystem::path(options.batch_list).parent_path().string();
@@ -207,7 +209,7 @@ int GradeBatch(const Options &options)
     std::optional<ProgressBar> bar;
     if (ProgressWanted(options)) bar.emplace(text::get(text::IDS_CLI_BATCH_PROGRESS));
     bool written = true;
-    const bool all_graded = RunBatch(
+    const int code = RunBatch(
         entries, list_dir, options, jobs,
         [&](const std::string &line) {
             if (bar) bar->Clear();
@@ -217,7 +219,7 @@ int GradeBatch(const Options &options)
             if (bar) bar->Update(done, total);
         });
     bar.reset();
-    return Finish(out, written, all_graded ? kExitGraded : kExitInputRejected);
+    return Finish(out, written, code);
 }
 
 } // namespace
@@ -235,7 +237,7 @@ int Main(const std::vector<std::string> &args)
         return Finish(stdout, Write(stdout, line), kExitGraded);
     }
     case Action::UsageError: {
-        const int code = Fail(stdout, options, options.error, kExitUsage);
+        const int code = Fail(stdout, options, options.error, kExitUsage, "usage");
         PrintError(std::string(text::get(text::IDS_CLI_TRY_HELP)));
         return code;
     }
