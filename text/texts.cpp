@@ -125,6 +125,24 @@ constexpr auto kTable = std::to_array<Entry>({
     {IDS_CLI_PROGRESS, "Расчёт"},
     {IDS_CLI_BATCH_PROGRESS, "Пары"},
     {IDS_CLI_INTERNAL_ERROR, "Внутренняя ошибка: %1"},
+    {IDS_INPUT_RATE_RANGE,
+     "Частота дискретизации файла %1 равна %2 Гц: допускается от 8000 до 384000 Гц"},
+    {IDS_INPUT_CHANNEL_COUNT, "Файл %1 содержит каналов: %2; допускается один или два канала"},
+    {IDS_INPUT_CHANNELS_DIFFER,
+     "Файлы имеют различное число каналов: в эталонном %1, в исследуемом %2"},
+    {IDS_INPUT_UNKNOWN_FORMAT, "Формат файла %1 не распознан (%2): %3"},
+    {IDS_INPUT_READ_ERROR, "Ошибка при чтении файла %1: %2"},
+    {IDS_INPUT_TRUNCATED,
+     "Файл %1 прочитан не полностью: получено %2 сэмплов на канал из %3 заявленных"},
+    {IDS_INPUT_NOT_A_NUMBER, "Файл %1 содержит значения, не являющиеся числами (NaN)"},
+    {IDS_INPUT_LENGTHS_DIFFER,
+     "Файлы имеют разную длину после приведения к 48 кГц: эталонный — %1 сэмплов (%2 с), "
+     "исследуемый — %3 сэмплов (%4 с). С параметром --align оценивается их общая часть"},
+    {IDS_INPUT_CONVERTED, "Файл %1 (%2, %3 Гц, %4, каналов: %5) преобразован в 48 кГц, 16 бит"},
+    {IDS_INPUT_CLIPPED, "; значений за пределами полной шкалы (ограничены): %1"},
+    {IDS_INPUT_LOSSY, "сжатие с потерями"},
+    {IDS_INPUT_BITS, "%1 бит"},
+    {IDS_INPUT_BAD_LENGTH, "Файл %1 заявляет недопустимую длину: %2 сэмплов на канал"},
     {IDS_CAPTION_WELCOME, "Модель PEAQ: шаг 1 из 4 (знакомство)"},
     {IDS_CAPTION_SETUP, "Модель PEAQ: шаг 2 из 4 (выбор входных файлов)"},
     {IDS_CAPTION_PROGRESS, "Модель PEAQ: шаг 3 из 4 (настройки и расчёт)"},
@@ -163,6 +181,23 @@ std::string format(std::uint32_t id, std::string_view arg)
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == '1') {
             out += arg;
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+std::string format(std::uint32_t id, std::initializer_list<std::string_view> args)
+{
+    const std::string_view pattern = get(id);
+    std::string out;
+    out.reserve(pattern.size());
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' && pattern[i + 1] <= '9') {
+            const auto index = static_cast<std::size_t>(pattern[i + 1] - '1');
+            if (index < args.size()) out += *(args.begin() + index);
             ++i;
         } else {
             out += pattern[i];

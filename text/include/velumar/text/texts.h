@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -89,6 +90,21 @@ enum Id : std::uint32_t {
     IDS_CLI_BATCH_PROGRESS,         // progress bar caption, a batch
     IDS_CLI_INTERNAL_ERROR,         // %1 = what went wrong
 
+    // Input of any format: refusals and what was converted.
+    IDS_INPUT_RATE_RANGE = 60200,   // %1 = file, %2 = its rate
+    IDS_INPUT_CHANNEL_COUNT,        // %1 = file, %2 = its channel count
+    IDS_INPUT_CHANNELS_DIFFER,      // %1, %2 = channels of reference and test
+    IDS_INPUT_UNKNOWN_FORMAT,       // %1 = file, %2 = what it starts with, %3 = libsndfile's reason
+    IDS_INPUT_READ_ERROR,           // %1 = file, %2 = what went wrong
+    IDS_INPUT_TRUNCATED,            // %1 = file, %2 = frames read, %3 = frames announced
+    IDS_INPUT_NOT_A_NUMBER,         // %1 = file
+    IDS_INPUT_LENGTHS_DIFFER,       // %1, %2 = reference samples and seconds, %3, %4 = the test's
+    IDS_INPUT_CONVERTED,            // %1 = file, %2 = format/subtype, %3 = rate, %4 = bits, %5 = channels
+    IDS_INPUT_CLIPPED,              // %1 = the number of values clipped
+    IDS_INPUT_LOSSY,                // in place of a word length
+    IDS_INPUT_BITS,                 // %1 = a word length
+    IDS_INPUT_BAD_LENGTH,           // %1 = file, %2 = the length it claims
+
     // The wizard: captions, results and failure messages.
     IDS_CAPTION_WELCOME = 61000,    // page 1
     IDS_CAPTION_SETUP,              // page 2
@@ -109,6 +125,10 @@ std::string_view get(std::uint32_t id);
 
 // The text of an id with every %1 replaced by arg.
 std::string format(std::uint32_t id, std::string_view arg);
+
+// The text of an id with %1 .. %9 replaced by the arguments in order, in
+// one pass (an argument that contains "%2" stays as it is).
+std::string format(std::uint32_t id, std::initializer_list<std::string_view> args);
 
 // The verbal category of an Objective Difference Grade (ids 57356..57361).
 std::uint32_t grade_category(double odg);
