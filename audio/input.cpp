@@ -302,6 +302,7 @@ private:
     static constexpr std::size_t kBlockFrames = 8192;  // per block of the queue, at 48 kHz
     static constexpr std::size_t kReadFrames = 4096;   // per read from libsndfile, at the file's rate
     static constexpr std::size_t kQueueBlocks = 4;
+    static constexpr double kRoundingShift = 6755399441055744.0;  // 1.5 × 2^52
 
     struct Block {
         std::vector<std::int16_t> values;
@@ -356,28 +357,47 @@ private:
     {
         const std::uint32_t channels = info_.channels;
         count = static_cast<std::size_t>(std::min<std::uint64_t>(count, output_frames_ - emitted_));
-        std::uint64_t clipped = 0;
-        for (std::size_t i = 0; i < count; ++i) {
+        while (count > 0) {
             Block &block = ring_[head_];
-            for (std::uint32_t c = 0; c < channels; ++c) {
-                const double x = frames != nullptr ? frames[i * channels + c] : 0.0;
-                if (std::isnan(x)) {
+            const std::size_t values = std::min(count * channels, block.values.size() - block.size);
+            std::int16_t *out = block.values.data() + block.size;
+            if (frames == nullptr) {
+                std::fill_n(out, values, std::int16_t{0});
+            } else {
+                // First the checks over the run, then the conversion, so
+                // that no value that is not a number is ever converted.
+                std::uint64_t clipped = 0;
+                bool not_a_number = false;
+                for (std::size_t i = 0; i < values; ++i) {
+                    const double x = frames[i];
+                    not_a_number |= x != x;
+                    clipped += (x > 1.0) | (x < -1.0);
+                }
+                if (not_a_number) {
                     Fail(t::format(t::IDS_INPUT_NOT_A_NUMBER, {info_.path}));
                     return false;
                 }
-                if (x > 1.0 || x < -1.0) ++clipped;
-                const double scaled = std::nearbyint(std::clamp(x, -1.0, 1.0) * 32768.0);
-                block.values[block.size++] = static_cast<std::int16_t>(std::min(scaled, 32767.0));
-            }
-            ++emitted_;
-            if (block.size == block.values.size()) {
                 clipped_.fetch_add(clipped, std::memory_order_relaxed);
-                clipped = 0;
+                for (std::size_t i = 0; i < values; ++i) {
+                    const double x = frames[i];
+                    const double scaled = (x > 1.0 ? 1.0 : x < -1.0 ? -1.0 : x) * 32768.0;
+                    // Adding and taking away 1.5 × 2^52 rounds to the nearest
+                    // integer (halves to even) in the default rounding mode,
+                    // exactly as nearbyint and without a library call.
+                    const double rounded = (scaled + kRoundingShift) - kRoundingShift;
+                    out[i] = static_cast<std::int16_t>(rounded > 32767.0 ? 32767.0 : rounded);
+                }
+                frames += values;
+            }
+            block.size += values;
+            const std::size_t whole = values / channels;
+            emitted_ += whole;
+            count -= whole;
+            if (block.size == block.values.size()) {
                 if (!Publish()) return false;
                 ring_[head_].size = 0;
             }
         }
-        clipped_.fetch_add(clipped, std::memory_order_relaxed);
         return true;
     }
 
