@@ -10,6 +10,7 @@ VELUMAR_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
   clang libclang-rt-14-dev
+  libsndfile1-dev libsoxr-dev lame opus-tools
 )
 
 velumar_missing_packages() {
