@@ -127,20 +127,17 @@ struct BatchResult {
 
 BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, const Options &options)
 {
-    std::string line = "{\"reference\":";
-    line += JsonString(entry.reference);
-    line += ",\"test\":";
-    line += JsonString(entry.test);
-    line += ',';
+    Json line = Json::object();
+    line["reference"] = entry.reference;
+    line["test"] = entry.test;
     std::string error = entry.error;
     if (error.empty()) {
         try {
             GradeOutcome outcome = GradePair(ResolveListPath(list_dir, entry.reference),
                                              ResolveListPath(list_dir, entry.test), options);
             if (outcome.exit_code == kExitGraded) {
-                line += ResultJsonMembers(outcome.result);
-                line += '}';
-                return {std::move(line), true};
+                line.update(ResultJson(outcome.result));
+                return {JsonLine(line), true};
             }
             error = outcome.error;
         } catch (const std::exception &e) {
@@ -148,10 +145,8 @@ BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, cons
             error = text::format(text::IDS_CLI_INTERNAL_ERROR, e.what());
         }
     }
-    line += "\"error\":";
-    line += JsonString(error);
-    line += '}';
-    return {std::move(line), false};
+    line["error"] = error;
+    return {JsonLine(line), false};
 }
 
 } // namespace

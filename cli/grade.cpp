@@ -13,6 +13,10 @@ std::string OpenFilePair(const std::string &reference, const std::string &test, 
     pair.reference.reset();
     pair.test.reset();
     if (reference.empty() || test.empty()) return std::string(text::get(text::IDS_EMPTY_PATH));
+    // The system would read such a path only up to the NUL, which names
+    // another file (or none): it cannot be opened as given.
+    for (const std::string *path : {&reference, &test})
+        if (path->find('\0') != std::string::npos) return text::format(text::IDS_FILE_OPEN_ERROR, *path);
 
     std::unique_ptr<CWaveFile> ref;
     std::unique_ptr<CWaveFile> tst;

@@ -129,16 +129,13 @@ int GradeOne(const Options &options)
     if (outcome.exit_code != kExitGraded) {
         PrintError(outcome.error);
         // Whoever reads the JSON gets one object in every case.
-        std::string object = "{\"error\":";
-        object += JsonString(outcome.error);
-        object += "}\n";
-        const bool written = !options.json || Write(out, object);
+        const bool written = !options.json || Write(out, JsonLine(ErrorJson(outcome.error)));
         return Finish(out, written, outcome.exit_code);
     }
     if (outcome.result.model_status != 0 && !options.json)
         PrintError(std::string(text::get(text::IDS_CLI_NOT_GRADED)));
 
-    const std::string report = options.json ? ResultJson(outcome.result) + "\n"
+    const std::string report = options.json ? JsonLine(ResultJson(outcome.result))
                                             : ResultText(outcome.result, options.reference, options.test);
     return Finish(out, Write(out, report), kExitGraded);
 }
@@ -176,7 +173,7 @@ int GradeBatch(const Options &options)
         entries, list_dir, options, jobs,
         [&](const std::string &line) {
             if (bar) bar->Clear();
-            written = Write(out, line + "\n") && written;
+            written = Write(out, line) && written;
         },
         [&](std::size_t done, std::size_t total) {
             if (bar) bar->Update(done, total);

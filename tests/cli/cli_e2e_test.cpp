@@ -1,10 +1,10 @@
 // velumar-cli as a user runs it: a separate process on files written here.
-#include "json_check.h"
 #include "test_wav.h"
 
 #include <velumar/model.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <sstream>
@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 
 using namespace velumar::testing;
+using Json = nlohmann::ordered_json;
 
 extern char **environ;
 
@@ -101,25 +102,25 @@ TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
     Pair("s", 36000, 2, 200.0);
     const CliRun run = Cli(dir, {"--json", "--level", "73.5", Path("s_ref.wav"), Path("s_test.wav")});
     ASSERT_EQ(run.code, 0) << run.err;
-    const auto json = JsonReader::Parse(run.out);
-    ASSERT_TRUE(json && json->type == Json::Object) << run.out;
+    const Json json = Json::parse(run.out);
+    ASSERT_TRUE(json.is_object()) << run.out;
 
     std::vector<std::string> keys;
-    for (const auto &[k, v] : json->object) keys.push_back(k);
+    for (const auto &item : json.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"odg", "di", "grade_text", "frames", "channels", "values", "time_s",
                                               "speed", "rtf", "movs", "movs_ch1", "movs_ch2"}));
-    EXPECT_EQ(json->Find("odg")->number, LibraryGrade(ref_, test_, 2, 73.5));
-    EXPECT_EQ(json->Find("channels")->number, 2);
-    EXPECT_EQ(json->Find("values")->number, 72000);
-    EXPECT_EQ(json->Find("frames")->number, (36000 - 2048) / 1024 + 1);
-    EXPECT_EQ(json->Find("rtf")->type, Json::Number);
+    EXPECT_EQ(json["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 73.5));
+    EXPECT_EQ(json["channels"], 2);
+    EXPECT_EQ(json["values"], 72000);
+    EXPECT_EQ(json["frames"], (36000 - 2048) / 1024 + 1);
+    EXPECT_TRUE(json["rtf"].is_number());
 
     const std::vector<std::string> movs = {"BandwidthRefB", "BandwidthTestB", "TotalNMRB",    "WinModDiff1B",
                                            "ADBB",          "EHSB",           "AvgModDiff1B", "AvgModDiff2B",
                                            "RmsNoiseLoudB", "MFPDB",          "RelDistFramesB"};
     std::vector<std::string> got, per_channel;
-    for (const auto &[k, v] : json->Find("movs")->object) got.push_back(k);
-    for (const auto &[k, v] : json->Find("movs_ch1")->object) per_channel.push_back(k);
+    for (const auto &item : json["movs"].items()) got.push_back(item.key());
+    for (const auto &item : json["movs_ch1"].items()) per_channel.push_back(item.key());
     EXPECT_EQ(got, movs);
     auto without_adb = movs;
     without_adb.erase(without_adb.begin() + 4);
@@ -177,9 +178,7 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
 
     const CliRun json = Cli(dir, {"--json", mono, missing});
     EXPECT_EQ(json.code, 1);
-    const auto parsed = JsonReader::Parse(json.out);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->Find("error")->string, "Ошибка при открытии файла " + missing);
+    EXPECT_EQ(Json::parse(json.out), Json({{"error", "Ошибка при открытии файла " + missing}}));
 
     const CliRun version = Cli(dir, {"--version"});
     EXPECT_EQ(version.code, 0);
@@ -206,19 +205,15 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
 
     std::vector<Json> lines;
     std::istringstream in(run.out);
-    for (std::string line; std::getline(in, line);) {
-        const auto json = JsonReader::Parse(line);
-        ASSERT_TRUE(json) << line;
-        lines.push_back(*json);
-    }
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
     ASSERT_EQ(lines.size(), 3u) << run.out;
-    EXPECT_EQ(lines[0].Find("reference")->string, "a_ref.wav");
-    EXPECT_EQ(lines[0].Find("odg")->number, LibraryGrade(a_ref, a_test, 1, 92.0));
-    EXPECT_EQ(lines[1].Find("test")->string, "nothing.wav");
-    EXPECT_EQ(lines[1].Find("error")->string, "Ошибка при открытии файла " + Path("nothing.wav"));
-    EXPECT_EQ(lines[1].Find("odg"), nullptr);
-    EXPECT_EQ(lines[2].Find("odg")->number, LibraryGrade(ref_, test_, 2, 92.0));
-    EXPECT_NE(lines[2].Find("movs_ch2"), nullptr);
+    EXPECT_EQ(lines[0]["reference"], "a_ref.wav");
+    EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(a_ref, a_test, 1, 92.0));
+    EXPECT_EQ(lines[1]["test"], "nothing.wav");
+    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла " + Path("nothing.wav"));
+    EXPECT_FALSE(lines[1].contains("odg"));
+    EXPECT_EQ(lines[2]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
+    EXPECT_TRUE(lines[2].contains("movs_ch2"));
 
     const CliRun no_list = Cli(dir, {"--batch", Path("none.csv")});
     EXPECT_EQ(no_list.code, 1);

@@ -1,15 +1,18 @@
 #include <velumar/cli/cli.h>
-#include "json_check.h"
 #include "test_wav.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
+#include <cstring>
+#include <limits>
 
 #include <unistd.h>
 
 using namespace velumar::cli;
-using velumar::testing::JsonReader;
+using namespace std::string_literals;
 
 namespace {
 
@@ -65,12 +68,55 @@ TEST(Arguments, BadCommandLinesAreUsageErrorsWithTheirMessage)
         {{"--batch", "l", "a"}, "С параметром --batch"},
         {{"a", "b", "c"}, "Нужно указать два файла"},
         {{"--json=1", "a", "b"}, "Неизвестный параметр --json=1"},
+        {{"--lev", "50", "a", "b"}, "Неизвестный параметр --lev"},  // no abbreviations
+        {{"-hx", "a", "b"}, "Неизвестный параметр -hx"},
+        {{"--level=", "a", "b"}, "Недопустимый уровень прослушивания \"\""},
+        {{"--batch="}, "Для параметра --batch не задано значение"},
+        {{"--\0"s, "a", "b"}, "Неизвестный параметр --"},  // not the end of the options
     };
     for (const auto &c : cases) {
         const Options o = Parse(c.args);
         EXPECT_EQ(o.action, Action::UsageError) << c.message;
         EXPECT_NE(o.error.find(c.message), std::string::npos) << o.error;
     }
+}
+
+TEST(Arguments, EveryParseStartsAfreshAndKeepsArgumentsWhole)
+{
+    // Parsing keeps its position between calls only if it is not reset.
+    for (int i = 0; i < 3; ++i) {
+        const Options o = Parse({"--level", "5", "a", "b"});
+        ASSERT_EQ(o.action, Action::Grade) << o.error;
+        EXPECT_EQ(o.level, 5.0);
+    }
+    // An abbreviation is refused without taking the next argument as its value.
+    EXPECT_EQ(Parse({"--lev", "--help"}).action, Action::Help);
+
+    // A NUL byte does not cut an argument short: the file is refused later
+    // under its whole name, never opened under the part before the NUL.
+    Options o = Parse({"a\0b"s, "--batch=l\0x"s});
+    EXPECT_EQ(o.action, Action::UsageError);
+    o = Parse({"--batch", "l\0x"s});
+    EXPECT_EQ(o.batch_list, "l\0x"s);
+    o = Parse({"r\0.wav"s, "--level=5"});
+    EXPECT_EQ(o.action, Action::UsageError);
+    o = Parse({"r\0.wav"s, "t.wav"});
+    EXPECT_EQ(o.reference, "r\0.wav"s);
+
+    // Several threads may parse at once.
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string level = std::to_string(t * 10);
+            for (int i = 0; i < 200; ++i) {
+                const Options p = Parse({"x.wav", "--level", level, "y.wav"});
+                if (p.action != Action::Grade || p.level != t * 10 || p.test != "y.wav") ++wrong;
+            }
+        });
+    }
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(Format, DurationTruncatesEachPart)
@@ -96,15 +142,120 @@ TEST(Format, StatisticsWithoutADivisionByZero)
     EXPECT_FALSE(s.Speed());
 }
 
-TEST(Format, JsonNumbersReadBackExactlyAndStringsAreEscaped)
+// A result as the model and the runner would leave it, with recognisable values.
+GradeResult SampleResult(std::uint32_t channels)
 {
-    for (double v : {-1.2345678901234567, 0.1, 1e100, -1e-300, 5e-324}) {
-        const auto parsed = JsonReader::Parse(JsonNumber(v));
-        ASSERT_TRUE(parsed) << JsonNumber(v);
-        EXPECT_EQ(parsed->number, v);
+    GradeResult r;
+    r.model.odg = -1.25;
+    r.model.di = 0.75;
+    r.model.frames = 91;
+    r.model.channels = channels;
+    for (std::int32_t i = 0; i < M_MOV_COUNT; ++i) {
+        r.model.movs[i] = 10.0 + i;
+        r.model.channel_movs[0][i] = 100.0 + i;
+        r.model.channel_movs[1][i] = 200.0 + i;
     }
-    EXPECT_EQ(JsonNumber(std::nan("")), "null");
-    EXPECT_EQ(JsonString("a\"b\\c\n\x01/путь\xff"), "\"a\\\"b\\\\c\\n\\u0001/путь\\ufffd\"");
+    r.stats.values = 96000 * channels;
+    r.stats.total_time = 250.0;  // hundredths of a second
+    r.sample_rate = 48000;
+    return r;
+}
+
+Json ParseLine(const std::string &line)
+{
+    EXPECT_TRUE(line.ends_with('\n'));
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line only: " << line;
+    return Json::parse(line);  // throws, failing the test, on anything that is not JSON
+}
+
+TEST(Json, ResultObjectKeysUnitsAndChannels)
+{
+    const Json stereo = ParseLine(JsonLine(ResultJson(SampleResult(2))));
+    std::vector<std::string> keys;
+    for (const auto &item : stereo.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"odg", "di", "grade_text", "frames", "channels", "values", "time_s",
+                                              "speed", "rtf", "movs", "movs_ch1", "movs_ch2"}));
+    EXPECT_EQ(stereo["odg"], -1.25);
+    EXPECT_EQ(stereo["grade_text"], "искажения заметны, но не раздражают");
+    EXPECT_EQ(stereo["frames"], 91);
+    EXPECT_EQ(stereo["values"], 192000);
+    EXPECT_EQ(stereo["time_s"], 2.5);             // seconds, not hundredths
+    EXPECT_EQ(stereo["speed"], 192000 / 2.5);     // values per second
+    EXPECT_EQ(stereo["rtf"], 250.0 / (4 * 100));  // 4 whole seconds of values
+    EXPECT_EQ(stereo["movs"].size(), 11u);
+    EXPECT_EQ(stereo["movs"]["ADBB"], 14.0);
+    EXPECT_EQ(stereo["movs"]["RelDistFramesB"], 20.0);
+    // ADB is binaural: no value per channel.
+    EXPECT_EQ(stereo["movs_ch1"].size(), 10u);
+    EXPECT_FALSE(stereo["movs_ch1"].contains("ADBB"));
+    EXPECT_EQ(stereo["movs_ch1"]["BandwidthRefB"], 100.0);
+    EXPECT_EQ(stereo["movs_ch2"]["RelDistFramesB"], 210.0);
+
+    GradeResult mono = SampleResult(1);
+    mono.stats.values = 47999;  // under one second: no real-time factor
+    mono.stats.total_time = 0.0;  // no time measured: no speed
+    mono.model.odg = std::nan("");
+    const Json parsed = ParseLine(JsonLine(ResultJson(mono)));
+    EXPECT_FALSE(parsed.contains("movs_ch1"));
+    EXPECT_TRUE(parsed["speed"].is_null());
+    EXPECT_TRUE(parsed["rtf"].is_null());
+    EXPECT_TRUE(parsed["odg"].is_null());  // never a bare NaN, which is not JSON
+}
+
+TEST(Json, NumbersReadBackToTheSameDouble)
+{
+    const double values[] = {-1.2345678901234567, 0.1,  1.0 / 3.0, 1e100, -1e-300, 5e-324,
+                             2.2250738585072014e-308, 1.7976931348623157e308, -0.0, 3.98};
+    for (double v : values) {
+        GradeResult r = SampleResult(1);
+        r.model.di = v;
+        const std::string line = JsonLine(ResultJson(r));
+        const double back = ParseLine(line)["di"].get<double>();
+        EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0) << line;
+    }
+    GradeResult r = SampleResult(1);
+    r.model.di = std::numeric_limits<double>::infinity();
+    EXPECT_TRUE(ParseLine(JsonLine(ResultJson(r)))["di"].is_null());
+}
+
+TEST(Json, EveryControlCharacterIsEscapedAndReadsBack)
+{
+    std::string all;
+    for (int c = 0; c < 0x20; ++c) all += static_cast<char>(c);
+    all += "\"\\/\x7f";
+    const std::string line = JsonLine(ErrorJson(all));
+    for (std::size_t i = 0; i + 1 < line.size(); ++i)
+        EXPECT_GE(static_cast<unsigned char>(line[i]), 0x20u) << "raw byte at " << i << " of " << line;
+    EXPECT_NE(line.find("\\u0000"), std::string::npos) << line;
+    EXPECT_NE(line.find("\\u001f"), std::string::npos) << line;
+    EXPECT_EQ(ParseLine(line)["error"], all);
+}
+
+TEST(Json, InvalidUtf8BecomesReplacementCharactersWithoutLosingTheRest)
+{
+    const std::string replacement = "\xEF\xBF\xBD";
+    const struct {
+        const char *name;
+        std::string bytes;
+    } cases[] = {
+        {"stray byte", "\xFF"},
+        {"lone continuation", "\x80"},
+        {"overlong slash", "\xC0\xAF"},
+        {"UTF-8 of a surrogate", "\xED\xA0\x80"},
+        {"cut sequence", "\xE2\x82"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80"},
+    };
+    for (const auto &c : cases) {
+        const std::string path = "/данные/" + c.bytes + "/😀.wav";
+        std::string line;
+        ASSERT_NO_THROW(line = JsonLine(ErrorJson(path))) << c.name;
+        const std::string back = ParseLine(line)["error"];
+        EXPECT_TRUE(back.starts_with("/данные/")) << c.name << ": " << back;
+        EXPECT_TRUE(back.ends_with("/😀.wav")) << c.name << ": " << back;
+        EXPECT_NE(back.find(replacement), std::string::npos) << c.name << ": " << back;
+    }
+    // Valid text outside ASCII stays as it is, 4-byte sequences included.
+    EXPECT_EQ(JsonLine(ErrorJson("путь/😀")), "{\"error\":\"путь/😀\"}\n");
 }
 
 TEST(Batch, ListLinesHeaderCommentsQuotesAndMalformedLines)
@@ -155,6 +306,11 @@ TEST(Grade, FailuresDuringTheRunHaveTheirExitCodesAndMessages)
     outcome = GradePair(r, t, o, {}, failing);
     EXPECT_EQ(outcome.exit_code, kExitModelFailure);
     EXPECT_EQ(outcome.error, "Не удалось создать экземпляр модели PEAQ");
+
+    // A path with a NUL byte names no file, although the part before it does.
+    outcome = GradePair(r + "\0.tmp"s, t, o, {}, failing);
+    EXPECT_EQ(outcome.exit_code, kExitInputRejected);
+    EXPECT_EQ(outcome.error, "Ошибка при открытии файла " + r + "\0.tmp"s);
 
     o = Parse({"--step", "4097", r, t});  // more than the 4096 values of the file
     outcome = GradePair(r, t, o, {}, failing);

@@ -4,6 +4,8 @@
 
 #include <velumar/runner/model_runner.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -107,14 +109,18 @@ GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const Pr
 
 // --- output ----------------------------------------------------------------
 
-// A double so that it reads back to the same value; null when not finite.
-std::string JsonNumber(double value);
-// A quoted JSON string; bytes that are not valid UTF-8 become U+FFFD.
-std::string JsonString(std::string_view text);
-// The members of the result object, without the enclosing braces.
-std::string ResultJsonMembers(const GradeResult &result);
-// The whole result object.
-std::string ResultJson(const GradeResult &result);
+// Every JSON value the program writes keeps its keys in insertion order.
+using Json = nlohmann::ordered_json;
+
+// The result object: grade, statistics and the MOVs (per channel too for
+// two channels). Values that cannot be computed are null.
+Json ResultJson(const GradeResult &result);
+// {"error": message}: what a reader of the JSON gets instead of a result.
+Json ErrorJson(const std::string &message);
+// `value` as one line of compact JSON with its newline. Never throws: bytes
+// that are not valid UTF-8 (a path may hold any bytes) become U+FFFD, and a
+// double that is not finite becomes null.
+std::string JsonLine(const Json &value);
 // The human-readable report.
 std::string ResultText(const GradeResult &result, const std::string &reference, const std::string &test);
 
@@ -136,7 +142,8 @@ std::vector<BatchEntry> ParseBatchList(std::string_view content);
 std::string ResolveListPath(const std::string &list_dir, const std::string &path);
 
 // Grades every entry on `jobs` threads (at least one) and hands each JSON
-// line to `emit` in list order, as soon as it and all before it are done.
+// line (newline included) to `emit` in list order, as soon as it and all
+// before it are done.
 // Returns true when every pair was graded.
 bool RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir, const Options &options,
               unsigned jobs, const std::function<void(const std::string &line)> &emit,
