@@ -104,6 +104,8 @@ enum Id : std::uint32_t {
     IDS_INPUT_LOSSY,                // in place of a word length
     IDS_INPUT_BITS,                 // %1 = a word length
     IDS_INPUT_BAD_LENGTH,           // %1 = file, %2 = the length it claims
+    IDS_INPUT_ENDED_EARLY,          // %1 = file
+    IDS_INPUT_TOO_LONG,             // %1 = file, %2 = its values
 
     // The wizard: captions, results and failure messages.
     IDS_CAPTION_WELCOME = 61000,    // page 1
