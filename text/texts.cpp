@@ -162,6 +162,37 @@ constexpr auto kTable = std::to_array<Entry>({
     {IDS_RUN_FAILED, "Расчёт прерван из-за непредвиденной ошибки. %1"},
     {IDS_LEVEL_RANGE, "Уровень воспроизведения (дБ): введите число от %1 до %2."},
     {IDS_STEP_RANGE, "Объём буфера (в сэмплах): введите целое число от %1 до %2."},
+    {IDS_REASON_TOO_SHORT,
+     "Сигнал короче 23 кадров (около 0,5 с), меньше которых модель PEAQ не даёт оценки: "
+     "его длительность %2 с, обработано кадров: %1"},
+    {IDS_REASON_NOT_BASIC, "Оценку даёт только базовая версия модели PEAQ, а выбрана версия %1"},
+    {IDS_REASON_MOVS_UNAVAILABLE, "Выходные переменные модели (MOV) не удалось собрать, оценка не вычислена"},
+    {IDS_REASON_LENGTHS_DIFFER,
+     "Файлы имеют разную длину: эталонный %1 сэмплов (%2 с), исследуемый %3 сэмплов (%4 с). "
+     "С параметром --align оценивается их общая часть"},
+    {IDS_NOT_GRADED_BOX, "Сигнал не может быть оценён.\n%1."},
+    {IDS_CHECK_TITLE, "Проверка пары:"},
+    {IDS_CHECK_DELAY, "Задержка исследуемого сигнала: %1 сэмплов (%2 мс)"},
+    {IDS_CHECK_CORRELATION, "Корреляция: %1"},
+    {IDS_CHECK_GAIN, "Усиление: %1 дБ"},
+    {IDS_CHECK_NO_WARNINGS, "Замечаний нет"},
+    {IDS_WARN_LATE, "Исследуемый сигнал запаздывает относительно эталонного на %1 сэмплов (%2 мс)"},
+    {IDS_WARN_EARLY, "Исследуемый сигнал опережает эталонный на %1 сэмплов (%2 мс)"},
+    {IDS_WARN_LEVEL, "Уровень исследуемого сигнала отличается от эталонного на %1 дБ"},
+    {IDS_WARN_INVERTED, "Исследуемый сигнал инвертирован: его полярность обратна эталонному"},
+    {IDS_WARN_SWAPPED, "Каналы исследуемого сигнала переставлены: левый и правый поменяны местами"},
+    {IDS_WARN_SILENT, "Эталонный сигнал — цифровая тишина или почти тишина: оценивать не с чем"},
+    {IDS_WARN_CLIPPED,
+     "В исследуемом сигнале есть ограничение на полной шкале, которого нет в эталонном "
+     "(значений в таких участках: %1)"},
+    {IDS_CHECK_QUESTION, "Проверка пары файлов показала:\n\n%1\n\nОценка может быть искажена. Продолжить?"},
+    {IDS_APPLIED_TITLE, "Перед оценкой:"},
+    {IDS_APPLIED_DELAY, "Задержка убрана: сдвиг на %1 сэмплов, оценена общая часть"},
+    {IDS_APPLIED_GAIN, "Уровень выровнен: исследуемый сигнал умножен на %1 дБ"},
+    {IDS_APPLIED_CLIPPED, "При выравнивании уровня ограничено значений: %1"},
+    {IDS_APPLIED_UNTRUSTED, "Задержка не определена надёжно (корреляция %1), сигналы не сдвинуты"},
+    {IDS_APPLIED_NOTHING, "Ничего не изменено"},
+    {IDS_CLI_NO_OVERLAP, "После устранения задержки у сигналов не остаётся общей части"},
 });
 
 static_assert(std::is_sorted(kTable.begin(), kTable.end(),
@@ -199,12 +230,14 @@ std::string format(std::uint32_t id, std::initializer_list<std::string_view> arg
     out.reserve(pattern.size());
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' && pattern[i + 1] <= '9') {
-            const auto index = static_cast<std::size_t>(pattern[i + 1] - '1');
-            if (index < args.size()) out += *(args.begin() + index);
-            ++i;
-        } else {
-            out += pattern[i];
+            const auto k = static_cast<std::size_t>(pattern[i + 1] - '1');
+            if (k < args.size()) {
+                out += *(args.begin() + k);
+                ++i;
+                continue;
+            }
         }
+        out += pattern[i];
     }
     return out;
 }
