@@ -30,13 +30,6 @@ std::uint64_t ConvertedLength(std::uint64_t frames, std::uint32_t rate)
     return (frames * 2 * kModelRate + rate) / (2 * static_cast<std::uint64_t>(rate));
 }
 
-std::string FormatSeconds(std::uint64_t frames)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(frames) / kModelRate);
-    return buffer;
-}
-
 InputInfo SampleSource::info() const
 {
     InputInfo copy = info_;
@@ -173,17 +166,13 @@ bool Readable(const std::string &path)
 
 class NativeSource final : public SampleSource {
 public:
-    NativeSource(std::unique_ptr<CWaveFile> file, bool extensible) : file_(std::move(file))
+    explicit NativeSource(std::unique_ptr<CWaveFile> file) : file_(std::move(file))
     {
-        info_.path = file_->path();
-        info_.format = extensible ? "WAVEX" : "WAV";
-        info_.subtype = "PCM_16";
-        info_.sample_rate = file_->sample_rate();
-        info_.bits = 16;
-        info_.channels = file_->channel_count();
+        info_ = DescribeWave(*file_);
         total_values_ = GetSampleCount(*file_);
-        info_.samples_per_channel = total_values_ / std::max<std::uint32_t>(info_.channels, 1);
     }
+
+    bool native() const override { return true; }
 
     std::span<const std::int16_t> Next(std::size_t count) override
     {
@@ -543,6 +532,19 @@ std::unique_ptr<SampleSource> OpenDecoded(const std::string &path)
 
 } // namespace
 
+InputInfo DescribeWave(const CWaveFile &file)
+{
+    InputInfo info;
+    info.path = file.path();
+    info.format = WavCoding(file.path(), true) == 0xFFFE ? "WAVEX" : "WAV";
+    info.subtype = "PCM_16";
+    info.sample_rate = file.sample_rate();
+    info.bits = file.bits_per_sample();
+    info.channels = file.channel_count();
+    info.samples_per_channel = GetSampleCount(file) / std::max<std::uint32_t>(info.channels, 1);
+    return info;
+}
+
 bool DataScanMisled(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -592,28 +594,14 @@ std::unique_ptr<SampleSource> OpenInput(const std::string &path, InputMode mode)
     }
     if (mode == InputMode::Strict) {
         if (!CheckModelRequirements(*wave)) throw InputError(t::format(t::IDS_REQUIREMENTS_ERROR, path));
-        return std::make_unique<NativeSource>(std::move(wave), WavCoding(path, true) == 0xFFFE);
+        return std::make_unique<NativeSource>(std::move(wave));
     }
     // Used in place only when the samples are plain PCM and the data chunk
     // that CWaveFile finds is the real one.
     if (wave && CheckModelRequirements(*wave) && WavCoding(path, false) == 1 && !DataScanMisled(path))
-        return std::make_unique<NativeSource>(std::move(wave), WavCoding(path, true) == 0xFFFE);
+        return std::make_unique<NativeSource>(std::move(wave));
     wave.reset();
     return OpenDecoded(path);
-}
-
-std::string CheckPair(const SampleSource &reference, const SampleSource &test, bool allow_length_difference)
-{
-    if (reference.channels() != test.channels())
-        return t::format(t::IDS_INPUT_CHANNELS_DIFFER,
-                             {std::to_string(reference.channels()), std::to_string(test.channels())});
-    if (!allow_length_difference && reference.total_values() != test.total_values()) {
-        const std::uint64_t a = reference.total_values() / reference.channels();
-        const std::uint64_t b = test.total_values() / test.channels();
-        return t::format(t::IDS_INPUT_LENGTHS_DIFFER,
-                             {std::to_string(a), FormatSeconds(a), std::to_string(b), FormatSeconds(b)});
-    }
-    return {};
 }
 
 } // namespace velumar::audio

@@ -327,18 +327,6 @@ TEST(Input, RefusalsNameTheParameterAndTheValues)
     std::filesystem::resize_file(flac, std::filesystem::file_size(flac) / 2);
     EXPECT_NE(OpenError(flac).find(flac), std::string::npos);
 
-    // Pair checks: channel counts, then lengths at 48 kHz.
-    auto mono = OpenInput(dir.Write("mono.wav", WavFile(Spec(1, 48000, 16, 1), six)));
-    auto stereo = OpenInput(dir.Write("stereo.wav", WavFile(Spec(2, 48000, 16, 1), six)));
-    EXPECT_EQ(velumar::audio::CheckPair(*mono, *stereo, true),
-              "Файлы имеют различное число каналов: в эталонном 1, в исследуемом 2");
-    auto longer = OpenInput(WriteWithSndfile(dir, "l.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100, 1,
-                                             std::vector<double>(44100, 0.0)));
-    auto shorter = OpenInput(dir.Write("s.wav", WavFile(Spec(1, 48000, 16, 1), std::vector<std::int16_t>(24000, 0))));
-    EXPECT_EQ(velumar::audio::CheckPair(*longer, *shorter, false),
-              "Файлы имеют разную длину после приведения к 48 кГц: эталонный — 48000 сэмплов (1.000 с), "
-              "исследуемый — 24000 сэмплов (0.500 с). С параметром --align оценивается их общая часть");
-    EXPECT_EQ(velumar::audio::CheckPair(*longer, *shorter, true), "");
 }
 
 TEST(Input, LossyFilesFromTheDebianEncodersDecode)

@@ -20,6 +20,8 @@
 #include <stdexcept>
 #include <string>
 
+class CWaveFile;
+
 namespace velumar::audio {
 
 constexpr std::uint32_t kModelRate = 48000;
@@ -50,6 +52,9 @@ public:
 // frames × 48000 / rate rounded to nearest, halves up.
 std::uint64_t ConvertedLength(std::uint64_t frames, std::uint32_t rate);
 
+// The record of a WAV file that the model takes as it is.
+InputInfo DescribeWave(const CWaveFile &file);
+
 // A signal as the model takes it.
 class SampleSource {
 public:
@@ -72,9 +77,14 @@ public:
     // `final` adds the checks too costly for every step.
     virtual void CheckIntact(bool final) const = 0;
 
+    // True when the signal is the mapped file itself: Lead() of every value
+    // then costs nothing and stays valid for the life of the source.
+    virtual bool native() const { return false; }
+
     // 16-bit values at 48 kHz, all channels, known before reading.
     std::uint64_t total_values() const { return total_values_; }
     std::uint32_t channels() const { return info_.channels; }
+    const std::string &path() const { return info_.path; }
     // The record of the file; clipped_samples grows while it is read.
     InputInfo info() const;
 
@@ -99,13 +109,5 @@ std::unique_ptr<SampleSource> OpenInput(const std::string &path, InputMode mode 
 // no data chunk at all (the scan's rule then stands) or the file cannot be
 // read.
 bool DataScanMisled(const std::string &path);
-
-// The checks of a pair that run before any grading: equal channel counts
-// and, unless `allow_length_difference`, equal lengths at 48 kHz. Empty
-// when they pass, else the message naming both values.
-std::string CheckPair(const SampleSource &reference, const SampleSource &test, bool allow_length_difference);
-
-// "%1 (%2 с)" style durations: seconds at 48 kHz of `frames`, three decimals.
-std::string FormatSeconds(std::uint64_t frames);
 
 } // namespace velumar::audio

@@ -98,14 +98,12 @@ enum Id : std::uint32_t {
     IDS_INPUT_READ_ERROR,           // %1 = file, %2 = what went wrong
     IDS_INPUT_TRUNCATED,            // %1 = file, %2 = frames read, %3 = frames announced
     IDS_INPUT_NOT_A_NUMBER,         // %1 = file
-    IDS_INPUT_LENGTHS_DIFFER,       // %1, %2 = reference samples and seconds, %3, %4 = the test's
     IDS_INPUT_CONVERTED,            // %1 = file, %2 = format/subtype, %3 = rate, %4 = bits, %5 = channels
     IDS_INPUT_CLIPPED,              // %1 = the number of values clipped
     IDS_INPUT_LOSSY,                // in place of a word length
     IDS_INPUT_BITS,                 // %1 = a word length
     IDS_INPUT_BAD_LENGTH,           // %1 = file, %2 = the length it claims
-    IDS_INPUT_ENDED_EARLY,          // %1 = file
-    IDS_INPUT_TOO_LONG,             // %1 = file, %2 = its values
+    IDS_WARN_CONVERTED,             // the pair went through a conversion
 
     // The wizard: captions, results and failure messages.
     IDS_CAPTION_WELCOME = 61000,    // page 1
