@@ -5,14 +5,15 @@
 // A stereo pair of music and a noisy copy, SECONDS long (default 60), is
 // written at 44.1 kHz as FLAC and as MP3-free lossless WAV; the same pair
 // converted to 48 kHz is written as the native WAV pair. Each case is
-// graded REPEATS times (default 3) on the calling thread with the decoder
-// threads alongside; the median wall-clock time and the CPU time of the
-// whole process (all threads) are printed, with the overhead against the
-// native grade.
+// graded REPEATS times (default 3) through the pipeline as velumar-cli runs
+// it (pair analysis included: for a decoded pair on its leading excerpt),
+// the model on the calling thread and the decoder threads alongside; the
+// median wall-clock time and the CPU time of the whole process (all
+// threads) are printed, with the overhead against the native grade.
 #include "golden_signals.h"
 
+#include <velumar/app/any_format.h>
 #include <velumar/audio/input.h>
-#include <velumar/model.h>
 
 #include <sndfile.h>
 
@@ -32,7 +33,6 @@
 namespace {
 
 using velumar::audio::OpenInput;
-using velumar::audio::SampleSource;
 
 double CpuSeconds()
 {
@@ -64,27 +64,16 @@ private:
     int saved_;
 };
 
-// Grades two sources in steps of 2048 values; returns the ODG.
-double Grade(SampleSource &reference, SampleSource &test)
+// Grades a pair as velumar-cli does; returns the ODG.
+double Grade(const std::string &reference, const std::string &test)
 {
     const QuietStdout quiet;
-    M_SETTINGS settings{};
-    settings.version = 0;
-    settings.listening_level_db = 92.0;
-    settings.sample_rate = 48000;
-    settings.channel_mode = reference.channels() == 2 ? 1 : 0;
-    M_HANDLE handle = create_method(&settings);
-    for (;;) {
-        const auto r = reference.Next(2048);
-        const auto t = test.Next(r.size());
-        if (r.empty()) break;
-        const M_BUFFER rb{r.data(), static_cast<std::uint32_t>(r.size())};
-        const M_BUFFER tb{t.data(), static_cast<std::uint32_t>(t.size())};
-        method(handle, &rb, &tb);
+    const auto report = velumar::app::GradeAnyFiles(reference, test, {}, false);
+    if (!report.report.graded()) {
+        std::fprintf(stderr, "not graded: %s\n", report.report.reason.c_str());
+        std::exit(1);
     }
-    const double odg = get_objective_difference_grade(handle);
-    destroy_method(handle);
-    return odg;
+    return report.report.model.odg;
 }
 
 void Write(const std::string &path, int format, int rate, const std::vector<std::int16_t> &values)
@@ -157,13 +146,7 @@ int main(int argc, char **argv)
     Write(ref_native, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, ReadAll(ref_flac));
     Write(test_native, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, ReadAll(test_flac));
 
-    auto grade = [](const std::string &a, const std::string &b) {
-        return [a, b] {
-            auto ra = OpenInput(a);
-            auto rb = OpenInput(b);
-            return Grade(*ra, *rb);
-        };
-    };
+    auto grade = [](const std::string &a, const std::string &b) { return [a, b] { return Grade(a, b); }; };
     auto decode = [](const std::string &a, const std::string &b) {
         return [a, b] {
             auto ra = OpenInput(a);
