@@ -60,6 +60,11 @@ OpenedPair OpenWavePair(const std::string &reference, const std::string &test, b
         return std::move(out);
     };
     if (reference.empty() || test.empty()) return fail(OpenFault::EmptyPath, std::string(text::get(text::IDS_EMPTY_PATH)));
+    // The system would read such a path only up to the NUL, which names
+    // another file (or none): it cannot be opened as given.
+    for (const std::string *path : {&reference, &test})
+        if (path->find('\0') != std::string::npos)
+            return fail(OpenFault::File, text::format(text::IDS_FILE_OPEN_ERROR, *path));
 
     std::unique_ptr<CWaveFile> ref;
     std::unique_ptr<CWaveFile> tst;

@@ -40,6 +40,10 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view s, std::uint64_t lo,
     return value;
 }
 
+// The longest delay searched for: ten seconds either way (the search
+// transforms grow with it).
+constexpr double kMaxDelayMs = 10000.0;
+
 // What the options have said so far; turned into Options at the end.
 struct Parse {
     Options options;
@@ -112,6 +116,28 @@ const OptionSpec kOptions[] = {
          p.jobs_given = true;
          return std::string();
      }},
+    {"no-check", 0, false,
+     [](Parse &p, const std::string &, const std::string &) {
+         p.options.check = false;
+         return std::string();
+     }},
+    {"max-delay", 0, true,
+     [](Parse &p, const std::string &, const std::string &value) {
+         const auto ms = ParseDouble(value);
+         if (!ms || *ms < 0.0 || *ms > kMaxDelayMs) return format(text::IDS_CLI_BAD_MAX_DELAY, value);
+         p.options.max_delay_ms = *ms;
+         return std::string();
+     }},
+    {"align", 0, false,
+     [](Parse &p, const std::string &, const std::string &) {
+         p.options.align = true;
+         return std::string();
+     }},
+    {"match-level", 0, false,
+     [](Parse &p, const std::string &, const std::string &) {
+         p.options.match_level = true;
+         return std::string();
+     }},
     {"batch", 0, true,
      [](Parse &p, const std::string &option, const std::string &value) {
          if (value.empty()) return format(text::IDS_CLI_MISSING_VALUE, option);
@@ -143,6 +169,7 @@ Options Finish(Parse &p, const std::string &first_error, const std::vector<std::
         return o;
     }
     if (!first_error.empty()) return Usage(first_error);
+    if (!o.check && (o.align || o.match_level)) return Usage(std::string(text::get(text::IDS_CLI_NO_CHECK_CONFLICT)));
 
     if (p.batch) {
         if (!files.empty()) return Usage(std::string(text::get(text::IDS_CLI_FILES_WITH_BATCH)));
@@ -268,25 +295,6 @@ Options ParseArguments(const std::vector<std::string> &args)
         for (int i = optind; i < argc; ++i) files.push_back(storage[static_cast<std::size_t>(i)]);
     }
     return Finish(p, first_error, files);
-}
-
-std::string FormatDuration(double hundredths)
-{
-    // Negative, non-finite or absurdly long times cannot come from a run;
-    // they are clamped rather than converted with undefined behaviour.
-    constexpr double kMaxMinutes = std::numeric_limits<std::uint32_t>::max();
-    if (!(hundredths > 0.0)) hundredths = 0.0;
-    double minutes_d = std::trunc(hundredths / 6000.0);
-    if (minutes_d > kMaxMinutes) minutes_d = kMaxMinutes;
-    const auto minutes = static_cast<std::uint32_t>(minutes_d);
-    double rest = hundredths - 6000.0 * minutes;
-    if (rest < 0.0) rest = 0.0;
-    if (rest >= 6000.0) rest = 5999.0;
-    const auto seconds = static_cast<std::uint32_t>(rest / 100.0);
-    const auto hundredth = static_cast<std::uint32_t>(rest - 100.0 * seconds);
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%02u:%02u,%02u", minutes, seconds, hundredth);
-    return buffer;
 }
 
 } // namespace velumar::cli

@@ -49,31 +49,72 @@ std::string Pad(std::string_view s, std::size_t width)
 
 } // namespace
 
+Json CheckJson(const app::PairCheck &check)
+{
+    Json object = Json::object();
+    object["delay_samples"] = check.delay_samples;
+    object["delay_ms"] = check.delay_ms;
+    object["correlation"] = check.correlation;
+    object["delay_trusted"] = check.delay_trusted;
+    object["gain_db"] = check.gain_db;
+    object["inverted"] = check.inverted;
+    object["swapped"] = check.swapped;
+    object["silent"] = check.silent;
+    object["clipped"] = check.clipped;
+    object["clipped_values"] = check.test_clipped_values;
+    object["warnings"] = check.warnings;
+    return object;
+}
+
+Json AppliedJson(const app::Applied &applied)
+{
+    Json object = Json::object();
+    object["delay_samples"] = applied.delay_samples;
+    object["gain_db"] = applied.gain_db;
+    object["aligned"] = applied.aligned;
+    object["delay_untrusted"] = applied.delay_untrusted;
+    object["level_matched"] = applied.level_matched;
+    object["inverted_back"] = applied.inverted_back;
+    object["clipped_values"] = applied.clipped_values;
+    return object;
+}
+
 Json ResultJson(const GradeResult &result)
 {
     const M_RESULTS &m = result.model;
+    const bool graded = result.graded();
+    // Without a grade the model's in-band failure value must not look like
+    // one: grade, index, category and MOVs are null.
+    auto or_null = [&](Json value) { return graded ? std::move(value) : Json(nullptr); };
     Json object = Json::object();
-    object["odg"] = m.odg;
-    object["di"] = m.di;
-    object["grade_text"] = text::get(text::grade_category(m.odg));
+    object["graded"] = graded;
+    object["odg"] = or_null(m.odg);
+    object["di"] = or_null(m.di);
+    object["grade_text"] = or_null(text::get(text::grade_category(m.odg)));
+    object["reason"] = graded ? Json(nullptr) : Json(result.reason);
+    object["reason_code"] = graded ? Json(nullptr) : Json(result.reason_code);
     object["frames"] = m.frames;
     object["channels"] = m.channels;
     object["values"] = result.stats.values;
     object["time_s"] = result.stats.total_time / 100.0;  // kept in hundredths
     object["speed"] = Optional(result.stats.Speed());
     object["rtf"] = Optional(result.stats.RealTimeFactor(result.sample_rate));
-    object["movs"] = Movs(m.movs, true);
+    object["movs"] = or_null(Movs(m.movs, true));
     if (m.channels == 2) {
-        object["movs_ch1"] = Movs(m.channel_movs[0], false);
-        object["movs_ch2"] = Movs(m.channel_movs[1], false);
+        object["movs_ch1"] = or_null(Movs(m.channel_movs[0], false));
+        object["movs_ch2"] = or_null(Movs(m.channel_movs[1], false));
     }
+    object["check"] = result.check ? CheckJson(*result.check) : Json(nullptr);
+    object["applied"] = result.applied ? AppliedJson(*result.applied) : Json(nullptr);
     return object;
 }
 
-Json ErrorJson(const std::string &message)
+Json ErrorJson(const std::string &message, const std::string &reason_code)
 {
     Json object = Json::object();
+    object["graded"] = false;
     object["error"] = message;
+    object["reason_code"] = reason_code;
     return object;
 }
 
@@ -97,15 +138,29 @@ std::string ResultText(const GradeResult &result, const std::string &reference, 
     };
     line(text::IDS_CLI_REFERENCE_LABEL, reference);
     line(text::IDS_CLI_TEST_LABEL, test);
-    line(text::IDS_CLI_ODG_LABEL, Printf("%f", m.odg));
-    line(text::IDS_CLI_GRADE_LABEL, std::string(get(text::grade_category(m.odg))));
-    line(text::IDS_CLI_DI_LABEL, Printf("%f", m.di));
+    const bool graded = result.graded();
+    if (graded) {
+        line(text::IDS_CLI_ODG_LABEL, Printf("%f", m.odg));
+        line(text::IDS_CLI_GRADE_LABEL, std::string(get(text::grade_category(m.odg))));
+        line(text::IDS_CLI_DI_LABEL, Printf("%f", m.di));
+    } else {
+        line(text::IDS_CLI_NOT_GRADED_LABEL, result.reason);
+    }
     line(text::IDS_CLI_TIME_LABEL, FormatDuration(s.total_time));
     line(text::IDS_CLI_SPEED_LABEL, OrDash(s.Speed(), "%.2f"));
     line(text::IDS_CLI_RTF_LABEL, OrDash(s.RealTimeFactor(result.sample_rate), "%.2f"));
     line(text::IDS_CLI_FRAMES_LABEL, std::to_string(m.frames));
     line(text::IDS_CLI_CHANNELS_LABEL, std::to_string(m.channels));
     line(text::IDS_CLI_VALUES_LABEL, std::to_string(s.values));
+    if (result.check) {
+        out += '\n';
+        out += app::CheckSection(*result.check);
+    }
+    if (result.applied) {
+        out += '\n';
+        out += app::AppliedSection(*result.applied);
+    }
+    if (!graded) return out;
 
     out += '\n';
     out += get(text::IDS_CLI_MOVS_TITLE);

@@ -283,7 +283,12 @@ TEST(RunStatistics, CountsAsTheWizardAndAsTheCommandLine)
     EXPECT_TRUE(std::isnan(s.WizardRealTimeFactor()));
     EXPECT_FALSE(s.RealTimeFactor().has_value());
 
+    s.values = 96001;  // whole seconds only: 2
+    EXPECT_DOUBLE_EQ(*s.RealTimeFactor(48000), 40.0 / 200.0);
+
     EXPECT_EQ(FormatDuration(12345.6), "02:03,45");
+    EXPECT_EQ(FormatDuration(6000.0), "01:00,00");
+    EXPECT_EQ(FormatDuration(99.999), "00:00,99");
     EXPECT_EQ(FormatDuration(5999.99), "00:59,99");
     EXPECT_EQ(FormatDuration(-5.0), "00:00,00");
     EXPECT_EQ(FormatDuration(std::nan("")), "00:00,00");

@@ -119,33 +119,11 @@ TEST(Arguments, EveryParseStartsAfreshAndKeepsArgumentsWhole)
     EXPECT_EQ(wrong, 0);
 }
 
-TEST(Format, DurationTruncatesEachPart)
-{
-    EXPECT_EQ(FormatDuration(12345.6), "02:03,45");
-    EXPECT_EQ(FormatDuration(6000.0), "01:00,00");
-    EXPECT_EQ(FormatDuration(99.999), "00:00,99");
-    EXPECT_EQ(FormatDuration(0.0), "00:00,00");
-    EXPECT_EQ(FormatDuration(-5.0), "00:00,00");
-    EXPECT_EQ(FormatDuration(std::nan("")), "00:00,00");
-}
-
-TEST(Format, StatisticsWithoutADivisionByZero)
-{
-    RunStats s;
-    s.values = 47999;
-    s.total_time = 50.0;
-    EXPECT_FALSE(s.RealTimeFactor(48000));
-    EXPECT_DOUBLE_EQ(*s.Speed(), 47999.0 / 0.5);
-    s.values = 96001;  // whole seconds only: 2
-    EXPECT_DOUBLE_EQ(*s.RealTimeFactor(48000), 50.0 / 200.0);
-    s.total_time = 0.0;
-    EXPECT_FALSE(s.Speed());
-}
-
 // A result as the model and the runner would leave it, with recognisable values.
 GradeResult SampleResult(std::uint32_t channels)
 {
     GradeResult r;
+    r.status = velumar::app::Status::Graded;
     r.model.odg = -1.25;
     r.model.di = 0.75;
     r.model.frames = 91;
@@ -173,8 +151,12 @@ TEST(Json, ResultObjectKeysUnitsAndChannels)
     const Json stereo = ParseLine(JsonLine(ResultJson(SampleResult(2))));
     std::vector<std::string> keys;
     for (const auto &item : stereo.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"odg", "di", "grade_text", "frames", "channels", "values", "time_s",
-                                              "speed", "rtf", "movs", "movs_ch1", "movs_ch2"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"graded", "odg", "di", "grade_text", "reason", "reason_code", "frames",
+                                              "channels", "values", "time_s", "speed", "rtf", "movs", "movs_ch1",
+                                              "movs_ch2", "check", "applied"}));
+    EXPECT_EQ(stereo["graded"], true);
+    EXPECT_TRUE(stereo["reason"].is_null() && stereo["reason_code"].is_null());
+    EXPECT_TRUE(stereo["check"].is_null() && stereo["applied"].is_null());
     EXPECT_EQ(stereo["odg"], -1.25);
     EXPECT_EQ(stereo["grade_text"], "искажения заметны, но не раздражают");
     EXPECT_EQ(stereo["frames"], 91);
@@ -202,6 +184,50 @@ TEST(Json, ResultObjectKeysUnitsAndChannels)
     EXPECT_TRUE(parsed["odg"].is_null());  // never a bare NaN, which is not JSON
 }
 
+TEST(Json, NoGradeLooksLikeAGradeWithoutOne)
+{
+    // The model's in-band value 1.0 for a signal too short to grade.
+    GradeResult r = SampleResult(2);
+    r.status = velumar::app::Status::NotGraded;
+    r.model.odg = 1.0;
+    r.reason = "слишком короткий";
+    r.reason_code = "too_short";
+    velumar::app::PairCheck check;
+    check.delay_samples = -480;
+    check.delay_ms = -10.0;
+    check.correlation = -0.5;
+    check.gain_db = -6.0;
+    check.inverted = true;
+    check.warnings = {"delay", "level", "inverted"};
+    r.check = check;
+    velumar::app::Applied applied;
+    applied.delay_samples = -480;
+    applied.aligned = true;
+    r.applied = applied;
+    const Json j = ParseLine(JsonLine(ResultJson(r)));
+    EXPECT_EQ(j["graded"], false);
+    for (const char *key : {"odg", "di", "grade_text", "movs", "movs_ch1", "movs_ch2"})
+        EXPECT_TRUE(j[key].is_null()) << key;
+    EXPECT_EQ(j["reason"], "слишком короткий");
+    EXPECT_EQ(j["reason_code"], "too_short");
+    EXPECT_EQ(j["check"]["delay_samples"], -480);
+    EXPECT_EQ(j["check"]["delay_ms"], -10.0);
+    EXPECT_EQ(j["check"]["correlation"], -0.5);
+    EXPECT_EQ(j["check"]["gain_db"], -6.0);
+    EXPECT_EQ(j["check"]["inverted"], true);
+    EXPECT_EQ(j["check"]["warnings"], Json({"delay", "level", "inverted"}));
+    EXPECT_EQ(j["applied"]["delay_samples"], -480);
+    EXPECT_EQ(j["applied"]["gain_db"], 0.0);
+
+    const std::string text = ResultText(r, "r.wav", "t.wav");
+    EXPECT_NE(text.find("Оценка не получена: слишком короткий"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Значение ODG"), std::string::npos) << text;
+    EXPECT_EQ(text.find("незаметны"), std::string::npos) << text;
+    EXPECT_NE(text.find("опережает эталонный на 480 сэмплов (10,00 мс)"), std::string::npos) << text;
+    EXPECT_NE(text.find("инвертирован"), std::string::npos) << text;
+    EXPECT_NE(text.find("Задержка убрана: сдвиг на -480 сэмплов"), std::string::npos) << text;
+}
+
 TEST(Json, NumbersReadBackToTheSameDouble)
 {
     const double values[] = {-1.2345678901234567, 0.1,  1.0 / 3.0, 1e100, -1e-300, 5e-324,
@@ -223,7 +249,7 @@ TEST(Json, EveryControlCharacterIsEscapedAndReadsBack)
     std::string all;
     for (int c = 0; c < 0x20; ++c) all += static_cast<char>(c);
     all += "\"\\/\x7f";
-    const std::string line = JsonLine(ErrorJson(all));
+    const std::string line = JsonLine(ErrorJson(all, "input"));
     for (std::size_t i = 0; i + 1 < line.size(); ++i)
         EXPECT_GE(static_cast<unsigned char>(line[i]), 0x20u) << "raw byte at " << i << " of " << line;
     EXPECT_NE(line.find("\\u0000"), std::string::npos) << line;
@@ -248,14 +274,15 @@ TEST(Json, InvalidUtf8BecomesReplacementCharactersWithoutLosingTheRest)
     for (const auto &c : cases) {
         const std::string path = "/данные/" + c.bytes + "/😀.wav";
         std::string line;
-        ASSERT_NO_THROW(line = JsonLine(ErrorJson(path))) << c.name;
+        ASSERT_NO_THROW(line = JsonLine(ErrorJson(path, "input"))) << c.name;
         const std::string back = ParseLine(line)["error"];
         EXPECT_TRUE(back.starts_with("/данные/")) << c.name << ": " << back;
         EXPECT_TRUE(back.ends_with("/😀.wav")) << c.name << ": " << back;
         EXPECT_NE(back.find(replacement), std::string::npos) << c.name << ": " << back;
     }
     // Valid text outside ASCII stays as it is, 4-byte sequences included.
-    EXPECT_EQ(JsonLine(ErrorJson("путь/😀")), "{\"error\":\"путь/😀\"}\n");
+    EXPECT_EQ(JsonLine(ErrorJson("путь/😀", "input")),
+              "{\"graded\":false,\"error\":\"путь/😀\",\"reason_code\":\"input\"}\n");
 }
 
 TEST(Batch, ListLinesHeaderCommentsQuotesAndMalformedLines)

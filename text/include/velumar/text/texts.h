@@ -146,6 +146,9 @@ enum Id : std::uint32_t {
     IDS_APPLIED_UNTRUSTED,          // %1 = the correlation
     IDS_APPLIED_NOTHING,
     IDS_CLI_NO_OVERLAP,
+    IDS_CLI_BAD_MAX_DELAY,          // %1 = the value given
+    IDS_CLI_NO_CHECK_CONFLICT,
+    IDS_CLI_NOT_GRADED_LABEL,
 };
 
 // The text of an id; empty when the table has no such entry.
