@@ -83,14 +83,14 @@ bool AnyPairSource::converted() const
     return input_[0]->info().converted || input_[1]->info().converted;
 }
 
-AnyGradeReport GradeAnyFiles(const std::string &reference, const std::string &test, const GradeSettings &settings,
+GradeReport GradeAnyFiles(const std::string &reference, const std::string &test, const GradeSettings &settings,
                              bool strict, const GradeHooks &hooks)
 {
-    AnyGradeReport out;
+    GradeReport out;
     auto refuse = [&](std::string message) {
-        out.report.status = Status::Refused;
-        out.report.reason_code = kReasonInput;
-        out.report.reason = std::move(message);
+        out.status = Status::Refused;
+        out.reason_code = kReasonInput;
+        out.reason = std::move(message);
         return out;
     };
 
@@ -99,9 +99,10 @@ AnyGradeReport GradeAnyFiles(const std::string &reference, const std::string &te
         // data size as there; the pipeline then runs on the mapped pair.
         OpenedPair opened = OpenWavePair(reference, test, settings.align);
         if (!opened.source) return refuse(opened.message);
-        out.input.reference = audio::DescribeWave(opened.source->file(Signal::Reference));
-        out.input.test = audio::DescribeWave(opened.source->file(Signal::Test));
-        out.report = GradeSource(*opened.source, settings, hooks);
+        InputRecords input{audio::DescribeWave(opened.source->file(Signal::Reference)),
+                           audio::DescribeWave(opened.source->file(Signal::Test))};
+        out = GradeSource(*opened.source, settings, hooks);
+        out.input = std::move(input);
         return out;
     }
 
@@ -120,11 +121,11 @@ AnyGradeReport GradeAnyFiles(const std::string &reference, const std::string &te
                                    {std::to_string(ref->channels()), std::to_string(tst->channels())}));
 
     AnyPairSource source(std::move(ref), std::move(tst));
-    out.report = GradeSource(source, settings, hooks);
+    out = GradeSource(source, settings, hooks);
     // Clipping is counted while the files are read.
     out.input.reference = source.input(Signal::Reference).info();
     out.input.test = source.input(Signal::Test).info();
-    if (source.converted() && out.report.check) out.report.check->warnings.emplace_back(kWarnConverted);
+    if (source.converted() && out.check) out.check->warnings.emplace_back(kWarnConverted);
     return out;
 }
 

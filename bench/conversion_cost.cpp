@@ -69,11 +69,11 @@ double Grade(const std::string &reference, const std::string &test)
 {
     const QuietStdout quiet;
     const auto report = velumar::app::GradeAnyFiles(reference, test, {}, false);
-    if (!report.report.graded()) {
-        std::fprintf(stderr, "not graded: %s\n", report.report.reason.c_str());
+    if (!report.graded()) {
+        std::fprintf(stderr, "not graded: %s\n", report.reason.c_str());
         std::exit(1);
     }
-    return report.report.model.odg;
+    return report.model.odg;
 }
 
 void Write(const std::string &path, int format, int rate, const std::vector<std::int16_t> &values)

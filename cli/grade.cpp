@@ -1,5 +1,7 @@
 #include <velumar/cli/cli.h>
 
+#include <velumar/app/any_format.h>
+
 namespace velumar::cli {
 
 app::GradeSettings PipelineSettings(const Options &options)
@@ -22,7 +24,7 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
     hooks.progress = progress;
     hooks.api = &api;
     GradeOutcome outcome;
-    outcome.result = app::GradeFiles(reference, test, PipelineSettings(options), hooks);
+    outcome.result = app::GradeAnyFiles(reference, test, PipelineSettings(options), options.strict, hooks);
     const GradeResult &r = outcome.result;
     switch (r.status) {
     case app::Status::Graded:

@@ -100,10 +100,10 @@ TEST(AnyFormat, LosslessRoutesGradeBitIdenticallyToTheNativePair)
     const auto ref = MusicSignal(72000, 2, 3);
     const auto test = AddNoise(ref, 300.0, 5);
     const std::string r = dir.Write("r.wav", WavFile(Spec(2), ref));
-    const AnyGradeReport native = GradeAnyFiles(r, dir.Write("t.wav", WavFile(Spec(2), test)), {}, false);
-    ASSERT_TRUE(native.report.graded()) << native.report.reason;
-    ASSERT_TRUE(native.report.check.has_value());
-    EXPECT_FALSE(native.report.check->HasWarning(kWarnConverted));
+    const GradeReport native = GradeAnyFiles(r, dir.Write("t.wav", WavFile(Spec(2), test)), {}, false);
+    ASSERT_TRUE(native.graded()) << native.reason;
+    ASSERT_TRUE(native.check.has_value());
+    EXPECT_FALSE(native.check->HasWarning(kWarnConverted));
     EXPECT_FALSE(native.input.test->converted);
     EXPECT_EQ(native.input.test->format, "WAV");
 
@@ -112,13 +112,13 @@ TEST(AnyFormat, LosslessRoutesGradeBitIdenticallyToTheNativePair)
                                  dir.Write("tf.wav", WavFile(Spec(2, 48000, 32, 3), Floats(test))),
                                  Write(dir, "tx.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 48000, 2, test)}) {
         SCOPED_TRACE(t);
-        const AnyGradeReport report = GradeAnyFiles(r, t, {}, false);
-        ASSERT_TRUE(report.report.graded()) << report.report.reason;
-        EXPECT_EQ(report.report.model.odg, native.report.model.odg);
-        EXPECT_EQ(report.report.model.di, native.report.model.di);
-        EXPECT_EQ(report.report.check->delay_samples, 0);
-        EXPECT_EQ(report.report.check->HasWarning(kWarnConverted), report.input.test->converted);
-        EXPECT_EQ(report.report.stats.total_values, ref.size());
+        const GradeReport report = GradeAnyFiles(r, t, {}, false);
+        ASSERT_TRUE(report.graded()) << report.reason;
+        EXPECT_EQ(report.model.odg, native.model.odg);
+        EXPECT_EQ(report.model.di, native.model.di);
+        EXPECT_EQ(report.check->delay_samples, 0);
+        EXPECT_EQ(report.check->HasWarning(kWarnConverted), report.input.test->converted);
+        EXPECT_EQ(report.stats.total_values, ref.size());
     }
 }
 
@@ -127,20 +127,20 @@ TEST(AnyFormat, ResampledPairGradesLikeThePairMadeAt48kHz)
     TempDir dir;
     const auto [r44, t44] = ContinuousPair(44100, 3.0);
     const auto [r48, t48] = ContinuousPair(48000, 3.0);
-    const AnyGradeReport at48 = GradeAnyFiles(dir.Write("r48.wav", WavFile(Spec(2), r48)),
+    const GradeReport at48 = GradeAnyFiles(dir.Write("r48.wav", WavFile(Spec(2), r48)),
                                               dir.Write("t48.wav", WavFile(Spec(2), t48)), {}, false);
-    const AnyGradeReport at44 = GradeAnyFiles(Write(dir, "r44.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, r44),
+    const GradeReport at44 = GradeAnyFiles(Write(dir, "r44.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, r44),
                                               dir.Write("t44.wav", WavFile(Spec(2, 44100), t44)), {}, false);
-    ASSERT_TRUE(at48.report.graded()) << at48.report.reason;
-    ASSERT_TRUE(at44.report.graded()) << at44.report.reason;
-    EXPECT_LT(at48.report.model.odg, -0.3);  // the pair is not trivially identical
-    EXPECT_NEAR(at44.report.model.odg, at48.report.model.odg, 0.05);
-    EXPECT_EQ(at44.report.stats.total_values, r48.size());
+    ASSERT_TRUE(at48.graded()) << at48.reason;
+    ASSERT_TRUE(at44.graded()) << at44.reason;
+    EXPECT_LT(at48.model.odg, -0.3);  // the pair is not trivially identical
+    EXPECT_NEAR(at44.model.odg, at48.model.odg, 0.05);
+    EXPECT_EQ(at44.stats.total_values, r48.size());
     EXPECT_TRUE(at44.input.reference->converted);
     EXPECT_EQ(at44.input.reference->format + "/" + at44.input.reference->subtype, "FLAC/PCM_16");
     EXPECT_EQ(at44.input.reference->samples_per_channel, 3u * 44100u);
-    EXPECT_TRUE(at44.report.check->HasWarning(kWarnConverted));
-    EXPECT_EQ(at44.report.check->delay_samples, 0);
+    EXPECT_TRUE(at44.check->HasWarning(kWarnConverted));
+    EXPECT_EQ(at44.check->delay_samples, 0);
 }
 
 TEST(AnyFormat, StrictAcceptsOnlyNativeFilesAndRefusalsNameTheValues)
@@ -151,30 +151,30 @@ TEST(AnyFormat, StrictAcceptsOnlyNativeFilesAndRefusalsNameTheValues)
     const std::string r44 = dir.Write("r44.wav", WavFile(Spec(1, 44100), x));
     const std::string stereo = dir.Write("s.wav", WavFile(Spec(2), MusicSignal(24000, 2)));
 
-    AnyGradeReport report = GradeAnyFiles(r44, r, {}, true);
-    EXPECT_EQ(report.report.reason, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ");
-    EXPECT_EQ(report.report.status, Status::Refused);
+    GradeReport report = GradeAnyFiles(r44, r, {}, true);
+    EXPECT_EQ(report.reason, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ");
+    EXPECT_EQ(report.status, Status::Refused);
     report = GradeAnyFiles(r, stereo, {}, true);
-    EXPECT_EQ(report.report.reason, "Файлы имеют различное число каналов");
+    EXPECT_EQ(report.reason, "Файлы имеют различное число каналов");
     report = GradeAnyFiles(r, r, {}, true);
-    EXPECT_TRUE(report.report.ran());
+    EXPECT_TRUE(report.ran());
     ASSERT_TRUE(report.input.reference.has_value());
     EXPECT_EQ(report.input.reference->format + "/" + report.input.reference->subtype, "WAV/PCM_16");
 
     // Outside strict: the same 44.1 kHz file is converted, and the pair
     // faults say what differs.
     report = GradeAnyFiles(r, stereo, {}, false);
-    EXPECT_EQ(report.report.reason, "Файлы имеют различное число каналов: в эталонном 1, в исследуемом 2");
-    EXPECT_EQ(report.report.status, Status::Refused);
+    EXPECT_EQ(report.reason, "Файлы имеют различное число каналов: в эталонном 1, в исследуемом 2");
+    EXPECT_EQ(report.status, Status::Refused);
     ASSERT_TRUE(report.input.test.has_value());  // what was read is reported
     // 48000 frames at 44.1 kHz are 52245 at 48 kHz.
     report = GradeAnyFiles(r44, dir.Write("r2.wav", WavFile(Spec(1), MusicSignal(52245, 1))), {}, false);
-    EXPECT_TRUE(report.report.ran()) << report.report.reason;
+    EXPECT_TRUE(report.ran()) << report.reason;
     report = GradeAnyFiles(r44, r, {}, false);
-    EXPECT_EQ(report.report.reason_code, kReasonLengths);
+    EXPECT_EQ(report.reason_code, kReasonLengths);
     const std::string slow = dir.Write("slow.wav", WavFile(Spec(1, 4000), x));
     report = GradeAnyFiles(r, slow, {}, false);
-    EXPECT_EQ(report.report.reason,
+    EXPECT_EQ(report.reason,
               "Частота дискретизации файла " + slow + " равна 4000 Гц: допускается от 8000 до 384000 Гц");
     EXPECT_TRUE(report.input.reference.has_value());
     EXPECT_FALSE(report.input.test.has_value());
@@ -197,9 +197,9 @@ TEST(AnyFormat, ClippedValuesOfAFloatFileAreCountedInItsRecord)
         for (int b = 0; b < 4; ++b) loud[4 * i + static_cast<std::size_t>(b)] = static_cast<unsigned char>(bits >> (8 * b));
     }
     ASSERT_GT(beyond, 0u);
-    const AnyGradeReport report = GradeAnyFiles(dir.Write("r.wav", WavFile(Spec(1), x)),
+    const GradeReport report = GradeAnyFiles(dir.Write("r.wav", WavFile(Spec(1), x)),
                                                 dir.Write("loud.wav", WavFile(Spec(1, 48000, 32, 3), loud)), {}, false);
-    ASSERT_TRUE(report.report.ran()) << report.report.reason;
+    ASSERT_TRUE(report.ran()) << report.reason;
     EXPECT_EQ(report.input.test->clipped_samples, beyond);
     EXPECT_EQ(report.input.reference->clipped_samples, 0u);
     const std::string line = ConvertedLine(*report.input.test);
@@ -221,12 +221,12 @@ TEST(AnyFormat, LameRoundTripOfA44kHzMasterGradesWithAlign)
 
     GradeSettings settings;
     settings.align = true;
-    const AnyGradeReport report = GradeAnyFiles(flac, mp3, settings, false);
-    ASSERT_TRUE(report.report.graded()) << report.report.reason;
-    EXPECT_GT(report.report.model.odg, -2.5);
-    EXPECT_TRUE(report.report.check->delay_trusted);
-    EXPECT_GT(report.report.check->correlation, 0.9);
+    const GradeReport report = GradeAnyFiles(flac, mp3, settings, false);
+    ASSERT_TRUE(report.graded()) << report.reason;
+    EXPECT_GT(report.model.odg, -2.5);
+    EXPECT_TRUE(report.check->delay_trusted);
+    EXPECT_GT(report.check->correlation, 0.9);
     EXPECT_EQ(report.input.test->format + "/" + report.input.test->subtype, "MPEG/MPEG_LAYER_III");
     EXPECT_EQ(report.input.test->bits, 0u);
-    EXPECT_TRUE(report.report.check->HasWarning(kWarnConverted));
+    EXPECT_TRUE(report.check->HasWarning(kWarnConverted));
 }

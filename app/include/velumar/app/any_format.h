@@ -49,22 +49,12 @@ private:
     std::span<const std::int16_t> in_place_[2];
 };
 
-// The files of a pair and what was done to them, for the report.
-struct InputRecords {
-    std::optional<audio::InputInfo> reference;
-    std::optional<audio::InputInfo> test;
-};
-
-struct AnyGradeReport {
-    GradeReport report;
-    InputRecords input;  // each record present when its file could be opened
-};
-
 // The whole pipeline from two paths of any format. `strict` accepts only
 // what the model takes natively, with the input-files page's checks and
-// messages. A converted pair gets the warning kWarnConverted in its check.
-// Never throws for bad input or model failures.
-AnyGradeReport GradeAnyFiles(const std::string &reference, const std::string &test, const GradeSettings &settings,
+// messages. A converted pair gets the warning kWarnConverted in its check;
+// the report's input records say what each file was. Never throws for bad
+// input or model failures.
+GradeReport GradeAnyFiles(const std::string &reference, const std::string &test, const GradeSettings &settings,
                              bool strict, const GradeHooks &hooks = {});
 
 // One Russian line for a file that was converted (with the clipped values
