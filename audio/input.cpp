@@ -586,6 +586,9 @@ bool DataScanMisled(const std::string &path)
 std::unique_ptr<SampleSource> OpenInput(const std::string &path, InputMode mode)
 {
     if (path.empty()) throw InputError(std::string(t::get(t::IDS_EMPTY_PATH)));
+    // The system would read such a path only up to the NUL, which names
+    // another file (or none): it cannot be opened as given.
+    if (path.find('\0') != std::string::npos) throw InputError(t::format(t::IDS_FILE_OPEN_ERROR, path));
     std::unique_ptr<CWaveFile> wave;
     try {
         wave.reset(OpenWaveFile(path));

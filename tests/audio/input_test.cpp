@@ -40,7 +40,7 @@ std::string OpenError(const std::string &path, InputMode mode = InputMode::Any)
         auto source = OpenInput(path, mode);
         ReadAll(*source);
     } catch (const InputError &e) {
-        return e.what();
+        return e.message();
     }
     return {};
 }
@@ -319,6 +319,9 @@ TEST(Input, RefusalsNameTheParameterAndTheValues)
     EXPECT_NE(OpenError(adpcm).find("WAV с кодом формата 0x0083"), std::string::npos) << OpenError(adpcm);
     EXPECT_EQ(OpenError((dir.path() / "missing.flac").string()),
               "Ошибка при открытии файла " + (dir.path() / "missing.flac").string());
+    // The part before a NUL names a readable file, the path as given none.
+    const std::string with_nul = slow + std::string(1, '\0') + ".flac";
+    EXPECT_EQ(OpenError(with_nul), "Ошибка при открытии файла " + with_nul);
 
     // A FLAC file cut short: what was decoded is delivered, then the fault.
     const auto samples = MusicSignal(96000, 1);

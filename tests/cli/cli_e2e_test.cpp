@@ -110,7 +110,9 @@ TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
     for (const auto &item : json.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"graded", "odg", "di", "grade_text", "reason", "reason_code", "frames",
                                               "channels", "values", "time_s", "speed", "rtf", "movs", "movs_ch1",
-                                              "movs_ch2", "check", "applied"}));
+                                              "movs_ch2", "check", "applied", "input"}));
+    EXPECT_EQ(json["input"]["test"]["format"], "WAV");
+    EXPECT_EQ(json["input"]["test"]["converted"], false);
     EXPECT_EQ(json["graded"], true);
     EXPECT_EQ(json["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 73.5));
     EXPECT_EQ(json["check"]["delay_samples"], 0);
@@ -168,8 +170,11 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         std::string err;
     } cases[] = {
         {{mono, missing}, 1, "Ошибка при открытии файла " + missing + "\n"},
-        {{r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
-        {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
+        {{"--strict", r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
+        {{"--strict", mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
+        {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов: в эталонном 1, в исследуемом 2\n"},
+        // 4000 frames at 44.1 kHz are 4354 at 48 kHz.
+        {{r44, mono}, 1, "Файлы имеют разную длину: эталонный 4354 сэмплов"},
         {{mono, Path("long_test.wav")}, 1,
          "Файлы имеют разную длину: эталонный 4000 сэмплов (0,08 с), исследуемый 4001 сэмплов (0,08 с). "
          "С параметром --align"},
@@ -188,9 +193,13 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
 
     const CliRun json = Cli(dir, {"--json", mono, missing});
     EXPECT_EQ(json.code, 1);
-    EXPECT_EQ(Json::parse(json.out), Json({{"graded", false},
-                                           {"error", "Ошибка при открытии файла " + missing},
-                                           {"reason_code", "input"}}));
+    Json expected = {{"graded", false}, {"error", "Ошибка при открытии файла " + missing}, {"reason_code", "input"}};
+    // What could be opened is described even when the pair is refused.
+    expected["input"] = {{"reference",
+                          {{"path", mono}, {"format", "WAV"}, {"subtype", "PCM_16"}, {"sample_rate", 48000},
+                           {"bits", 16}, {"channels", 1}, {"samples_per_channel", 4000}, {"converted", false}}},
+                         {"test", nullptr}};
+    EXPECT_EQ(Json::parse(json.out), expected);
 
     const CliRun version = Cli(dir, {"--version"});
     EXPECT_EQ(version.code, 0);
