@@ -2,6 +2,8 @@
 
 #include <velumar/app/any_format.h>
 
+#include <cstdio>
+
 namespace velumar::cli {
 
 app::GradeSettings PipelineSettings(const Options &options)
@@ -23,6 +25,9 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
     app::GradeHooks hooks;
     hooks.progress = progress;
     hooks.api = &api;
+    // The model's own lines (its level line, its failures) go to standard
+    // error: standard output carries only the results.
+    hooks.messages = {[](void *, const char *line) { std::fputs(line, stderr); }, nullptr};
     GradeOutcome outcome;
     outcome.result = app::GradeAnyFiles(reference, test, PipelineSettings(options), options.strict, hooks);
     const GradeResult &r = outcome.result;
