@@ -180,7 +180,9 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
         const Adjustment adjustment =
             PlanAdjustment(source, report.check ? &*report.check : nullptr, settings, &applied);
         if (settings.align || settings.match_level) report.applied = applied;
-        if (settings.align && adjustment.values == 0 && report.reference_values != 0)
+        // Two empty signals stay a pair too short to grade; an empty one
+        // against anything leaves, as any shift can, nothing in common.
+        if (settings.align && adjustment.values == 0 && (report.reference_values != 0 || report.test_values != 0))
             return Refuse(std::move(report), kReasonNoOverlap, std::string(text::get(text::IDS_CLI_NO_OVERLAP)));
 
         AdjustedInput input(source, adjustment, settings.run.step);

@@ -153,6 +153,15 @@ TEST_F(PipelineTest, RefusalsNameTheirReason)
     EXPECT_EQ(report.reason_code, "input");
     EXPECT_NE(report.reason.find("missing.wav"), std::string::npos);
 
+    // Aligned, an empty file against material has nothing in common with
+    // it, whichever of the two it is.
+    const std::string empty = Write("empty.wav", {}, 2);
+    GradeSettings align;
+    align.align = true;
+    EXPECT_EQ(GradeFiles(r, empty, align).reason_code, "no_overlap");
+    EXPECT_EQ(GradeFiles(empty, r, align).reason_code, "no_overlap");
+    EXPECT_EQ(GradeFiles(empty, empty, align).reason_code, "too_short");
+
     GradeSettings big;
     big.run.step = 2 * 48000 + 1;  // one value more than the reference holds
     big.step_must_fit = true;
