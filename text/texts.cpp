@@ -164,6 +164,11 @@ constexpr auto kTable = std::to_array<Entry>({
     {IDS_WARN_CONVERTED,
      "Файлы преобразованы к 48 кГц, 16 бит: модель откалибрована для такого материала, "
      "оценка получена после преобразования"},
+    {IDS_INPUT_OPEN_FAILED, "Ошибка при открытии файла %1: %2"},
+    {IDS_INPUT_NOT_FOUND, "файл не найден"},
+    {IDS_INPUT_IS_FOLDER, "это папка, а не файл"},
+    {IDS_INPUT_NOT_REGULAR, "это не обычный файл (канал, устройство или сокет)"},
+    {IDS_INPUT_UNREADABLE, "файл недоступен для чтения"},
     {IDS_CAPTION_WELCOME, "Модель PEAQ: шаг 1 из 4 (знакомство)"},
     {IDS_CAPTION_SETUP, "Модель PEAQ: шаг 2 из 4 (выбор входных файлов)"},
     {IDS_CAPTION_PROGRESS, "Модель PEAQ: шаг 3 из 4 (настройки и расчёт)"},

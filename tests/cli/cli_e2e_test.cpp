@@ -170,7 +170,7 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         int code;
         std::string err;
     } cases[] = {
-        {{mono, missing}, 1, "Ошибка при открытии файла " + missing + "\n"},
+        {{mono, missing}, 1, "Ошибка при открытии файла " + missing + ": файл не найден\n"},
         {{"--strict", r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
         {{"--strict", mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
         {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов: в эталонном 1, в исследуемом 2\n"},
@@ -223,7 +223,7 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
 
     const CliRun json = Cli(dir, {"--json", mono, missing});
     EXPECT_EQ(json.code, 1);
-    Json expected = {{"graded", false}, {"error", "Ошибка при открытии файла " + missing}, {"reason_code", "input"}};
+    Json expected = {{"graded", false}, {"error", "Ошибка при открытии файла " + missing + ": файл не найден"}, {"reason_code", "input"}};
     // What could be opened is described even when the pair is refused.
     expected["input"] = {{"reference",
                           {{"path", mono}, {"format", "WAV"}, {"subtype", "PCM_16"}, {"sample_rate", 48000},
@@ -261,7 +261,7 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
     EXPECT_EQ(lines[0]["reference"], "a_ref.wav");
     EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(a_ref, a_test, 1, 92.0));
     EXPECT_EQ(lines[1]["test"], "nothing.wav");
-    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла " + Path("nothing.wav"));
+    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла " + Path("nothing.wav") + ": файл не найден");
     EXPECT_EQ(lines[1]["graded"], false);
     EXPECT_EQ(lines[0]["graded"], true);
     EXPECT_FALSE(lines[1].contains("odg"));
