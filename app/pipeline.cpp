@@ -278,11 +278,23 @@ std::string CheckSection(const PairCheck &check)
         out += s;
         out += '\n';
     };
-    line(text::format(text::IDS_CHECK_DELAY, {std::to_string(check.delay_samples), Decimal("%.2f", check.delay_ms)}));
+    // A peak too weak to trust names no delay, and material that matches
+    // nowhere cannot be said to have nothing wrong with it: the usual
+    // cause is a wrong file.
+    const bool related = check.silent || std::abs(check.correlation) >= kTrustedCorrelation;
+    if (check.delay_trusted || check.silent)
+        line(text::format(text::IDS_CHECK_DELAY,
+                          {std::to_string(check.delay_samples), Decimal("%.2f", check.delay_ms)}));
+    else
+        line(text::format(text::IDS_CHECK_DELAY_UNTRUSTED,
+                          {std::to_string(check.delay_samples), Decimal("%.3f", check.correlation)}));
     line(text::format(text::IDS_CHECK_CORRELATION, Decimal("%.3f", check.correlation)));
-    line(text::format(text::IDS_CHECK_GAIN, Decimal("%+.2f", check.gain_db)));
+    if (related) line(text::format(text::IDS_CHECK_GAIN, Decimal("%+.2f", check.gain_db)));
     const std::vector<std::string> findings = CheckFindings(check);
-    if (findings.empty()) line(std::string(text::get(text::IDS_CHECK_NO_WARNINGS)));
+    if (!related)
+        line(std::string(text::get(text::IDS_CHECK_UNRELATED)));
+    else if (findings.empty())
+        line(std::string(text::get(text::IDS_CHECK_NO_WARNINGS)));
     for (const std::string &f : findings) line("- " + f);
     return out;
 }

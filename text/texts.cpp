@@ -219,6 +219,10 @@ constexpr auto kTable = std::to_array<Entry>({
     {IDS_CLI_BAD_MAX_DELAY, "Недопустимая наибольшая задержка \"%1\": ожидается число от 0 до 10000 (мс)"},
     {IDS_CLI_NO_CHECK_CONFLICT, "Параметры --align и --match-level опираются на проверку пары и не сочетаются с --no-check"},
     {IDS_CLI_NOT_GRADED_LABEL, "Оценка не получена:"},
+    {IDS_CHECK_DELAY_UNTRUSTED,
+     "Задержка исследуемого сигнала не определена: наибольший пик корреляции (%2) при %1 сэмплах ненадёжен"},
+    {IDS_CHECK_UNRELATED,
+     "Сигналы почти не похожи друг на друга: проверьте, те ли файлы сравниваются; уровень, полярность и порядок каналов не проверены"},
 });
 
 static_assert(std::is_sorted(kTable.begin(), kTable.end(),

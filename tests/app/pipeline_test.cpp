@@ -170,6 +170,23 @@ TEST_F(PipelineTest, RefusalsNameTheirReason)
     EXPECT_TRUE(GradeFiles(r, same, big).graded());
 }
 
+TEST(CheckSection, UnrelatedMaterialIsNotReportedAsFine)
+{
+    // Two independent noises: the check's peak is chance, and the section
+    // says so instead of a delay and "nothing to remark".
+    const Samples a = velumar::testing::AddNoise(Samples(48000 * 4, 0), 8000.0, 31);
+    const Samples b = velumar::testing::AddNoise(Samples(48000 * 4, 0), 8000.0, 32);
+    const std::string unrelated = CheckSection(AnalysePair(a, b, 1));
+    EXPECT_NE(unrelated.find("Задержка исследуемого сигнала не определена"), std::string::npos) << unrelated;
+    EXPECT_NE(unrelated.find("почти не похожи"), std::string::npos) << unrelated;
+    EXPECT_EQ(unrelated.find("Замечаний нет"), std::string::npos) << unrelated;
+    EXPECT_EQ(unrelated.find("Усиление"), std::string::npos) << unrelated;
+
+    const std::string same = CheckSection(AnalysePair(a, a, 1));
+    EXPECT_NE(same.find("Задержка исследуемого сигнала: 0 сэмплов (0,00 мс)"), std::string::npos) << same;
+    EXPECT_NE(same.find("Замечаний нет"), std::string::npos) << same;
+}
+
 TEST_F(PipelineTest, AlignGradesExactlyTheTrimmedPair)
 {
     constexpr std::size_t kDelay = 1000;

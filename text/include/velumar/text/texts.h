@@ -156,6 +156,8 @@ enum Id : std::uint32_t {
     IDS_CLI_BAD_MAX_DELAY,          // %1 = the value given
     IDS_CLI_NO_CHECK_CONFLICT,
     IDS_CLI_NOT_GRADED_LABEL,
+    IDS_CHECK_DELAY_UNTRUSTED,      // %1 = samples at the highest peak, %2 = the correlation there
+    IDS_CHECK_UNRELATED,
 };
 
 // The text of an id; empty when the table has no such entry.
