@@ -207,6 +207,9 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         {{"--json", "--step", "4001", mono, Path("mono_test.wav")}, 2,
          "Размер шага 4001 больше числа 16-битных значений в эталонном файле", "step_too_large"},
         {{"--json", "--batch", missing}, 1, "Не удалось прочитать список пар " + missing, "input"},
+        {{"--json", "--batch", mono}, 1,
+         "Список пар " + mono + " - звуковой файл, а не текст со строками \"эталон,исследуемый\"; "
+         "чтобы оценить одну пару, укажите ЭТАЛОН и ИССЛЕДУЕМЫЙ без --batch", "input"},
     };
     for (const auto &c : json_cases) {
         const CliRun run = Cli(dir, c.args);

@@ -158,6 +158,7 @@ enum Id : std::uint32_t {
     IDS_CLI_NOT_GRADED_LABEL,
     IDS_CHECK_DELAY_UNTRUSTED,      // %1 = samples at the highest peak, %2 = the correlation there
     IDS_CHECK_UNRELATED,
+    IDS_CLI_LIST_IS_AUDIO,          // %1 = the list given
 };
 
 // The text of an id; empty when the table has no such entry.
