@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
+#include <string_view>
 
 namespace velumar::app {
 namespace {
@@ -29,6 +30,14 @@ std::string Printf(const char *format, double value)
 std::string Decimal(const char *format, double value)
 {
     std::string s = Printf(format, value);
+    // A value that rounds to zero has no sign worth showing: "-0,00 дБ"
+    // reads as a change that is not there.
+    if (s.size() > 1 && s[0] == '-' && s.find_first_not_of("0.", 1) == std::string::npos) {
+        if (std::string_view(format).find('+') != std::string_view::npos)
+            s[0] = '+';
+        else
+            s.erase(0, 1);
+    }
     std::replace(s.begin(), s.end(), '.', ',');
     return s;
 }

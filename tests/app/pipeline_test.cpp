@@ -185,6 +185,9 @@ TEST(CheckSection, UnrelatedMaterialIsNotReportedAsFine)
     const std::string same = CheckSection(AnalysePair(a, a, 1));
     EXPECT_NE(same.find("Задержка исследуемого сигнала: 0 сэмплов (0,00 мс)"), std::string::npos) << same;
     EXPECT_NE(same.find("Замечаний нет"), std::string::npos) << same;
+    // A level a hair below the reference's rounds to zero, with no sign.
+    const std::string hair = CheckSection(AnalysePair(a, Scaled(a, 0.9999), 1));
+    EXPECT_NE(hair.find("Усиление: +0,00 дБ"), std::string::npos) << hair;
 }
 
 TEST_F(PipelineTest, AlignGradesExactlyTheTrimmedPair)
