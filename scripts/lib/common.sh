@@ -9,6 +9,7 @@ VELUMAR_PACKAGES=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-distributed
   clang libclang-rt-14-dev
 )
 

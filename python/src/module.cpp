@@ -1,0 +1,150 @@
+// velumar._velumar: the compiled half of the Python package. It turns NumPy
+// arrays into 16-bit signals, runs the grading with the interpreter lock
+// released (so that threads grade in parallel) and hands back the result
+// record as JSON text; the package's Python half builds the result object.
+#include "grading.h"
+
+#include <velumar/text/texts.h>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cmath>
+#include <string>
+
+namespace py = pybind11;
+
+namespace velumar::python {
+namespace {
+
+// Marker types: only their Python classes matter.
+struct ErrorTag {};
+
+[[noreturn]] void Refuse(std::uint32_t subject, std::uint32_t problem, const std::string &value)
+{
+    std::string message(text::get(subject));
+    message += ": ";
+    message += text::format(problem, value);
+    throw InputFailure(message);
+}
+
+std::string ShapeText(const py::array &array)
+{
+    std::string out = "(";
+    for (py::ssize_t i = 0; i < array.ndim(); ++i) {
+        if (i > 0) out += ", ";
+        out += std::to_string(array.shape(i));
+    }
+    if (array.ndim() == 1) out += ",";
+    return out + ")";
+}
+
+// A NumPy array of shape (n,), (n, 1) or (n, 2) as an interleaved signal.
+Signal ToSignal(const py::handle &object, std::uint32_t subject)
+{
+    py::array array = py::array::ensure(object);
+    if (!array) Refuse(subject, text::IDS_PY_BAD_DTYPE, std::string(py::str(py::type::of(object).attr("__name__"))));
+
+    const py::dtype dtype = array.dtype();
+    const char kind = dtype.kind();
+    const bool int16 = kind == 'i' && dtype.itemsize() == 2;
+    if (!int16 && kind != 'f') Refuse(subject, text::IDS_PY_BAD_DTYPE, std::string(py::str(static_cast<const py::handle &>(dtype))));
+    const bool shape_ok = array.ndim() == 1 || (array.ndim() == 2 && (array.shape(1) == 1 || array.shape(1) == 2));
+    if (!shape_ok) Refuse(subject, text::IDS_PY_BAD_SHAPE, ShapeText(array));
+
+    Signal signal;
+    signal.channels = array.ndim() == 2 ? static_cast<unsigned>(array.shape(1)) : 1u;
+    const auto count = static_cast<std::size_t>(array.size());
+    signal.values.resize(count);
+    if (int16) {
+        const auto values = py::array_t<std::int16_t, py::array::c_style | py::array::forcecast>::ensure(array);
+        std::copy(values.data(), values.data() + count, signal.values.begin());
+        return signal;
+    }
+    const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
+    const double *data = values.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(data[i])) {
+            std::string where = std::to_string(i / signal.channels);
+            if (array.ndim() == 2) where = "[" + where + ", " + std::to_string(i % signal.channels) + "]";
+            Refuse(subject, text::IDS_PY_NOT_FINITE, where);
+        }
+        bool clipped = false;
+        signal.values[i] = ToSample(data[i], clipped);
+        if (clipped) ++signal.clipped;
+    }
+    return signal;
+}
+
+GradeOptions Options(double level_db, bool align, bool match_level, bool frames, std::uint32_t sample_rate)
+{
+    GradeOptions options;
+    options.level_db = level_db;
+    options.align = align;
+    options.match_level = match_level;
+    options.frames = frames;
+    options.sample_rate = sample_rate;
+    return options;
+}
+
+py::dict Reply(const Graded &graded, std::size_t clipped_reference, std::size_t clipped_test)
+{
+    py::dict reply;
+    reply["record"] = py::str(graded.json);
+    reply["graded"] = graded.result.model_status == 0;
+    reply["reason"] = py::str(graded.reason);
+    py::dict clipped;
+    clipped["reference"] = clipped_reference;
+    clipped["test"] = clipped_test;
+    reply["clipped_samples"] = clipped;
+    return reply;
+}
+
+} // namespace
+} // namespace velumar::python
+
+PYBIND11_MODULE(_velumar, m)
+{
+    using namespace velumar::python;
+    m.doc() = "Compiled part of the velumar package; use the functions of velumar itself.";
+
+    // The exception classes live here so that C++ failures become them
+    // directly; the package re-exports them as velumar.Error and so on.
+    static py::exception<ErrorTag> error(m, "Error", PyExc_Exception);
+    py::register_exception<InputFailure>(m, "InputError", error.ptr());
+    py::register_exception<ModelFailure>(m, "ModelError", error.ptr());
+    for (const char *name : {"Error", "InputError", "ModelError"}) m.attr(name).attr("__module__") = "velumar";
+
+    m.def(
+        "grade_arrays",
+        [](const py::handle &reference, const py::handle &test, double level_db, bool align, bool match_level,
+           bool frames, std::uint32_t sample_rate) {
+            const GradeOptions options = Options(level_db, align, match_level, frames, sample_rate);
+            CheckOptions(options);
+            const Signal ref = ToSignal(reference, velumar::text::IDS_PY_REFERENCE);
+            const Signal tst = ToSignal(test, velumar::text::IDS_PY_TEST);
+            Graded graded;
+            {
+                py::gil_scoped_release unlocked;
+                graded = GradeSignals(ref, tst, options);
+            }
+            return Reply(graded, ref.clipped, tst.clipped);
+        },
+        py::arg("reference"), py::arg("test"), py::arg("level_db"), py::arg("align"), py::arg("match_level"),
+        py::arg("frames"), py::arg("sample_rate"));
+
+    m.def(
+        "grade_files",
+        [](const std::string &reference, const std::string &test, double level_db, bool align, bool match_level,
+           bool frames, std::uint32_t sample_rate) {
+            const GradeOptions options = Options(level_db, align, match_level, frames, sample_rate);
+            Graded graded;
+            {
+                py::gil_scoped_release unlocked;
+                graded = GradeFiles(reference, test, options);
+            }
+            return Reply(graded, 0, 0);
+        },
+        py::arg("reference"), py::arg("test"), py::arg("level_db"), py::arg("align"), py::arg("match_level"),
+        py::arg("frames"), py::arg("sample_rate"));
+}
