@@ -1,0 +1,123 @@
+"""velumar.grade and velumar.grade_files against velumar-cli, the array
+conversions, refusals, pickling and concurrent grading."""
+
+import concurrent.futures
+import pickle
+
+import numpy as np
+import pytest
+
+import velumar
+from conftest import cli_json, music, read_wav, without_timing
+
+
+@pytest.mark.parametrize("name", ["mono", "stereo"])
+def test_grades_equal_the_cli_to_the_last_bit(cli, pairs, name):
+    reference, test = pairs[name]
+    expected = without_timing(cli_json(cli, reference, test, "--level", "85"))
+    expected.setdefault("graded", True)
+
+    from_files = velumar.grade_files(reference, test, level_db=85)
+    assert without_timing(from_files.record) == expected
+
+    # The same samples as arrays, as int16 and as floats in -1..1 (exact
+    # multiples of 1/32768 convert back to the same values).
+    ref, tst = read_wav(reference), read_wav(test)
+    if name == "mono":
+        ref, tst = ref[:, 0], tst[:, 0]
+    for a, b in ((ref, tst), (ref / 32768.0, tst / 32768.0), (ref.astype(np.float32) / 32768, tst / 32768.0)):
+        result = velumar.grade(a, b, level_db=85)
+        assert without_timing(result.record) == expected
+        assert result.odg == expected["odg"] and result.di == expected["di"]
+
+    assert from_files.graded and from_files.reason is None
+    assert from_files.grade_text == expected["grade_text"]
+    assert from_files.movs == expected["movs"]
+    channels = from_files.channel_movs
+    assert len(channels) == expected["channels"]
+    if name == "stereo":
+        assert channels == [expected["movs_ch1"], expected["movs_ch2"]]
+    else:
+        assert channels[0]["TotalNMRB"] == expected["movs"]["TotalNMRB"] and "ADBB" not in channels[0]
+
+
+def test_float_samples_are_rounded_to_nearest_and_clipped():
+    ref = music(0.7, 2, seed=3)
+    tst = ref.copy()
+    tst[1000:1010, 0] = 32767
+    tst[2000:2005, 1] = -32768
+    exact = velumar.grade(ref, tst)
+    assert exact.clipped_samples == {"reference": 0, "test": 0}
+
+    # Off by less than half a step: the same 16-bit values.
+    nudged = (tst + np.where(np.arange(tst.size).reshape(tst.shape) % 2 == 0, 0.49, -0.49)) / 32768.0
+    # Beyond full scale where the test is at full scale: clipped back to it.
+    nudged[1000:1010, 0] = 1.75
+    nudged[2000:2005, 1] = -3.0
+    converted = velumar.grade(ref / 32768.0, nudged)
+    assert converted.odg == exact.odg and converted.movs == exact.movs
+    assert converted.clipped_samples == {"reference": 0, "test": 15}
+
+    # Half-way values go to the even neighbour.
+    halves = velumar.grade(ref, np.where(tst % 2 == 0, tst + 0.5, tst) / 32768.0)
+    assert halves.clipped_samples["test"] == 0 and halves.odg == exact.odg
+
+
+def test_refusals_name_what_is_wrong(pairs):
+    ref = music(0.6, 2, seed=1)
+    cases = [
+        (dict(reference=ref.astype(np.int32), test=ref), "int32"),
+        (dict(reference=ref, test=np.zeros((ref.shape[0], 3), np.int16)), "(28800, 3)"),
+        (dict(reference=ref, test=ref[:, 0]), "каналов"),
+        (dict(reference=ref, test=ref[:-1]), "28800 / 28799"),
+        (dict(reference=ref / 32768.0, test=np.where(np.arange(ref.size).reshape(ref.shape) == 7, np.nan, 0.0)),
+         "[3, 1]"),
+        (dict(reference="reference.wav", test=ref), "<U13"),
+        (dict(reference=ref, test=ref, level_db=120), "120"),
+        (dict(reference=ref, test=ref, level_db=float("nan")), "nan"),
+        (dict(reference=ref, test=ref, sample_rate=44100), "44100"),
+    ]
+    for kwargs, detail in cases:
+        with pytest.raises(velumar.InputError) as caught:
+            velumar.grade(**kwargs)
+        assert detail in str(caught.value)
+        assert isinstance(caught.value, velumar.Error)
+
+    with pytest.raises(velumar.InputError, match="Ошибка при открытии файла .*missing.wav"):
+        velumar.grade_files(pairs["mono"][0], pairs["mono"][0] + ".missing.wav")
+    with pytest.raises(velumar.InputError, match="различное число каналов"):
+        velumar.grade_files(pairs["mono"][0], pairs["stereo"][1])
+    assert not issubclass(velumar.InputError, velumar.ModelError)
+
+
+def test_a_pair_too_short_to_grade_has_no_grade(cli, tmp_path):
+    ref = music(0.3, 1, seed=2)
+    result = velumar.grade(ref, ref)
+    assert not result.graded
+    assert result.odg is None and result.di is None and result.grade_text is None and result.movs is None
+    assert "23" in result.reason
+    assert "graded=False" in repr(result)
+
+
+def test_results_pickle(pairs):
+    result = velumar.grade_files(*pairs["stereo"])
+    copy = pickle.loads(pickle.dumps(result))
+    assert copy == result and copy.odg == result.odg and copy.channel_movs == result.channel_movs
+    error = pickle.loads(pickle.dumps(velumar.InputError("Ошибка")))
+    assert isinstance(error, velumar.InputError) and str(error) == "Ошибка"
+
+
+def test_threads_grade_at_once_with_the_serial_results(pairs):
+    ref = music(1.0, 2, seed=11)
+    signals = [(ref, np.roll(ref, shift, axis=0)) for shift in (0, 5, 50, 500)]
+    serial = [velumar.grade(a, b).record for a, b in signals] + [velumar.grade_files(*pairs["mono"]).record]
+
+    def job(i):
+        if i % 5 == 4:
+            return velumar.grade_files(*pairs["mono"]).record
+        return velumar.grade(*signals[i % 5]).record
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        parallel = list(pool.map(job, range(20)))
+    for i, record in enumerate(parallel):
+        assert without_timing(record) == without_timing(serial[i % 5])
