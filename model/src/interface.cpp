@@ -103,6 +103,15 @@ void set_model_constants(M_STATE &s)
     s.adb_threshold = 0.5;
 }
 
+// Blocks of different counts would cut the two signals' frames apart (the
+// frame loop stops as soon as one signal lacks a frame), and a missing block
+// cannot be read: both are refused before anything is consumed.
+bool blocks_usable(const M_BUFFER *reference, const M_BUFFER *test)
+{
+    if (reference == nullptr || test == nullptr || reference->count != test->count) return false;
+    return reference->count == 0 || (reference->samples != nullptr && test->samples != nullptr);
+}
+
 } // namespace
 
 M_STATE *create_basic_method(const M_SETTINGS *settings)
@@ -197,6 +206,7 @@ std::int32_t basic_method(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test)
         for (const Stage &stage : kStages) {
             if (should_run(*s, stage.condition) && stage.run(s) != 0) return stage.code;
         }
+        if (s->frame_observer != nullptr) notify_frame_observer(*s);
         ++s->frame_index;
     }
     return 0;
@@ -208,7 +218,8 @@ using namespace velumar::model;
 
 extern "C" M_HANDLE create_method(const M_SETTINGS *settings)
 {
-    if (settings == nullptr || settings->version != 0) {
+    // A level that is not a number would make every grade a NaN.
+    if (settings == nullptr || settings->version != 0 || !std::isfinite(settings->listening_level_db)) {
         std::fputs("Error of input datas (struct M_SETTINGS) for the function -create_method!\n", stdout);
         return nullptr;
     }
@@ -219,6 +230,10 @@ extern "C" std::int32_t method(M_HANDLE handle, const M_BUFFER *reference, const
 {
     if (handle->version != 0) {
         std::fputs("Error of input datas (HANDLE) for the function - method()!\n", stdout);
+        return 1;
+    }
+    if (!blocks_usable(reference, test)) {
+        std::fputs("Error of input datas (M_BUFFER) for the function - method()!\n", stdout);
         return 1;
     }
     return basic_method(handle, reference, test);

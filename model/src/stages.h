@@ -54,6 +54,9 @@ std::int32_t calculating_values_for_MFPD_and_ADB_for_frames(M_STATE *s);  // 22
 std::int32_t averaging_of_all_mov(M_STATE *s);                     // 22
 std::int32_t get_all_mov(M_STATE *s);
 
+// Hands the frame just completed to the instance's observer (there is one).
+void notify_frame_observer(const M_STATE &s);
+
 // Grade.
 struct NETWORK_RESULT {
     double odg;

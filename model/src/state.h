@@ -208,6 +208,10 @@ struct M_STATE {
         mov_ch2_BandwidthRef, mov_ch2_BandwidthTest, mov_ch2_RelDistFrames, mov_ch2_TotalNMR,
         mov_ch2_MFPD, mov_ch2_EHS;
     double mov_ADB;
+
+    // What the caller registered on the instance (all null when nothing).
+    velumar_frame_observer frame_observer;
+    void *frame_observer_user;
 };
 
 namespace velumar::model {
