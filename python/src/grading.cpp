@@ -25,6 +25,32 @@ std::int16_t ToSample(double value, bool &clipped)
     return static_cast<std::int16_t>(scaled);
 }
 
+FrameRow ToFrameRow(const VELUMAR_FRAME &frame, std::uint64_t offset_samples)
+{
+    FrameRow row;
+    row.frame = frame.index;
+    row.time_s = static_cast<double>(std::uint64_t{frame.index} * 1024 + offset_samples) / 48000.0;
+    row.loud = frame.loud;
+    row.energy = frame.energy;
+    row.detection_probability_binaural = frame.detection_probability_binaural;
+    for (unsigned c = 0; c < 2; ++c) {
+        const VELUMAR_FRAME_CHANNEL &in = frame.channel[c];
+        FrameChannel &out = row.channel[c];
+        out.bandwidth_ref = in.bandwidth_ref;
+        out.bandwidth_test = in.bandwidth_test;
+        // The model's own stand-in for the logarithm of zero.
+        out.nmr_db = in.nmr > 0.0 ? 10.0 * std::log10(in.nmr) : -1e100;
+        out.disturbed = in.disturbed;
+        out.moddiff1 = in.moddiff1;
+        out.moddiff2 = in.moddiff2;
+        out.temporal_weight = in.temporal_weight;
+        out.noise_loudness = in.noise_loudness;
+        out.ehs = in.ehs;
+        out.detection_probability = in.detection_probability;
+    }
+    return row;
+}
+
 void CheckOptions(const GradeOptions &options)
 {
     M_SETTINGS_DEFAULTS defaults;
@@ -38,7 +64,6 @@ void CheckOptions(const GradeOptions &options)
         throw InputFailure(text::format(text::IDS_PY_BAD_RATE, std::to_string(options.sample_rate)));
     if (options.align) throw InputFailure(text::format(text::IDS_PY_OPTION_UNAVAILABLE, "align"));
     if (options.match_level) throw InputFailure(text::format(text::IDS_PY_OPTION_UNAVAILABLE, "match_level"));
-    if (options.frames) throw InputFailure(text::format(text::IDS_PY_OPTION_UNAVAILABLE, "frames"));
 }
 
 namespace {
@@ -58,6 +83,11 @@ void Finish(Graded &graded)
     const std::uint32_t frames = graded.result.model.frames;
     graded.reason = frames < kMinimumFrames ? text::format(text::IDS_PY_TOO_SHORT, std::to_string(frames))
                                             : std::string(text::get(text::IDS_CLI_NOT_GRADED));
+}
+
+void CollectFrame(void *user, const VELUMAR_FRAME *frame)
+{
+    static_cast<std::vector<FrameRow> *>(user)->push_back(ToFrameRow(*frame, 0));
 }
 
 } // namespace
@@ -84,6 +114,12 @@ Graded GradeSignals(const Signal &reference, const Signal &test, const GradeOpti
     if (!handle) throw ModelFailure(std::string(text::get(text::IDS_CLI_MODEL_CREATION)));
 
     Graded graded;
+    if (options.frames) {
+        // Room for every frame up front: the observer runs inside the model.
+        const std::size_t samples = reference.samples_per_channel();
+        graded.frames.reserve(samples < 2048 ? 0 : (samples - 2048) / 1024 + 1);
+        velumar_set_frame_observer(handle.get(), CollectFrame, &graded.frames);
+    }
     cli::GradeResult &result = graded.result;
     result.sample_rate = run.sample_rate;
     cli::RunStats &stats = result.stats;
@@ -112,6 +148,7 @@ Graded GradeSignals(const Signal &reference, const Signal &test, const GradeOpti
 Graded GradeFiles(const std::string &reference, const std::string &test, const GradeOptions &options)
 {
     CheckOptions(options);
+    if (options.frames) throw InputFailure(text::format(text::IDS_PY_OPTION_UNAVAILABLE, "frames"));
     cli::Options cli_options;
     cli_options.level = options.level_db;
     cli_options.step = DefaultRunSettings().step;

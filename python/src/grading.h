@@ -4,6 +4,7 @@
 #pragma once
 
 #include <velumar/cli/cli.h>
+#include <velumar/model.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +45,34 @@ struct Signal {
 // grade) and clipped to the 16-bit range. `clipped` is set when it had to be.
 std::int16_t ToSample(double value, bool &clipped);
 
+// One frame's values as the averaging took them, one row of the per-frame
+// table (the columns of velumar-cli --frames). NaN where the model did not
+// compute a value in that frame.
+struct FrameChannel {
+    std::uint32_t bandwidth_ref = 0;
+    std::uint32_t bandwidth_test = 0;
+    double nmr_db = 0.0;  // 10 log10 of the mean NMR; -1e100 when that mean is 0
+    std::int32_t disturbed = 0;
+    double moddiff1 = 0.0;
+    double moddiff2 = 0.0;
+    double temporal_weight = 0.0;
+    double noise_loudness = 0.0;
+    double ehs = 0.0;
+    double detection_probability = 0.0;
+};
+
+struct FrameRow {
+    std::uint32_t frame = 0;
+    double time_s = 0.0;  // start of the frame on the reference's timeline
+    std::int32_t loud = 0;
+    std::int32_t energy = 0;
+    FrameChannel channel[2];
+    double detection_probability_binaural = 0.0;  // NaN with one channel
+};
+
+// The row of a frame that starts `offset_samples` into the reference.
+FrameRow ToFrameRow(const VELUMAR_FRAME &frame, std::uint64_t offset_samples);
+
 struct Graded {
     cli::GradeResult result;
     // The result as the command-line tool writes it with --json: one JSON
@@ -51,6 +80,8 @@ struct Graded {
     std::string json;
     // Why there is no grade (empty when there is one).
     std::string reason;
+    // With GradeOptions::frames: one row per frame, in order.
+    std::vector<FrameRow> frames;
 };
 
 // Checks the settings; throws InputFailure naming the bad one.

@@ -87,7 +87,51 @@ GradeOptions Options(double level_db, bool align, bool match_level, bool frames,
     return options;
 }
 
-py::dict Reply(const Graded &graded, std::size_t clipped_reference, std::size_t clipped_test)
+template <class T, class Get>
+py::array_t<T> Column(const std::vector<FrameRow> &rows, Get get)
+{
+    py::array_t<T> column(static_cast<py::ssize_t>(rows.size()));
+    T *out = column.mutable_data();
+    for (const FrameRow &row : rows) *out++ = static_cast<T>(get(row));
+    return column;
+}
+
+// The per-frame table as named columns in the order of velumar-cli --frames;
+// the package puts them into one structured array.
+py::dict FrameColumns(const std::vector<FrameRow> &rows, unsigned channels)
+{
+    py::dict columns;
+    columns["frame"] = Column<std::uint32_t>(rows, [](const FrameRow &r) { return r.frame; });
+    columns["time_s"] = Column<double>(rows, [](const FrameRow &r) { return r.time_s; });
+    columns["loud"] = Column<std::int8_t>(rows, [](const FrameRow &r) { return r.loud; });
+    columns["energy"] = Column<std::int8_t>(rows, [](const FrameRow &r) { return r.energy; });
+    for (unsigned c = 0; c < channels; ++c) {
+        const std::string n = "_" + std::to_string(c + 1);
+        const auto ch = [c](const FrameRow &r) -> const FrameChannel & { return r.channel[c]; };
+        columns[py::str("bandwidth_ref" + n)] =
+            Column<std::uint32_t>(rows, [&](const FrameRow &r) { return ch(r).bandwidth_ref; });
+        columns[py::str("bandwidth_test" + n)] =
+            Column<std::uint32_t>(rows, [&](const FrameRow &r) { return ch(r).bandwidth_test; });
+        columns[py::str("nmr_db" + n)] = Column<double>(rows, [&](const FrameRow &r) { return ch(r).nmr_db; });
+        columns[py::str("disturbed" + n)] = Column<std::int8_t>(rows, [&](const FrameRow &r) { return ch(r).disturbed; });
+        columns[py::str("moddiff1" + n)] = Column<double>(rows, [&](const FrameRow &r) { return ch(r).moddiff1; });
+        columns[py::str("moddiff2" + n)] = Column<double>(rows, [&](const FrameRow &r) { return ch(r).moddiff2; });
+        columns[py::str("temporal_weight" + n)] =
+            Column<double>(rows, [&](const FrameRow &r) { return ch(r).temporal_weight; });
+        columns[py::str("noise_loudness" + n)] =
+            Column<double>(rows, [&](const FrameRow &r) { return ch(r).noise_loudness; });
+        columns[py::str("ehs" + n)] = Column<double>(rows, [&](const FrameRow &r) { return ch(r).ehs; });
+        columns[py::str("detection_probability" + n)] =
+            Column<double>(rows, [&](const FrameRow &r) { return ch(r).detection_probability; });
+    }
+    if (channels == 2)
+        columns["detection_probability_binaural"] =
+            Column<double>(rows, [](const FrameRow &r) { return r.detection_probability_binaural; });
+    return columns;
+}
+
+py::dict Reply(const Graded &graded, const GradeOptions &options, unsigned channels, std::size_t clipped_reference,
+               std::size_t clipped_test)
 {
     py::dict reply;
     reply["record"] = py::str(graded.json);
@@ -97,6 +141,7 @@ py::dict Reply(const Graded &graded, std::size_t clipped_reference, std::size_t 
     clipped["reference"] = clipped_reference;
     clipped["test"] = clipped_test;
     reply["clipped_samples"] = clipped;
+    if (options.frames) reply["frames"] = FrameColumns(graded.frames, channels);
     return reply;
 }
 
@@ -128,7 +173,7 @@ PYBIND11_MODULE(_velumar, m)
                 py::gil_scoped_release unlocked;
                 graded = GradeSignals(ref, tst, options);
             }
-            return Reply(graded, ref.clipped, tst.clipped);
+            return Reply(graded, options, ref.channels, ref.clipped, tst.clipped);
         },
         py::arg("reference"), py::arg("test"), py::arg("level_db"), py::arg("align"), py::arg("match_level"),
         py::arg("frames"), py::arg("sample_rate"));
@@ -143,7 +188,7 @@ PYBIND11_MODULE(_velumar, m)
                 py::gil_scoped_release unlocked;
                 graded = GradeFiles(reference, test, options);
             }
-            return Reply(graded, 0, 0);
+            return Reply(graded, options, graded.result.model.channels, 0, 0);
         },
         py::arg("reference"), py::arg("test"), py::arg("level_db"), py::arg("align"), py::arg("match_level"),
         py::arg("frames"), py::arg("sample_rate"));

@@ -19,6 +19,8 @@ velumar.dask.grade_pairs grades many pairs of files on a Dask cluster.
 import json as _json
 import os as _os
 
+import numpy as _np
+
 from . import _velumar
 from ._velumar import Error, InputError, ModelError
 
@@ -117,7 +119,18 @@ def _result(reply):
             for key in ("odg", "di", "grade_text", "movs", "movs_ch1", "movs_ch2"):
                 if key in record:
                     record[key] = None
-    return Result(record, reply.get("frames"), reply.get("clipped_samples"))
+    return Result(record, _frame_table(reply.get("frames")), reply.get("clipped_samples"))
+
+
+def _frame_table(columns):
+    """The per-frame columns as one NumPy structured array."""
+    if columns is None:
+        return None
+    length = len(columns["frame"])
+    table = _np.empty(length, dtype=[(name, column.dtype) for name, column in columns.items()])
+    for name, column in columns.items():
+        table[name] = column
+    return table
 
 
 def grade(reference, test, *, level_db=_DEFAULT_LEVEL_DB, align=False, match_level=False, frames=False,

@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import velumar
-from conftest import cli_json, music, read_wav, without_timing
+from conftest import cli_json, degraded, music, read_wav, without_timing
 
 
 @pytest.mark.parametrize("name", ["mono", "stereo"])
@@ -121,3 +121,44 @@ def test_threads_grade_at_once_with_the_serial_results(pairs):
         parallel = list(pool.map(job, range(20)))
     for i, record in enumerate(parallel):
         assert without_timing(record) == without_timing(serial[i % 5])
+
+
+@pytest.mark.parametrize("channels", [1, 2])
+def test_the_per_frame_table_agrees_with_the_grade(channels):
+    # Silence, then music: frames below the energy threshold (no EHS) and
+    # quiet frames (noise loudness computed) as well as loud ones.
+    silence = np.zeros((12000, channels), np.int16)
+    ref = music(1.0, channels, seed=5)
+    ref, tst = np.concatenate([silence, ref]), np.concatenate([silence, degraded(ref, 200.0, seed=9)])
+    if channels == 1:
+        ref, tst = ref[:, 0], tst[:, 0]
+    plain = velumar.grade(ref, tst)
+    result = velumar.grade(ref, tst, frames=True)
+    assert plain.frames is None and result.record == plain.record | {"time_s": result.record["time_s"],
+                                                                      "speed": result.record["speed"],
+                                                                      "rtf": result.record["rtf"]}
+    table = result.frames
+    suffixes = ["_%d" % (c + 1) for c in range(channels)]
+    per_channel = ["bandwidth_ref", "bandwidth_test", "nmr_db", "disturbed", "moddiff1", "moddiff2",
+                   "temporal_weight", "noise_loudness", "ehs", "detection_probability"]
+    expected_names = ["frame", "time_s", "loud", "energy"] + [n + s for s in suffixes for n in per_channel]
+    if channels == 2:
+        expected_names.append("detection_probability_binaural")
+    assert list(table.dtype.names) == expected_names
+
+    samples = ref.shape[0]
+    assert len(table) == (samples - 2048) // 1024 + 1 == result.record["frames"]
+    assert np.array_equal(table["frame"], np.arange(len(table)))
+    assert np.array_equal(table["time_s"], np.arange(len(table)) * 1024 / 48000)
+    loud, energy = table["loud"] == 1, table["energy"] == 1
+    assert loud.any() and (~loud).any() and energy.any() and (~energy).any()
+    for c, suffix in enumerate(suffixes):
+        movs = result.channel_movs[c]
+        assert np.isnan(table["noise_loudness" + suffix]).tolist() == loud.tolist()
+        assert np.isnan(table["ehs" + suffix]).tolist() == (~energy).tolist()
+        assert not np.isnan(table["detection_probability" + suffix]).any()
+        # What the averaging made of the frames is the channel's MOV.
+        assert table["disturbed" + suffix].mean() == pytest.approx(movs["RelDistFramesB"], abs=1e-12)
+        mean_nmr = np.mean(10.0 ** (table["nmr_db" + suffix] / 10.0))
+        assert 10 * np.log10(mean_nmr) == pytest.approx(movs["TotalNMRB"], abs=1e-9)
+    assert pickle.loads(pickle.dumps(result)) == result
