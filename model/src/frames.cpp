@@ -85,7 +85,8 @@ using namespace velumar::model;
 extern "C" std::int32_t velumar_set_frame_observer(M_HANDLE handle, velumar_frame_observer observer, void *user)
 {
     if (handle == nullptr) {
-        std::fputs("Error of input datas (HANDLE) for the function - velumar_set_frame_observer()!\n", stdout);
+        const SinkScope scope(nullptr);
+        say("Error of input datas (HANDLE) for the function - velumar_set_frame_observer()!\n");
         return 1;
     }
     handle->frame_observer = observer;

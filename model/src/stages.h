@@ -13,7 +13,7 @@ namespace velumar::model {
 // Instance storage.
 std::int32_t allocate_basic_method(M_STATE *s, const M_SETTINGS *settings);
 void release_basic_method(M_STATE *s);
-M_STATE *create_basic_method(const M_SETTINGS *settings);
+M_STATE *create_basic_method(const M_SETTINGS *settings, const MessageSink &sink);
 
 // Frame input.
 bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *frame_ch1,

@@ -10,6 +10,8 @@
 
 #include <velumar/model.h>
 
+#include "messages.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -210,6 +212,7 @@ struct M_STATE {
     double mov_ADB;
 
     // What the caller registered on the instance (all null when nothing).
+    velumar::model::MessageSink sink;  // where its diagnostic lines go
     velumar_frame_observer frame_observer;
     void *frame_observer_user;
 };
@@ -254,7 +257,7 @@ inline bool valid_channel_mode(const M_STATE &s) { return s.stereo == 0 || s.ste
 // Prints a stage's diagnostic line and yields the stage failure result.
 inline std::int32_t report_failure(const char *message)
 {
-    std::fputs(message, stdout);
+    say(message);
     return 1;
 }
 

@@ -9,18 +9,28 @@
  *   s.listening_level_db = 92.0;
  *   s.sample_rate = 48000;
  *   s.channel_mode = 1;             // two interleaved channels
- *   M_HANDLE h = create_method(&s);
+ *   M_HANDLE h = velumar_create_method_ex(&s, my_lines, my_context);
  *   while (more blocks)              // same count for both signals
- *       if (method(h, &ref_block, &test_block) != 0) ...fatal...
- *   double odg = get_objective_difference_grade(h);
- *   destroy_method(h);
+ *       if (velumar_method(h, &ref_block, &test_block) != 0) ...fatal...
+ *   double odg = velumar_get_objective_difference_grade(h);
+ *   velumar_destroy_method(h);
+ *
+ * Names: every call has a velumar_ name. The short names (create_method,
+ * method, get_objective_difference_grade, destroy_method,
+ * get_default_settings, get_model_results, get_mov_name) are the same calls;
+ * a program that defines VELUMAR_NO_SHORT_NAMES before including this header
+ * sees only the velumar_ names, and may then use the short names for its own
+ * things (the library never calls them itself).
  *
  * Units: sample counts always count 16-bit values of all channels together
  * (a stereo block of n sample pairs has count 2n). Levels are in dB.
  *
- * Diagnostics: every failure prints exactly one line to standard output
- * before the function reports it; creation also prints one informational
- * line with the listening level. The library writes nothing else.
+ * Diagnostics: every failure prints exactly one line before the function
+ * reports it; creation also prints one informational line with the
+ * listening level. The library writes nothing else. The lines go to the
+ * instance's message handler when it was created with one
+ * (velumar_create_method_ex), otherwise to standard output; lines about a
+ * call without an instance (a NULL handle) go to standard output.
  *
  * Threads: the library has no global mutable state; any number of
  * instances may exist, each used by one thread at a time.
@@ -29,6 +39,13 @@
 #define VELUMAR_MODEL_H
 
 #include <stdint.h>
+
+/* What the shared library exports; everything else in it is hidden. */
+#if defined(__GNUC__)
+#define VELUMAR_API __attribute__((visibility("default")))
+#else
+#define VELUMAR_API
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -73,6 +90,13 @@ typedef struct M_SETTINGS_DEFAULTS {
 typedef struct M_STATE M_STATE;
 typedef M_STATE *M_HANDLE;
 
+/* Receives each diagnostic line of an instance instead of standard output:
+ * exactly the text that would have been printed (normally one line ending
+ * in '\n'), valid only during the call. It runs on the thread of the call
+ * that prints and may call the library for other instances, not for this
+ * one. */
+typedef void (*velumar_message_handler)(void *user, const char *text);
+
 /* Builds an instance from *settings. The instance owns all its storage,
  * obtained here; nothing is allocated afterwards until destroy_method.
  * Returns NULL (after printing the reason) when settings is NULL, the
@@ -80,7 +104,14 @@ typedef M_STATE *M_HANDLE;
  * A listening level that is not a finite number (NaN, infinite) is refused
  * like a bad version: "Error of input datas (struct M_SETTINGS) for the
  * function -create_method!" and NULL. */
-M_HANDLE create_method(const M_SETTINGS *settings);
+VELUMAR_API M_HANDLE velumar_create_method(const M_SETTINGS *settings);
+
+/* The same, with every line the instance prints from its creation to its
+ * destruction (the level line and failures of creation included) handed to
+ * handler together with user. A NULL handler prints to standard output,
+ * exactly as velumar_create_method. */
+VELUMAR_API M_HANDLE velumar_create_method_ex(const M_SETTINGS *settings, velumar_message_handler handler,
+                                              void *user);
 
 /* Feeds the next block of the reference and of the test signal. Both blocks
  * must have the same count. Frames of 2048 samples per channel, hop 1024,
@@ -97,7 +128,7 @@ M_HANDLE create_method(const M_SETTINGS *settings);
  * and 1: a NULL reference or test pointer, counts that differ, or a NULL
  * samples pointer in a block whose count is not 0. The instance is then
  * unchanged and may be fed again. */
-int32_t method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test);
+VELUMAR_API int32_t velumar_method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test);
 
 /* Returns the Objective Difference Grade of everything fed so far: a value
  * in [-3.98, 0.22] (0 = imperceptible ... -4 = very annoying). Failures are
@@ -105,11 +136,11 @@ int32_t method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test)
  * model output variables could not be assembled; 1.0, 2.0 or 3.0 for an
  * instance of version 1, 2 or any other non-basic version.
  * Does not change the instance: repeated calls give the same value. */
-double get_objective_difference_grade(M_HANDLE handle);
+VELUMAR_API double velumar_get_objective_difference_grade(M_HANDLE handle);
 
 /* Releases the instance and everything it owns. Returns 0, or 1 (doing
  * nothing) when handle is NULL. The handle is dead afterwards. */
-int32_t destroy_method(M_HANDLE handle);
+VELUMAR_API int32_t velumar_destroy_method(M_HANDLE handle);
 
 /* The eleven model output variables (MOVs) in the order the grading
  * network takes them. */
@@ -153,11 +184,11 @@ typedef struct M_RESULTS {
  * in-band failure values (fewer than 23 frames, non-basic version, MOVs not
  * assembled): odg then holds that value and the other fields what could be
  * computed (zeros otherwise). */
-int32_t get_model_results(M_HANDLE handle, M_RESULTS *results);
+VELUMAR_API int32_t velumar_get_model_results(M_HANDLE handle, M_RESULTS *results);
 
 /* The name of MOV index i ("BandwidthRefB", ... "RelDistFramesB"), or NULL
  * when i is out of range. The string is static. */
-const char *get_mov_name(int32_t index);
+VELUMAR_API const char *velumar_get_mov_name(int32_t index);
 
 /* ---- Per-frame values -------------------------------------------------
  *
@@ -204,9 +235,9 @@ typedef void (*velumar_frame_observer)(void *user, const VELUMAR_FRAME *frame);
 /* Registers observer (with user handed back to it) on the instance, from the
  * next frame on; a NULL observer removes it. One observer per instance: a
  * second registration replaces the first. The observer runs inside method()
- * on the caller's thread and must not call method() on the same instance.
+ * on the caller's thread and must not feed the same instance.
  * Returns 0, or 1 (after the HANDLE message) for a NULL handle. */
-int32_t velumar_set_frame_observer(M_HANDLE handle, velumar_frame_observer observer, void *user);
+VELUMAR_API int32_t velumar_set_frame_observer(M_HANDLE handle, velumar_frame_observer observer, void *user);
 
 /* The per-channel values by number, for writing them out in a loop: the
  * stem of the value's name ("bandwidth_ref", "bandwidth_test", "nmr",
@@ -225,7 +256,7 @@ enum {
     VELUMAR_FRAME_DETECTION_PROBABILITY,
     VELUMAR_FRAME_FIELD_COUNT
 };
-const char *velumar_frame_field_name(int32_t field);
+VELUMAR_API const char *velumar_frame_field_name(int32_t field);
 
 /* Value `field` of channel `channel` (0 or 1) of *frame as a double into
  * *value. Returns 0 when the model computed it in that frame; 1 when it did
@@ -233,10 +264,21 @@ const char *velumar_frame_field_name(int32_t field);
  * below the energy threshold); 2 when frame or value is NULL, channel is
  * not one of the frame's channels or field is out of range (nothing
  * written). */
-int32_t velumar_frame_field(const VELUMAR_FRAME *frame, uint32_t channel, int32_t field, double *value);
+VELUMAR_API int32_t velumar_frame_field(const VELUMAR_FRAME *frame, uint32_t channel, int32_t field, double *value);
 
 /* Writes the library's defaults and ranges into *defaults. Cannot fail. */
-void get_default_settings(M_SETTINGS_DEFAULTS *defaults);
+VELUMAR_API void velumar_get_default_settings(M_SETTINGS_DEFAULTS *defaults);
+
+#ifndef VELUMAR_NO_SHORT_NAMES
+/* The short names: the same calls as their velumar_ counterparts above. */
+VELUMAR_API M_HANDLE create_method(const M_SETTINGS *settings);
+VELUMAR_API int32_t method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test);
+VELUMAR_API double get_objective_difference_grade(M_HANDLE handle);
+VELUMAR_API int32_t destroy_method(M_HANDLE handle);
+VELUMAR_API int32_t get_model_results(M_HANDLE handle, M_RESULTS *results);
+VELUMAR_API const char *get_mov_name(int32_t index);
+VELUMAR_API void get_default_settings(M_SETTINGS_DEFAULTS *defaults);
+#endif
 
 #ifdef __cplusplus
 }
