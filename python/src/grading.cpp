@@ -1,12 +1,13 @@
 #include "grading.h"
 
+#include <velumar/app/pair_source.h>
+#include <velumar/cli/cli.h>
 #include <velumar/model.h>
-#include <velumar/runner/model_runner.h>
 #include <velumar/text/texts.h>
 
-#include <chrono>
 #include <cmath>
-#include <memory>
+#include <cstdio>
+#include <span>
 
 namespace velumar::python {
 
@@ -54,7 +55,7 @@ FrameRow ToFrameRow(const VELUMAR_FRAME &frame, std::uint64_t offset_samples)
 void CheckOptions(const GradeOptions &options)
 {
     M_SETTINGS_DEFAULTS defaults;
-    get_default_settings(&defaults);
+    velumar_get_default_settings(&defaults);
     if (!(options.level_db >= defaults.level_min && options.level_db <= defaults.level_max)) {
         char value[64];
         std::snprintf(value, sizeof value, "%g", options.level_db);
@@ -62,32 +63,130 @@ void CheckOptions(const GradeOptions &options)
     }
     if (options.sample_rate != defaults.sample_rate)
         throw InputFailure(text::format(text::IDS_PY_BAD_RATE, std::to_string(options.sample_rate)));
-    if (options.align) throw InputFailure(text::format(text::IDS_PY_OPTION_UNAVAILABLE, "align"));
-    if (options.match_level) throw InputFailure(text::format(text::IDS_PY_OPTION_UNAVAILABLE, "match_level"));
 }
 
 namespace {
 
-// Fewer frames than this and the model has no grade.
-constexpr std::uint32_t kMinimumFrames = 23;
-
-struct HandleDeleter {
-    void operator()(M_STATE *handle) const { destroy_method(handle); }
+// What one grading on this thread collects from the model instance the
+// runner creates: the library's lines (never standard output) and, when
+// asked for, the per-frame rows. The runner creates the instance through
+// the ModelApi below on the calling thread, which finds its collector here.
+struct Collector {
+    std::string messages;
+    std::vector<FrameRow> *frames = nullptr;
 };
-using Handle = std::unique_ptr<M_STATE, HandleDeleter>;
+thread_local Collector *t_collector = nullptr;
 
-void Finish(Graded &graded)
+void CollectMessage(void *user, const char *line)
 {
-    graded.json = cli::ResultJson(graded.result);
-    if (graded.result.model_status == 0) return;
-    const std::uint32_t frames = graded.result.model.frames;
-    graded.reason = frames < kMinimumFrames ? text::format(text::IDS_PY_TOO_SHORT, std::to_string(frames))
-                                            : std::string(text::get(text::IDS_CLI_NOT_GRADED));
+    static_cast<Collector *>(user)->messages += line;
 }
 
 void CollectFrame(void *user, const VELUMAR_FRAME *frame)
 {
-    static_cast<std::vector<FrameRow> *>(user)->push_back(ToFrameRow(*frame, 0));
+    static_cast<Collector *>(user)->frames->push_back(ToFrameRow(*frame, 0));
+}
+
+M_HANDLE CreateCollecting(const M_SETTINGS *settings)
+{
+    Collector *collector = t_collector;
+    M_HANDLE handle = velumar_create_method_ex(settings, CollectMessage, collector);
+    if (handle != nullptr && collector->frames != nullptr)
+        velumar_set_frame_observer(handle, CollectFrame, collector);
+    return handle;
+}
+
+const ModelApi &CollectingApi()
+{
+    static const ModelApi api = [] {
+        ModelApi a = LibraryModelApi();
+        a.create = CreateCollecting;
+        return a;
+    }();
+    return api;
+}
+
+// Installs a collector for the gradings made on this thread in its scope.
+class CollectorScope {
+public:
+    explicit CollectorScope(Collector &collector) : previous_(t_collector) { t_collector = &collector; }
+    ~CollectorScope() { t_collector = previous_; }
+    CollectorScope(const CollectorScope &) = delete;
+    CollectorScope &operator=(const CollectorScope &) = delete;
+
+private:
+    Collector *previous_;
+};
+
+// Two signals in memory, read in place.
+class ArrayPairSource final : public app::PairSource {
+public:
+    ArrayPairSource(const Signal &reference, const Signal &test) : signals_{&reference, &test} {}
+
+    std::uint16_t channels() const override { return static_cast<std::uint16_t>(signals_[0]->channels); }
+    std::uint64_t values(app::Signal s) const override { return get(s).values.size(); }
+    const std::string &path(app::Signal) const override { return no_path_; }
+    std::span<const std::int16_t> InPlace(app::Signal s) const override { return get(s).values; }
+
+private:
+    const Signal &get(app::Signal s) const { return *signals_[static_cast<int>(s)]; }
+
+    const Signal *signals_[2];
+    std::string no_path_;
+};
+
+cli::Options CliOptions(const GradeOptions &options)
+{
+    cli::Options o;
+    o.level = options.level_db;
+    o.step = DefaultRunSettings().step;
+    o.align = options.align;
+    o.match_level = options.match_level;
+    return o;
+}
+
+// Reserves room for every frame of the longer signal (the observer runs
+// inside the model, which is no place to grow a vector).
+void ReserveFrames(std::vector<FrameRow> &frames, std::uint64_t values, unsigned channels)
+{
+    const std::uint64_t samples = channels == 0 ? 0 : values / channels;
+    frames.reserve(samples < 2048 ? 0 : static_cast<std::size_t>((samples - 2048) / 1024 + 1));
+}
+
+// Turns a report into the result, or into the exception it stands for.
+Graded Finish(app::GradeReport report, Collector &collector, std::vector<FrameRow> frames)
+{
+    switch (report.status) {
+    case app::Status::Graded:
+    case app::Status::NotGraded:
+        break;
+    case app::Status::Refused:
+        throw InputFailure(report.reason, report.reason_code);
+    case app::Status::Failed: {
+        // The library's own line says which stage failed and how.
+        std::string message = report.reason;
+        if (!collector.messages.empty() && report.reason_code == app::kReasonModelExecution) {
+            message += ": ";
+            message += collector.messages;
+            while (!message.empty() && message.back() == '\n') message.pop_back();
+        }
+        throw ModelFailure(message, report.reason_code);
+    }
+    }
+    // A frame's time is on the reference's timeline: when aligning cut the
+    // reference's start, its frames start that much later.
+    const std::int64_t delay = report.applied ? report.applied->delay_samples : 0;
+    if (delay < 0) {
+        for (FrameRow &row : frames)
+            row.time_s = static_cast<double>(std::uint64_t{row.frame} * 1024 + static_cast<std::uint64_t>(-delay)) /
+                         48000.0;
+    }
+    Graded graded;
+    graded.json = cli::JsonLine(cli::ResultJson(report));
+    while (!graded.json.empty() && graded.json.back() == '\n') graded.json.pop_back();
+    graded.report = std::move(report);
+    graded.frames = std::move(frames);
+    return graded;
 }
 
 } // namespace
@@ -95,73 +194,32 @@ void CollectFrame(void *user, const VELUMAR_FRAME *frame)
 Graded GradeSignals(const Signal &reference, const Signal &test, const GradeOptions &options)
 {
     CheckOptions(options);
-    if (reference.channels != test.channels) throw InputFailure(std::string(text::get(text::IDS_PY_CHANNELS_DIFFER)));
-    if (reference.values.size() != test.values.size()) {
-        const std::string lengths =
-            std::to_string(reference.samples_per_channel()) + " / " + std::to_string(test.samples_per_channel());
-        throw InputFailure(text::format(text::IDS_PY_LENGTHS_DIFFER, lengths));
-    }
+    if (reference.channels != test.channels)
+        throw InputFailure(std::string(text::get(text::IDS_PY_CHANNELS_DIFFER)));
 
-    // The same run the model runner makes over a pair of files: the
-    // library's settings and step, every step timed.
-    const RUN_SETTINGS run = DefaultRunSettings();
-    M_SETTINGS settings{};
-    settings.version = run.version;
-    settings.listening_level_db = options.level_db;
-    settings.sample_rate = run.sample_rate;
-    settings.channel_mode = reference.channels == 2 ? 1 : 0;
-    Handle handle(create_method(&settings));
-    if (!handle) throw ModelFailure(std::string(text::get(text::IDS_CLI_MODEL_CREATION)));
-
-    Graded graded;
+    std::vector<FrameRow> frames;
+    Collector collector;
     if (options.frames) {
-        // Room for every frame up front: the observer runs inside the model.
-        const std::size_t samples = reference.samples_per_channel();
-        graded.frames.reserve(samples < 2048 ? 0 : (samples - 2048) / 1024 + 1);
-        velumar_set_frame_observer(handle.get(), CollectFrame, &graded.frames);
+        ReserveFrames(frames, reference.values.size(), reference.channels);
+        collector.frames = &frames;
     }
-    cli::GradeResult &result = graded.result;
-    result.sample_rate = run.sample_rate;
-    cli::RunStats &stats = result.stats;
-    const std::size_t total = reference.values.size();
-    stats.announced_steps = static_cast<std::uint32_t>(total / run.step);
-    using Clock = std::chrono::steady_clock;
-    auto last = Clock::now();
-    for (std::size_t done = 0; done < total;) {
-        const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(run.step, total - done));
-        const M_BUFFER ref{reference.values.data() + done, count};
-        const M_BUFFER tst{test.values.data() + done, count};
-        if (const std::int32_t code = method(handle.get(), &ref, &tst); code != 0)
-            throw ModelFailure(text::format(text::IDS_CLI_MODEL_EXECUTION, std::to_string(code)));
-        done += count;
-        const auto now = Clock::now();
-        stats.steps += 1;
-        stats.values += count;
-        stats.total_time += std::chrono::duration<double>(now - last).count() * 100.0;
-        last = now;
-    }
-    result.model_status = get_model_results(handle.get(), &result.model);
-    Finish(graded);
-    return graded;
+    CollectorScope scope(collector);
+    ArrayPairSource source(reference, test);
+    app::GradeHooks hooks;
+    hooks.api = &CollectingApi();
+    app::GradeReport report = app::GradeSource(source, cli::PipelineSettings(CliOptions(options)), hooks);
+    return Finish(std::move(report), collector, std::move(frames));
 }
 
 Graded GradeFiles(const std::string &reference, const std::string &test, const GradeOptions &options)
 {
     CheckOptions(options);
-    if (options.frames) throw InputFailure(text::format(text::IDS_PY_OPTION_UNAVAILABLE, "frames"));
-    cli::Options cli_options;
-    cli_options.level = options.level_db;
-    cli_options.step = DefaultRunSettings().step;
-    cli::GradeOutcome outcome = cli::GradePair(reference, test, cli_options);
-    switch (outcome.exit_code) {
-    case cli::kExitGraded: break;
-    case cli::kExitModelFailure: throw ModelFailure(outcome.error);
-    default: throw InputFailure(outcome.error);
-    }
-    Graded graded;
-    graded.result = outcome.result;
-    Finish(graded);
-    return graded;
+    std::vector<FrameRow> frames;
+    Collector collector;
+    if (options.frames) collector.frames = &frames;
+    CollectorScope scope(collector);
+    cli::GradeOutcome outcome = cli::GradePair(reference, test, CliOptions(options), {}, CollectingApi());
+    return Finish(std::move(outcome.result), collector, std::move(frames));
 }
 
 } // namespace velumar::python

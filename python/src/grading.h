@@ -3,7 +3,7 @@
 // in, the same result record the command-line tool writes comes out.
 #pragma once
 
-#include <velumar/cli/cli.h>
+#include <velumar/app/pipeline.h>
 #include <velumar/model.h>
 
 #include <cstddef>
@@ -22,13 +22,20 @@ struct GradeOptions {
     std::uint32_t sample_rate = 48000;
 };
 
-// Refused input: the message says what is wrong, in Russian.
-struct InputFailure : std::runtime_error {
-    using std::runtime_error::runtime_error;
+// A pair that could not be graded: the message says why, in Russian; the
+// code is the pipeline's (app::kReason...), as a --batch error line has it.
+struct Failure : std::runtime_error {
+    Failure(const std::string &message, std::string code) : std::runtime_error(message), reason_code(std::move(code)) {}
+    std::string reason_code;
+};
+// Refused input.
+struct InputFailure : Failure {
+    explicit InputFailure(const std::string &message, std::string code = app::kReasonInput)
+        : Failure(message, std::move(code)) {}
 };
 // The model could not be created or a stage failed.
-struct ModelFailure : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct ModelFailure : Failure {
+    ModelFailure(const std::string &message, std::string code) : Failure(message, std::move(code)) {}
 };
 
 // One signal in memory: interleaved 16-bit values, first channel first.
@@ -74,12 +81,12 @@ struct FrameRow {
 FrameRow ToFrameRow(const VELUMAR_FRAME &frame, std::uint64_t offset_samples);
 
 struct Graded {
-    cli::GradeResult result;
-    // The result as the command-line tool writes it with --json: one JSON
-    // object, so that a Python caller gets exactly the CLI's fields.
+    // Everything the pipeline reports: graded or not (with the reason),
+    // statistics, the pair check and what was applied.
+    app::GradeReport report;
+    // The report as velumar-cli writes it with --json: one JSON object, so
+    // that a Python caller gets exactly the CLI's fields.
     std::string json;
-    // Why there is no grade (empty when there is one).
-    std::string reason;
     // With GradeOptions::frames: one row per frame, in order.
     std::vector<FrameRow> frames;
 };
@@ -87,11 +94,13 @@ struct Graded {
 // Checks the settings; throws InputFailure naming the bad one.
 void CheckOptions(const GradeOptions &options);
 
-// Grades two signals held in memory. Throws InputFailure / ModelFailure.
+// Grades two signals held in memory through the grading pipeline (pair
+// check, align and level matching on request). Throws InputFailure when
+// the pipeline refuses the pair, ModelFailure when the model fails.
 Graded GradeSignals(const Signal &reference, const Signal &test, const GradeOptions &options);
 
-// Grades a pair of files the way velumar-cli does. Throws InputFailure /
-// ModelFailure.
+// Grades a pair of files exactly as velumar-cli does. Throws like
+// GradeSignals.
 Graded GradeFiles(const std::string &reference, const std::string &test, const GradeOptions &options);
 
 } // namespace velumar::python

@@ -17,8 +17,15 @@ namespace py = pybind11;
 namespace velumar::python {
 namespace {
 
-// Marker types: only their Python classes matter.
+// The base class of the module's exceptions has no C++ counterpart.
 struct ErrorTag {};
+
+void Raise(const py::handle &type, const Failure &failure)
+{
+    py::object error = type(py::str(failure.what()));
+    error.attr("reason_code") = py::str(failure.reason_code);
+    PyErr_SetObject(type.ptr(), error.ptr());
+}
 
 [[noreturn]] void Refuse(std::uint32_t subject, std::uint32_t problem, const std::string &value)
 {
@@ -135,8 +142,6 @@ py::dict Reply(const Graded &graded, const GradeOptions &options, unsigned chann
 {
     py::dict reply;
     reply["record"] = py::str(graded.json);
-    reply["graded"] = graded.result.model_status == 0;
-    reply["reason"] = py::str(graded.reason);
     py::dict clipped;
     clipped["reference"] = clipped_reference;
     clipped["test"] = clipped_test;
@@ -155,10 +160,21 @@ PYBIND11_MODULE(_velumar, m)
 
     // The exception classes live here so that C++ failures become them
     // directly; the package re-exports them as velumar.Error and so on.
+    // Each carries the message and `reason_code`, the code a --batch
+    // error line gives the same failure.
     static py::exception<ErrorTag> error(m, "Error", PyExc_Exception);
-    py::register_exception<InputFailure>(m, "InputError", error.ptr());
-    py::register_exception<ModelFailure>(m, "ModelError", error.ptr());
+    static py::exception<InputFailure> input_error(m, "InputError", error.ptr());
+    static py::exception<ModelFailure> model_error(m, "ModelError", error.ptr());
     for (const char *name : {"Error", "InputError", "ModelError"}) m.attr(name).attr("__module__") = "velumar";
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const InputFailure &e) {
+            Raise(input_error, e);
+        } catch (const ModelFailure &e) {
+            Raise(model_error, e);
+        }
+    });
 
     m.def(
         "grade_arrays",
@@ -188,7 +204,7 @@ PYBIND11_MODULE(_velumar, m)
                 py::gil_scoped_release unlocked;
                 graded = GradeFiles(reference, test, options);
             }
-            return Reply(graded, options, graded.result.model.channels, 0, 0);
+            return Reply(graded, options, graded.report.channels, 0, 0);
         },
         py::arg("reference"), py::arg("test"), py::arg("level_db"), py::arg("align"), py::arg("match_level"),
         py::arg("frames"), py::arg("sample_rate"));

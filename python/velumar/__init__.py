@@ -65,6 +65,11 @@ class Result:
         return self.record.get("reason")
 
     @property
+    def reason_code(self):
+        """"too_short", "lengths_differ", ... when there is no grade; None otherwise."""
+        return self.record.get("reason_code")
+
+    @property
     def error(self):
         """The message of a pair that failed in a batch; None otherwise."""
         return self.record.get("error")
@@ -111,14 +116,6 @@ def _options(level_db, align, match_level, frames, sample_rate):
 
 def _result(reply):
     record = _json.loads(reply["record"])
-    if "graded" not in record:
-        record["graded"] = bool(reply["graded"])
-        if not record["graded"]:
-            # The library's stand-in values are no grade.
-            record["reason"] = reply["reason"]
-            for key in ("odg", "di", "grade_text", "movs", "movs_ch1", "movs_ch2"):
-                if key in record:
-                    record[key] = None
     return Result(record, _frame_table(reply.get("frames")), reply.get("clipped_samples"))
 
 

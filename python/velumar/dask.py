@@ -21,10 +21,10 @@ def _grade_one(reference, test, given_reference, given_test, options):
     try:
         result = _velumar.grade_files(reference, test, **options)
     except _velumar.Error as error:
-        record.update(graded=False, error=str(error))
+        record.update(graded=False, error=str(error), reason_code=error.reason_code)
         return _velumar.Result(record)
     except Exception as error:  # out of memory and the like: this pair fails, the batch goes on
-        record.update(graded=False, error="%s: %s" % (type(error).__name__, error))
+        record.update(graded=False, error="%s: %s" % (type(error).__name__, error), reason_code="internal")
         return _velumar.Result(record)
     record.update(result.record)
     return _velumar.Result(record, result.frames, result.clipped_samples)

@@ -142,11 +142,8 @@ enum Id : std::uint32_t {
     IDS_PY_BAD_SHAPE,               // %1 = the array's shape
     IDS_PY_NOT_FINITE,              // %1 = the position of the first bad value
     IDS_PY_CHANNELS_DIFFER,
-    IDS_PY_LENGTHS_DIFFER,          // %1 = both lengths
     IDS_PY_BAD_LEVEL,               // %1 = the value given
     IDS_PY_BAD_RATE,                // %1 = the value given
-    IDS_PY_OPTION_UNAVAILABLE,      // %1 = the keyword
-    IDS_PY_TOO_SHORT,               // %1 = the frames processed
 };
 
 // The text of an id; empty when the table has no such entry.
