@@ -1,6 +1,7 @@
 #include <velumar/report/frame_series.h>
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -139,6 +140,47 @@ std::uint64_t FrameSeries::disturbed_frames(int channel) const
     std::uint64_t n = 0;
     for (const auto &b : buckets_) n += b.disturbed[channel];
     return n;
+}
+
+double nice_step(double range, int target)
+{
+    if (!(range > 0) || !std::isfinite(range)) return 1.0;
+    const double raw = range / target;
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (raw <= m * mag) return m * mag;
+    return 10.0 * mag;
+}
+
+PlotRange plot_range(const FrameSeries &series, Trace t)
+{
+    if (t == Trace::detection_probability) return {0.0, 1.0};
+    double lo = 0.0, hi = 0.0;
+    bool any = false;
+    for (int slot = 0; slot < kTraceSlots; ++slot) {
+        const Span s = series.total(t, slot);
+        if (!s.n) continue;
+        double mn = s.min, mx = s.max;
+        if (t == Trace::nmr_db) {
+            mn = std::max(mn, kNmrFloorDb);
+            mx = std::max(mx, kNmrFloorDb);
+        }
+        lo = any ? std::min(lo, mn) : mn;
+        hi = any ? std::max(hi, mx) : mx;
+        any = true;
+    }
+    if (t == Trace::nmr_db) {
+        // Keep 0 dB, where the noise reaches the masking threshold, in view.
+        lo = std::min(lo, -10.0);
+        hi = std::max(hi, 5.0);
+    } else {
+        lo = std::min(lo, 0.0);
+        if (!(hi > lo)) hi = lo + 1.0;
+    }
+    // Values the model caps at 1e100 or 1e30 would make the axis useless.
+    hi = std::min(hi, 1e6);
+    const double step = nice_step(hi - lo, 5);
+    return {std::floor(lo / step) * step, std::ceil(hi / step) * step};
 }
 
 } // namespace velumar::report

@@ -59,11 +59,16 @@ public:
                 value(col++, row.get(c, static_cast<FrameQuantity>(q)));
         if (channels_ == 2) value(col++, row.binaural_detection_probability());
         line_ += format_ == FrameFormat::csv ? "\n" : "}\n";
+        ++rows_;
         emit();
     }
 
     void finish() override
     {
+        if (format_ == FrameFormat::json_array) {
+            line_ = rows_ ? "]\n" : "[]\n";
+            emit();
+        }
         out_.flush();
         if (!out_) throw std::runtime_error("the per-frame values could not be written completely");
     }
@@ -74,6 +79,7 @@ private:
         if (format_ == FrameFormat::csv) {
             if (col) line_ += ',';
         } else {
+            if (!col && format_ == FrameFormat::json_array) line_ += rows_ ? "," : "[";
             line_ += col ? ",\"" : "{\"";
             line_ += columns_[col];
             line_ += "\":";
@@ -86,7 +92,7 @@ private:
         // JSON has no infinities or NaN; the model never produces them, but a
         // non-finite value must not make the line unreadable.
         if (!v) field(col, format_ == FrameFormat::csv ? "" : "null");
-        else if (format_ == FrameFormat::json_lines && !std::isfinite(*v)) field(col, "null");
+        else if (format_ != FrameFormat::csv && !std::isfinite(*v)) field(col, "null");
         else field(col, format_number(*v));
     }
 
@@ -102,6 +108,7 @@ private:
     int channels_;
     std::vector<std::string> columns_;
     std::string line_;
+    std::uint64_t rows_ = 0;
 };
 
 } // namespace

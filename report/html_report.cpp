@@ -45,6 +45,7 @@ section{background:#fff;border:1px solid #d9dde5;border-radius:6px;padding:14px 
 table{border-collapse:collapse;width:100%;font-size:13.5px}
 th,td{text-align:left;padding:4px 8px;border-bottom:1px solid #e6e9ef;vertical-align:top}
 th{background:#f0f2f6;font-weight:600}
+table.kv{width:auto}table.kv th{min-width:220px}
 td.num,th.num{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
 .sub{color:#5b6475;font-size:13px}
 .grade{display:flex;gap:28px;align-items:center;flex-wrap:wrap}
@@ -145,20 +146,6 @@ constexpr const char *kSlotNames[kTraceSlots] = {"канал 1", "канал 2",
 // Plot geometry inside the chart's viewBox.
 constexpr double kChartW = 1000, kChartH = 210;
 constexpr double kPlotX = 62, kPlotY = 8, kPlotW = 922, kPlotH = 170;
-// NMR values below this are drawn at the floor (the model writes −1e100 for
-// a frame without noise, which no axis could show).
-constexpr double kNmrFloorDb = -60.0;
-
-double nice_step(double range, int target)
-{
-    if (!(range > 0)) return 1.0;
-    const double raw = range / target;
-    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (raw <= m * mag) return m * mag;
-    return 10.0 * mag;
-}
-
 std::string tick_label(double v, double step)
 {
     if (std::fabs(v) < step * 1e-9) v = 0.0;
@@ -168,43 +155,10 @@ std::string tick_label(double v, double step)
     return buf;
 }
 
-struct YRange {
-    double lo, hi;
-};
-
-YRange y_range(const FrameSeries &series, Trace t)
-{
-    if (t == Trace::detection_probability) return {0.0, 1.0};
-    double lo = 0.0, hi = 0.0;
-    bool any = false;
-    for (int slot = 0; slot < kTraceSlots; ++slot) {
-        const Span s = series.total(t, slot);
-        if (!s.n) continue;
-        double mn = s.min, mx = s.max;
-        if (t == Trace::nmr_db) {
-            mn = std::max(mn, kNmrFloorDb);
-            mx = std::max(mx, kNmrFloorDb);
-        }
-        lo = any ? std::min(lo, mn) : mn;
-        hi = any ? std::max(hi, mx) : mx;
-        any = true;
-    }
-    if (t == Trace::nmr_db) {
-        // Keep 0 dB, where the noise reaches the masking threshold, in view.
-        lo = std::min(lo, -10.0);
-        hi = std::max(hi, 5.0);
-    } else {
-        lo = std::min(lo, 0.0);
-        if (!(hi > lo)) hi = lo + 1.0;
-    }
-    const double step = nice_step(hi - lo, 5);
-    return {std::floor(lo / step) * step, std::ceil(hi / step) * step};
-}
-
 std::string plot_svg(const FrameSeries &series, const std::vector<SeriesColumn> &cols, const TraceStyle &style,
                      double t0, double t1)
 {
-    const YRange yr = y_range(series, style.trace);
+    const PlotRange yr = plot_range(series, style.trace);
     auto Y = [&](double v) {
         v = std::clamp(v, yr.lo, yr.hi);
         return kPlotH - (v - yr.lo) / (yr.hi - yr.lo) * kPlotH;
@@ -234,7 +188,15 @@ std::string plot_svg(const FrameSeries &series, const std::vector<SeriesColumn> 
         if (!cols[i].disturbed[0] && !cols[i].disturbed[1]) continue;
         std::size_t j = i;
         while (j + 1 < cols.size() && (cols[j + 1].disturbed[0] || cols[j + 1].disturbed[1])) ++j;
-        const double a = cols[i].start_s, b = cols[j].end_s + kFrameHopSeconds;
+        // At least three pixels wide, so a single disturbed frame in an hour
+        // still shows.
+        const double min_width = 3.0 * span / kPlotW;
+        double a = cols[i].start_s, b = cols[j].end_s + kFrameHopSeconds;
+        if (b - a < min_width) {
+            const double mid = (a + b) / 2;
+            a = mid - min_width / 2;
+            b = mid + min_width / 2;
+        }
         marks += "M" + fmt("%.4f", a) + " 0H" + fmt("%.4f", b) + "V" + fmt("%g", kPlotH) + "H" + fmt("%.4f", a) + "Z";
         i = j;
     }
@@ -476,18 +438,8 @@ void write_html_report(std::ostream &out, const ReportData &d)
          "<th>Преобразован</th></tr>" +
          file_row("Эталон", d.reference) + file_row("Тест", d.test) + "</table></section>";
 
-    s += "<section id=\"settings\"><h2>Параметры</h2><table>";
-    s += "<tr><th>Уровень прослушивания</th><td>" + fmt("%.1f", d.settings.listening_level_db) + " дБ</td></tr>";
-    s += "<tr><th>Значений за шаг</th><td>" + std::to_string(d.settings.step) + "</td></tr>";
-    s += "<tr><th>Кадров / каналов</th><td>" + std::to_string(d.frames) + " / " + std::to_string(d.channels) +
-         "</td></tr>";
-    s += "<tr><th>Выравнивание задержки</th><td>" + std::string(d.settings.align ? "да" : "нет") + "</td></tr>";
-    s += "<tr><th>Выравнивание уровня</th><td>" + std::string(d.settings.match_level ? "да" : "нет") + "</td></tr>";
-    if (d.elapsed_s) s += "<tr><th>Время вычисления</th><td>" + fmt("%.2f", *d.elapsed_s) + " с</td></tr>";
-    if (d.speed) s += "<tr><th>Скорость обработки</th><td>" + fmt("%.0f", *d.speed) + " отсчётов/с</td></tr>";
-    if (d.realtime_factor && std::isfinite(*d.realtime_factor))
-        s += "<tr><th>Фактор реального времени</th><td>" + fmt("%.2f", *d.realtime_factor) + "</td></tr>";
-    s += "</table></section>";
+    // The plots come early: they answer where the distortion is.
+    if (d.series) s += plots_section(*d.series);
 
     // Pair check.
     s += "<section id=\"check\"><h2>Проверка пары</h2>";
@@ -495,7 +447,7 @@ void write_html_report(std::ostream &out, const ReportData &d)
         s += "<p>Не выполнялась.</p>";
     } else {
         const PairCheckInfo &c = *d.check;
-        s += "<table><tr><th>Задержка теста</th><td>" + std::to_string(c.delay_samples) + " отсч. (" +
+        s += "<table class=\"kv\"><tr><th>Задержка теста</th><td>" + std::to_string(c.delay_samples) + " отсч. (" +
              fmt("%.3f", c.delay_ms) + " мс)</td></tr><tr><th>Корреляция в пике</th><td>" +
              fmt("%.3f", c.correlation) + "</td></tr><tr><th>Усиление теста</th><td>" + fmt("%.2f", c.gain_db) +
              " дБ</td></tr><tr><th>Полярность</th><td>" + (c.inverted ? "обращена" : "прямая") + "</td></tr></table>";
@@ -535,7 +487,19 @@ void write_html_report(std::ostream &out, const ReportData &d)
              "</section>";
     }
 
-    if (d.series) s += plots_section(*d.series);
+    s += "<section id=\"settings\"><h2>Параметры</h2><table class=\"kv\">";
+    s += "<tr><th>Уровень прослушивания</th><td>" + fmt("%.1f", d.settings.listening_level_db) + " дБ</td></tr>";
+    s += "<tr><th>Значений за шаг</th><td>" + std::to_string(d.settings.step) + "</td></tr>";
+    s += "<tr><th>Кадров / каналов</th><td>" + std::to_string(d.frames) + " / " + std::to_string(d.channels) +
+         "</td></tr>";
+    s += "<tr><th>Выравнивание задержки</th><td>" + std::string(d.settings.align ? "да" : "нет") + "</td></tr>";
+    s += "<tr><th>Выравнивание уровня</th><td>" + std::string(d.settings.match_level ? "да" : "нет") + "</td></tr>";
+    if (d.elapsed_s) s += "<tr><th>Время вычисления</th><td>" + fmt("%.2f", *d.elapsed_s) + " с</td></tr>";
+    if (d.speed) s += "<tr><th>Скорость обработки</th><td>" + fmt("%.0f", *d.speed) + " отсчётов/с</td></tr>";
+    if (d.realtime_factor && std::isfinite(*d.realtime_factor))
+        s += "<tr><th>Фактор реального времени</th><td>" + fmt("%.2f", *d.realtime_factor) + "</td></tr>";
+    s += "</table></section>";
+
     s += "</main><script>" + std::string(kReportScript) + "</script></body></html>\n";
     emit(out, s);
 }

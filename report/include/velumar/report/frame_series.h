@@ -86,4 +86,20 @@ private:
     std::vector<SeriesColumn> buckets_;  // reserved at construction
 };
 
+// The value range a plot of trace `t` shows: 0…1 for the detection
+// probability; otherwise the data's range widened to round steps, starting
+// at 0 for the non-negative quantities and keeping 0 dB in view for the NMR.
+struct PlotRange {
+    double lo = 0.0;
+    double hi = 1.0;
+};
+PlotRange plot_range(const FrameSeries &series, Trace t);
+
+// NMR values below this are drawn at the floor: the model writes −1e100 dB
+// for a frame without noise, which no axis could show.
+inline constexpr double kNmrFloorDb = -60.0;
+
+// Rounded step for about `target` ticks across `range` (1, 2 or 5 × 10^k).
+double nice_step(double range, int target);
+
 } // namespace velumar::report

@@ -7,6 +7,8 @@
 //     noise_loudness_c, ehs_c, detection_probability_c,
 //   with two channels: detection_probability_binaural.
 // A value the model did not compute is an empty CSV field or a JSON null.
+// A third form, one JSON array of the same objects, is for saving a whole
+// run as a single JSON document.
 #pragma once
 
 #include <velumar/report/frame_row.h>
@@ -19,7 +21,7 @@
 
 namespace velumar::report {
 
-enum class FrameFormat { csv, json_lines };
+enum class FrameFormat { csv, json_lines, json_array };
 
 // JSON Lines for a name ending in ".jsonl" (any letter case), CSV otherwise.
 FrameFormat frame_format_for_path(std::string_view path);
@@ -34,7 +36,8 @@ public:
     // count differs from the writer's, std::runtime_error when the stream
     // has failed (disk full, closed pipe).
     virtual void write(const FrameRow &row) = 0;
-    // Flushes the stream; throws std::runtime_error when it has failed.
+    // Ends the output (closes the JSON array) and flushes the stream; throws
+    // std::runtime_error when it has failed. Call once, after the last row.
     virtual void finish() = 0;
 };
 
