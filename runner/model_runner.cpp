@@ -31,7 +31,7 @@ RUN_EVENT GradeEvent(std::int32_t type, double grade)
 RUN_SETTINGS DefaultRunSettings()
 {
     M_SETTINGS_DEFAULTS defaults{};
-    get_default_settings(&defaults);
+    velumar_get_default_settings(&defaults);
     RUN_SETTINGS settings{};
     settings.version = defaults.version;
     settings.sample_rate = defaults.sample_rate;
@@ -43,13 +43,20 @@ RUN_SETTINGS DefaultRunSettings()
 
 const ModelApi &LibraryModelApi()
 {
-    static const ModelApi api{&create_method, &method, &get_objective_difference_grade,
-                              &get_model_results, &destroy_method};
+    static const ModelApi api{&velumar_create_method,         &velumar_method,
+                              &velumar_get_objective_difference_grade, &velumar_get_model_results,
+                              &velumar_destroy_method,        &velumar_create_method_ex};
     return api;
 }
 
 CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
                            CRunObserver *observer, const ModelApi &api)
+    : CModelRunner(reference, test, settings, observer, ModelMessages{}, api)
+{
+}
+
+CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+                           CRunObserver *observer, ModelMessages messages, const ModelApi &api)
     : step_(settings.step),
       notify_(observer != nullptr ? 1 : 0),
       test_(test),
@@ -72,7 +79,9 @@ CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RU
     // checked to agree before a runner is made.
     model_settings_.channel_mode = reference_->channel_count() == 2 ? 1 : 0;
 
-    handle_ = api_.create(&model_settings_);
+    handle_ = messages.handler != nullptr && api_.create_with_messages != nullptr
+                  ? api_.create_with_messages(&model_settings_, messages.handler, messages.user)
+                  : api_.create(&model_settings_);
     if (handle_ == nullptr) throw PeaqErrors::ModelCreationFailed();
 }
 
@@ -149,7 +158,13 @@ std::int32_t CModelRunner::Results(M_RESULTS *results) const
 void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
               CRunObserver *observer, M_RESULTS *results)
 {
-    CModelRunner runner(reference, test, settings, observer);
+    RunModel(reference, test, settings, observer, results, ModelMessages{});
+}
+
+void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+              CRunObserver *observer, M_RESULTS *results, ModelMessages messages)
+{
+    CModelRunner runner(reference, test, settings, observer, messages);
     runner.Run();
     if (results != nullptr) runner.Results(results);
 }

@@ -27,7 +27,7 @@ struct Scratch {
 
 std::int32_t fail(const char *message, std::int32_t code)
 {
-    std::fputs(message, stdout);
+    say(message);
     return code;
 }
 
@@ -72,7 +72,7 @@ std::int32_t get_normalizing_factor(M_STATE *s)
             if (spectrum.data[k] > largest) largest = spectrum.data[k];
     }
     s->norm_factor = std::pow(10.0, 0.1 * s->listening_level_db) / largest;
-    std::printf("Уровень громкости = %f\n", s->listening_level_db);
+    sayf("Уровень громкости = %f\n", s->listening_level_db);
     return 0;
 }
 

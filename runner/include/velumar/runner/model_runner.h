@@ -58,6 +58,15 @@ struct ModelExecutionError {
 };
 } // namespace PeaqErrors
 
+// Where the model's diagnostic lines go (the level line of creation and any
+// failure): to handler with user, or to standard output when handler is
+// null. A front end that writes its own results to standard output routes
+// them elsewhere.
+struct ModelMessages {
+    velumar_message_handler handler = nullptr;
+    void *user = nullptr;
+};
+
 // The model entry points the runner calls. The library's own by default;
 // tests substitute doubles to reach failure paths that real signals cannot.
 struct ModelApi {
@@ -66,6 +75,9 @@ struct ModelApi {
     double (*grade)(M_HANDLE);
     std::int32_t (*results)(M_HANDLE, M_RESULTS *);
     std::int32_t (*destroy)(M_HANDLE);
+    // Creation with a message handler; used instead of create when the
+    // runner is given one. A double without it is created by create.
+    M_HANDLE (*create_with_messages)(const M_SETTINGS *, velumar_message_handler, void *) = nullptr;
 };
 const ModelApi &LibraryModelApi();
 
@@ -76,6 +88,9 @@ public:
     // null (then nothing is reported and no grade is computed).
     CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
                  CRunObserver *observer, const ModelApi &api = LibraryModelApi());
+    // The same, with the model's lines sent where messages says.
+    CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+                 CRunObserver *observer, ModelMessages messages, const ModelApi &api = LibraryModelApi());
     virtual ~CModelRunner();  // releases the model instance
     CModelRunner(const CModelRunner &) = delete;
     CModelRunner &operator=(const CModelRunner &) = delete;
@@ -107,3 +122,5 @@ private:
 // is not null it receives the run's results before the runner goes away.
 void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
               CRunObserver *observer, M_RESULTS *results = nullptr);
+void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+              CRunObserver *observer, M_RESULTS *results, ModelMessages messages);
