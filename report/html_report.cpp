@@ -140,6 +140,10 @@ constexpr TraceStyle kPlots[] = {
     {Trace::noise_loudness, "Громкость шума", "сон"},
 };
 
+// A quantity the model computes only in some frames (the noise loudness in
+// frames that are not loud) may have no value at all.
+constexpr std::string_view kNotComputed = "Модель не вычисляла эту величину ни в одном кадре";
+
 constexpr const char *kSlotColors[kTraceSlots] = {"#1f6fd1", "#d1451f", "#6b3fa0"};
 constexpr const char *kSlotNames[kTraceSlots] = {"канал 1", "канал 2", "бинаурально"};
 
@@ -201,6 +205,7 @@ std::string plot_svg(const FrameSeries &series, const std::vector<SeriesColumn> 
         i = j;
     }
     if (!marks.empty()) s += "<path class=\"disturbed\" d=\"" + marks + "\" fill=\"#e8473a\" fill-opacity=\"0.13\"/>";
+    bool drawn = false;
     for (int slot = 0; slot < kTraceSlots; ++slot) {
         if (slot == 1 && series.channels() < 2) continue;
         if (slot == kBinauralSlot && style.trace != Trace::detection_probability) continue;
@@ -229,11 +234,15 @@ std::string plot_svg(const FrameSeries &series, const std::vector<SeriesColumn> 
             i = j + 1;
         }
         if (d.empty()) continue;
+        drawn = true;
         s += "<path class=\"trace s" + std::to_string(slot) + "\" d=\"" + d + "\" fill=\"" + kSlotColors[slot] +
              "\" fill-opacity=\"0.25\" stroke=\"" + kSlotColors[slot] +
              "\" stroke-width=\"1.3\" stroke-linejoin=\"round\" vector-effect=\"non-scaling-stroke\"/>";
     }
     s += "</svg>";
+    if (!drawn)
+        s += "<text x=\"" + fmt("%g", kPlotX + kPlotW / 2) + "\" y=\"" + fmt("%g", kPlotY + kPlotH / 2) +
+             "\" text-anchor=\"middle\" class=\"sub\">" + esc(kNotComputed) + "</text>";
     s += "<rect x=\"" + fmt("%g", kPlotX) + "\" y=\"" + fmt("%g", kPlotY) + "\" width=\"" + fmt("%g", kPlotW) +
          "\" height=\"" + fmt("%g", kPlotH) + "\" fill=\"none\" stroke=\"#9aa3b2\"/>";
     // Time axis: drawn here, redrawn by the script after a zoom.

@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -323,13 +324,27 @@ void CDetailsWindow::rebuildChart()
             points.append({t, value(sp.min)});
             if (sp.max != sp.min) points.append({t, value(sp.max)});
         }
+        if (points.isEmpty()) {
+            delete line;
+            continue;
+        }
         line->replace(points);
         chart_->addSeries(line);
         line->attachAxis(x);
         line->attachAxis(y);
     }
+    bool any = false;
+    for (int s = 0; s < report::kTraceSlots; ++s) any = any || series.total(trace, s).n > 0;
+    if (!any)
+        chart_->setTitle(QString::fromUtf8(kTraces[index].label) +
+                         QStringLiteral(": модель не вычисляла эту величину ни в одном кадре"));
     x->setRange(t0_, t1_);
     y->setRange(range.lo, range.hi);
+    // Ticks on round values: the range is a whole number of such steps.
+    const double step = report::nice_step(range.hi - range.lo, 5);
+    const double ticks = (range.hi - range.lo) / step + 1.0;
+    if (ticks >= 2.0 && ticks <= 12.0) y->setTickCount(static_cast<int>(std::lround(ticks)));
+    y->setLabelFormat(step >= 1.0 ? QStringLiteral("%.0f") : QStringLiteral("%.2g"));
 }
 
 double CDetailsWindow::chartStart() const
