@@ -126,21 +126,17 @@ int GradeOne(const Options &options)
         outcome = GradePair(options.reference, options.test, options, progress);
     }
 
-    if (outcome.exit_code != kExitGraded) {
+    if (outcome.exit_code != kExitGraded && outcome.exit_code != kExitNotGraded) {
         PrintError(outcome.error);
         // Whoever reads the JSON gets one object in every case.
-        std::string object = "{\"error\":";
-        object += JsonString(outcome.error);
-        object += "}\n";
-        const bool written = !options.json || Write(out, object);
+        const bool written =
+            !options.json || Write(out, JsonLine(ErrorJson(outcome.error, outcome.result.reason_code)));
         return Finish(out, written, outcome.exit_code);
     }
-    if (outcome.result.model_status != 0 && !options.json)
-        PrintError(std::string(text::get(text::IDS_CLI_NOT_GRADED)));
 
-    const std::string report = options.json ? ResultJson(outcome.result) + "\n"
+    const std::string report = options.json ? JsonLine(ResultJson(outcome.result))
                                             : ResultText(outcome.result, options.reference, options.test);
-    return Finish(out, Write(out, report), kExitGraded);
+    return Finish(out, Write(out, report), outcome.exit_code);
 }
 
 int GradeBatch(const Options &options)
@@ -172,17 +168,17 @@ int GradeBatch(const Options &options)
     std::optional<ProgressBar> bar;
     if (ProgressWanted(options)) bar.emplace(text::get(text::IDS_CLI_BATCH_PROGRESS));
     bool written = true;
-    const bool all_graded = RunBatch(
+    const int code = RunBatch(
         entries, list_dir, options, jobs,
         [&](const std::string &line) {
             if (bar) bar->Clear();
-            written = Write(out, line + "\n") && written;
+            written = Write(out, line) && written;
         },
         [&](std::size_t done, std::size_t total) {
             if (bar) bar->Update(done, total);
         });
     bar.reset();
-    return Finish(out, written, all_graded ? kExitGraded : kExitInputRejected);
+    return Finish(out, written, code);
 }
 
 } // namespace

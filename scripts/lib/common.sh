@@ -9,6 +9,7 @@ VELUMAR_PACKAGES=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev nlohmann-json3-dev
+  libfftw3-dev
   clang libclang-rt-14-dev
 )
 
