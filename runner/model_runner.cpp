@@ -45,7 +45,8 @@ const ModelApi &LibraryModelApi()
 {
     static const ModelApi api{&velumar_create_method,         &velumar_method,
                               &velumar_get_objective_difference_grade, &velumar_get_model_results,
-                              &velumar_destroy_method,        &velumar_create_method_ex};
+                              &velumar_destroy_method,        &velumar_create_method_ex,
+                              &velumar_set_frame_observer};
     return api;
 }
 
@@ -189,6 +190,11 @@ void CModelRunner::Run()
 
     input_->CheckEnd();
     if (notify_ != 0) Notify(observer_, GradeEvent(RUN_FINISHED, api_.grade(handle_)));
+}
+
+std::int32_t CModelRunner::SetFrameObserver(velumar_frame_observer observer, void *user)
+{
+    return api_.set_frame_observer != nullptr ? api_.set_frame_observer(handle_, observer, user) : 1;
 }
 
 std::int32_t CModelRunner::Results(M_RESULTS *results) const
