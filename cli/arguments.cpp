@@ -138,6 +138,18 @@ const OptionSpec kOptions[] = {
          p.options.match_level = true;
          return std::string();
      }},
+    {"frames", 0, true,
+     [](Parse &p, const std::string &option, const std::string &value) {
+         if (value.empty()) return format(text::IDS_CLI_MISSING_VALUE, option);
+         p.options.frames = value;
+         return std::string();
+     }},
+    {"report", 0, true,
+     [](Parse &p, const std::string &option, const std::string &value) {
+         if (value.empty()) return format(text::IDS_CLI_MISSING_VALUE, option);
+         p.options.report = value;
+         return std::string();
+     }},
     {"batch", 0, true,
      [](Parse &p, const std::string &option, const std::string &value) {
          if (value.empty()) return format(text::IDS_CLI_MISSING_VALUE, option);
@@ -171,8 +183,11 @@ Options Finish(Parse &p, const std::string &first_error, const std::vector<std::
     if (!first_error.empty()) return Usage(first_error);
     if (!o.check && (o.align || o.match_level)) return Usage(std::string(text::get(text::IDS_CLI_NO_CHECK_CONFLICT)));
 
+    if (o.frames == "-" && o.json) return Usage(std::string(text::get(text::IDS_CLI_FRAMES_JSON_STDOUT)));
+
     if (p.batch) {
         if (!files.empty()) return Usage(std::string(text::get(text::IDS_CLI_FILES_WITH_BATCH)));
+        if (!o.frames.empty()) return Usage(std::string(text::get(text::IDS_CLI_FRAMES_WITH_BATCH)));
         o.action = Action::Batch;
         return o;
     }

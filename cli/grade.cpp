@@ -21,6 +21,12 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
     app::GradeHooks hooks;
     hooks.progress = progress;
     hooks.api = &api;
+    return GradePair(reference, test, options, hooks);
+}
+
+GradeOutcome GradePair(const std::string &reference, const std::string &test, const Options &options,
+                       const app::GradeHooks &hooks)
+{
     GradeOutcome outcome;
     outcome.result = app::GradeFiles(reference, test, PipelineSettings(options), hooks);
     const GradeResult &r = outcome.result;

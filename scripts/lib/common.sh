@@ -8,7 +8,7 @@ VELUMAR_JOBS="$(nproc 2>/dev/null || echo 2)"
 VELUMAR_PACKAGES=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev nlohmann-json3-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev nlohmann-json3-dev
   libfftw3-dev
   python3-dev pybind11-dev python3-numpy python3-pytest python3-distributed
   clang libclang-rt-14-dev

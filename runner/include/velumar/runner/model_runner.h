@@ -59,6 +59,15 @@ struct ModelExecutionError {
 };
 } // namespace PeaqErrors
 
+// Where the model's diagnostic lines go (the level line of creation and any
+// failure): to handler with user, or to standard output when handler is
+// null. A front end that writes its own results to standard output routes
+// them elsewhere.
+struct ModelMessages {
+    velumar_message_handler handler = nullptr;
+    void *user = nullptr;
+};
+
 // The model entry points the runner calls. The library's own by default;
 // tests substitute doubles to reach failure paths that real signals cannot.
 struct ModelApi {
@@ -67,6 +76,11 @@ struct ModelApi {
     double (*grade)(M_HANDLE);
     std::int32_t (*results)(M_HANDLE, M_RESULTS *);
     std::int32_t (*destroy)(M_HANDLE);
+    // Creation with a message handler; used instead of create when the
+    // runner is given one. A double without it is created by create.
+    M_HANDLE (*create_with_messages)(const M_SETTINGS *, velumar_message_handler, void *) = nullptr;
+    // Registers a per-frame observer; a double without it sends no frames.
+    std::int32_t (*set_frame_observer)(M_HANDLE, velumar_frame_observer, void *) = nullptr;
 };
 const ModelApi &LibraryModelApi();
 
@@ -100,8 +114,13 @@ public:
     // null (then nothing is reported and no grade is computed).
     CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
                  CRunObserver *observer, const ModelApi &api = LibraryModelApi());
+    // The same, with the model's lines sent where messages says.
+    CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+                 CRunObserver *observer, ModelMessages messages, const ModelApi &api = LibraryModelApi());
     // The same over any input; it is borrowed and must outlive the runner.
     CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer,
+                 const ModelApi &api = LibraryModelApi());
+    CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, ModelMessages messages,
                  const ModelApi &api = LibraryModelApi());
     virtual ~CModelRunner();  // releases the model instance
     CModelRunner(const CModelRunner &) = delete;
@@ -112,14 +131,19 @@ public:
     // (checked after every step), and passes on whatever the observer throws.
     void Run();
 
+    // Before Run(): every frame's values go to observer with user, on the
+    // thread that runs the calculation (see velumar_set_frame_observer).
+    // Returns 0, or 1 when the model entry points cannot register one.
+    std::int32_t SetFrameObserver(velumar_frame_observer observer, void *user);
+
     // After Run(): the grade, DI and model output variables of the run.
     // Returns what get_model_results returns.
     std::int32_t Results(M_RESULTS *results) const;
 
 private:
     class WavePair;
-    CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, const ModelApi &api,
-                 std::unique_ptr<WavePair> own);
+    CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, ModelMessages messages,
+                 const ModelApi &api, std::unique_ptr<WavePair> own);
 
     std::uint32_t step_;
     std::int32_t notify_;
@@ -138,3 +162,5 @@ private:
 // is not null it receives the run's results before the runner goes away.
 void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
               CRunObserver *observer, M_RESULTS *results = nullptr);
+void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+              CRunObserver *observer, M_RESULTS *results, ModelMessages messages);

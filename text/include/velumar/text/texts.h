@@ -135,6 +135,12 @@ enum Id : std::uint32_t {
     IDS_CLI_NO_CHECK_CONFLICT,
     IDS_CLI_NOT_GRADED_LABEL,
 
+    // Per-frame values and HTML reports.
+    IDS_CLI_FRAMES_WITH_BATCH = 63000,
+    IDS_CLI_FRAMES_JSON_STDOUT,
+    IDS_CLI_FRAMES_WRITE_ERROR,     // %1 = the file
+    IDS_CLI_REPORT_WRITE_ERROR,     // %1 = the file
+
     // The Python module: refusals of arrays and keyword arguments.
     IDS_PY_REFERENCE = 64000,       // "эталонный сигнал", the subject of a refusal
     IDS_PY_TEST,                    // "исследуемый сигнал"
