@@ -2,6 +2,8 @@
 conversions, refusals, pickling and concurrent grading."""
 
 import concurrent.futures
+import json
+import math
 import os
 import pickle
 import subprocess
@@ -11,7 +13,7 @@ import numpy as np
 import pytest
 
 import velumar
-from conftest import cli_json, degraded, music, read_wav, without_timing
+from conftest import cli_json, degraded, music, read_wav, without_timing, write_wav
 
 
 @pytest.mark.parametrize("name", ["mono", "stereo"])
@@ -195,3 +197,25 @@ def test_nothing_but_the_callers_output_reaches_standard_output(pairs):
                           env=dict(os.environ))
     assert done.returncode == 0, done.stderr
     assert done.stdout == "%r False\n" % velumar.grade_files(*pairs["stereo"]).odg
+
+
+def test_per_frame_values_of_files_equal_the_clis(cli, pairs, tmp_path):
+    # A test signal 480 samples early: with align the reference's first 480
+    # samples are cut, and every frame starts 10 ms later on its timeline.
+    ref = degraded(music(1.2, 2, seed=8) // 2, 3000.0, seed=8)
+    early = np.concatenate([ref[480:], np.zeros((480, 2), np.int16)])
+    early_pair = (write_wav(tmp_path / "r.wav", ref), write_wav(tmp_path / "e.wav", early))
+    for (reference, test), options in ((pairs["stereo"], ()), (pairs["mono"], ()), (early_pair, ("--align",))):
+        code, _ = cli("--frames", str(tmp_path / "f.jsonl"), *options, reference, test)
+        assert code == 0
+        with open(tmp_path / "f.jsonl") as f:
+            expected = [json.loads(line) for line in f]
+        table = velumar.grade_files(reference, test, frames=True, align=bool(options)).frames
+        assert list(table.dtype.names) == list(expected[0].keys())
+        assert len(table) == len(expected)
+        for row, line in zip(table, expected):
+            for name, value in line.items():
+                mine = row[name].item()
+                assert (math.isnan(mine) if value is None else mine == value), (name, mine, value)
+        if options:
+            assert table["time_s"][0] == 480 / 48000
