@@ -1,5 +1,7 @@
 #include <velumar/cli/cli.h>
 
+#include <velumar/app/any_format.h>
+
 namespace velumar::cli {
 
 app::GradeSettings PipelineSettings(const Options &options)
@@ -28,7 +30,7 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
                        const app::GradeHooks &hooks)
 {
     GradeOutcome outcome;
-    outcome.result = app::GradeFiles(reference, test, PipelineSettings(options), hooks);
+    outcome.result = app::GradeAnyFiles(reference, test, PipelineSettings(options), options.strict, hooks);
     const GradeResult &r = outcome.result;
     switch (r.status) {
     case app::Status::Graded:

@@ -276,7 +276,7 @@ int GradeOne(const Options &options)
         PrintError(outcome.error);
         // Whoever reads the JSON gets one object in every case.
         const bool written =
-            !options.json || Write(out, JsonLine(ErrorJson(outcome.error, outcome.result.reason_code)));
+            !options.json || Write(out, JsonLine(ErrorJson(outcome.error, outcome.result)));
         return Finish(out, written, outcome.exit_code);
     }
 

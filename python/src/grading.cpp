@@ -1,13 +1,21 @@
 #include "grading.h"
 
+#include <velumar/app/any_format.h>
 #include <velumar/app/pair_source.h>
+#include <velumar/audio/input.h>
 #include <velumar/cli/cli.h>
 #include <velumar/model.h>
 #include <velumar/text/texts.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <span>
+
+#include <unistd.h>
 
 namespace velumar::python {
 
@@ -61,7 +69,7 @@ void CheckOptions(const GradeOptions &options)
         std::snprintf(value, sizeof value, "%g", options.level_db);
         throw InputFailure(text::format(text::IDS_PY_BAD_LEVEL, value));
     }
-    if (options.sample_rate != defaults.sample_rate)
+    if (options.sample_rate < audio::kMinInputRate || options.sample_rate > audio::kMaxInputRate)
         throw InputFailure(text::format(text::IDS_PY_BAD_RATE, std::to_string(options.sample_rate)));
 }
 
@@ -153,6 +161,13 @@ void ReserveFrames(std::vector<FrameRow> &frames, std::uint64_t values, unsigned
     frames.reserve(samples < 2048 ? 0 : static_cast<std::size_t>((samples - 2048) / 1024 + 1));
 }
 
+std::string Line(const cli::Json &value)
+{
+    std::string line = cli::JsonLine(value);
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    return line;
+}
+
 // Turns a report into the result, or into the exception it stands for.
 Graded Finish(app::GradeReport report, Collector &collector, std::vector<FrameRow> frames)
 {
@@ -160,8 +175,11 @@ Graded Finish(app::GradeReport report, Collector &collector, std::vector<FrameRo
     case app::Status::Graded:
     case app::Status::NotGraded:
         break;
-    case app::Status::Refused:
-        throw InputFailure(report.reason, report.reason_code);
+    case app::Status::Refused: {
+        InputFailure failure(report.reason, report.reason_code);
+        failure.json = Line(cli::ErrorJson(report.reason, report));
+        throw failure;
+    }
     case app::Status::Failed: {
         // The library's own line says which stage failed and how.
         std::string message = report.reason;
@@ -170,7 +188,9 @@ Graded Finish(app::GradeReport report, Collector &collector, std::vector<FrameRo
             message += collector.messages;
             while (!message.empty() && message.back() == '\n') message.pop_back();
         }
-        throw ModelFailure(message, report.reason_code);
+        ModelFailure failure(message, report.reason_code);
+        failure.json = Line(cli::ErrorJson(report.reason, report));
+        throw failure;
     }
     }
     // A frame's time is on the reference's timeline: when aligning cut the
@@ -182,10 +202,97 @@ Graded Finish(app::GradeReport report, Collector &collector, std::vector<FrameRo
                          48000.0;
     }
     Graded graded;
-    graded.json = cli::JsonLine(cli::ResultJson(report));
-    while (!graded.json.empty() && graded.json.back() == '\n') graded.json.pop_back();
+    graded.json = Line(cli::ResultJson(report));
     graded.report = std::move(report);
     graded.frames = std::move(frames);
+    return graded;
+}
+
+// A WAV file in the temporary folder, removed with this object.
+class TemporaryWave {
+public:
+    // Writes `signal` at `rate`: 16-bit PCM for int16 input, 64-bit IEEE
+    // floating point for floating-point input (nothing rounded before the
+    // resampler).
+    TemporaryWave(const Signal &signal, std::uint32_t rate)
+    {
+        static_assert(std::endian::native == std::endian::little, "WAV data is written as it lies in memory");
+        const bool floating = !signal.floats.empty();
+        const std::uint16_t bits = floating ? 64 : 16;
+        const std::uint16_t block = static_cast<std::uint16_t>(signal.channels * bits / 8);
+        const std::uint64_t data_bytes = std::uint64_t{signal.size()} * (bits / 8);
+        if (data_bytes > 0xFFFFFFFFull - 36) throw InputFailure(std::string(text::get(text::IDS_PY_TOO_LONG)));
+
+        std::string name = (std::filesystem::temp_directory_path() / "velumar-XXXXXX.wav").string();
+        const int fd = ::mkstemps(name.data(), 4);
+        if (fd < 0) throw InputFailure(text::format(text::IDS_PY_TEMPORARY_FILE, name));
+        path_ = name;
+        std::FILE *f = ::fdopen(fd, "wb");
+        if (f == nullptr) {
+            ::close(fd);
+            throw InputFailure(text::format(text::IDS_PY_TEMPORARY_FILE, path_));
+        }
+        std::string header;
+        const auto u32 = [&](std::uint32_t v) { header.append(reinterpret_cast<const char *>(&v), 4); };
+        const auto u16 = [&](std::uint16_t v) { header.append(reinterpret_cast<const char *>(&v), 2); };
+        header += "RIFF";
+        u32(static_cast<std::uint32_t>(36 + data_bytes));
+        header += "WAVEfmt ";
+        u32(16);
+        u16(floating ? 3 : 1);  // IEEE float : PCM
+        u16(static_cast<std::uint16_t>(signal.channels));
+        u32(rate);
+        u32(rate * block);
+        u16(block);
+        u16(bits);
+        header += "data";
+        u32(static_cast<std::uint32_t>(data_bytes));
+        const void *data = floating ? static_cast<const void *>(signal.floats.data()) : signal.values.data();
+        const bool written = std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
+                             std::fwrite(data, 1, data_bytes, f) == data_bytes;
+        if (std::fclose(f) != 0 || !written) throw InputFailure(text::format(text::IDS_PY_TEMPORARY_FILE, path_));
+    }
+    ~TemporaryWave()
+    {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove(path_, ignored);
+    }
+    TemporaryWave(const TemporaryWave &) = delete;
+    TemporaryWave &operator=(const TemporaryWave &) = delete;
+
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Signals at another rate go the way such files go through velumar-cli:
+// decoded as floating point, resampled to 48 kHz, rounded to 16 bits.
+Graded GradeResampled(const Signal &reference, const Signal &test, const GradeOptions &options)
+{
+    const TemporaryWave ref(reference, options.sample_rate);
+    const TemporaryWave tst(test, options.sample_rate);
+    std::vector<FrameRow> frames;
+    Collector collector;
+    if (options.frames) collector.frames = &frames;
+    CollectorScope scope(collector);
+    app::GradeHooks hooks;
+    hooks.api = &CollectingApi();
+    app::GradeReport report = app::GradeAnyFiles(ref.path(), tst.path(), cli::PipelineSettings(CliOptions(options)),
+                                                 false, hooks);
+    // The signals came from no file the caller knows.
+    std::uint64_t clipped[2] = {0, 0};
+    int i = 0;
+    for (auto *info : {&report.input.reference, &report.input.test}) {
+        if (*info) {
+            (*info)->path.clear();
+            clipped[i] = (*info)->clipped_samples;
+        }
+        ++i;
+    }
+    Graded graded = Finish(std::move(report), collector, std::move(frames));
+    graded.clipped[0] = clipped[0];
+    graded.clipped[1] = clipped[1];
     return graded;
 }
 
@@ -196,6 +303,7 @@ Graded GradeSignals(const Signal &reference, const Signal &test, const GradeOpti
     CheckOptions(options);
     if (reference.channels != test.channels)
         throw InputFailure(std::string(text::get(text::IDS_PY_CHANNELS_DIFFER)));
+    if (options.sample_rate != audio::kModelRate) return GradeResampled(reference, test, options);
 
     std::vector<FrameRow> frames;
     Collector collector;
@@ -208,7 +316,10 @@ Graded GradeSignals(const Signal &reference, const Signal &test, const GradeOpti
     app::GradeHooks hooks;
     hooks.api = &CollectingApi();
     app::GradeReport report = app::GradeSource(source, cli::PipelineSettings(CliOptions(options)), hooks);
-    return Finish(std::move(report), collector, std::move(frames));
+    Graded graded = Finish(std::move(report), collector, std::move(frames));
+    graded.clipped[0] = reference.clipped;
+    graded.clipped[1] = test.clipped;
+    return graded;
 }
 
 Graded GradeFiles(const std::string &reference, const std::string &test, const GradeOptions &options)

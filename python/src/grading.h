@@ -27,6 +27,10 @@ struct GradeOptions {
 struct Failure : std::runtime_error {
     Failure(const std::string &message, std::string code) : std::runtime_error(message), reason_code(std::move(code)) {}
     std::string reason_code;
+    // The error object velumar-cli writes for the same failure ("graded",
+    // "error", "reason_code" and, when a file could be opened, "input");
+    // empty for refusals of arguments the CLI does not have.
+    std::string json;
 };
 // Refused input.
 struct InputFailure : Failure {
@@ -43,8 +47,13 @@ struct Signal {
     std::vector<std::int16_t> values;
     unsigned channels = 1;
     std::size_t clipped = 0;  // values that lay beyond full scale before conversion
+    // Floating-point input at a rate other than 48 kHz, kept as given: the
+    // resampler takes it before any rounding to 16 bits (values is then
+    // empty).
+    std::vector<double> floats;
 
-    std::size_t samples_per_channel() const { return values.size() / channels; }
+    std::size_t size() const { return floats.empty() ? values.size() : floats.size(); }
+    std::size_t samples_per_channel() const { return size() / channels; }
 };
 
 // One floating-point value in -1..1 as a 16-bit value: times 32768, rounded
@@ -89,6 +98,8 @@ struct Graded {
     std::string json;
     // With GradeOptions::frames: one row per frame, in order.
     std::vector<FrameRow> frames;
+    // Values clipped to 16 bits on the way to the model, per signal.
+    std::uint64_t clipped[2] = {0, 0};
 };
 
 // Checks the settings; throws InputFailure naming the bad one.

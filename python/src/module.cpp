@@ -24,6 +24,8 @@ void Raise(const py::handle &type, const Failure &failure)
 {
     py::object error = type(py::str(failure.what()));
     error.attr("reason_code") = py::str(failure.reason_code);
+    error.attr("record") = failure.json.empty() ? py::object(py::none())
+                                                : py::module_::import("json").attr("loads")(py::str(failure.json));
     PyErr_SetObject(type.ptr(), error.ptr());
 }
 
@@ -47,7 +49,7 @@ std::string ShapeText(const py::array &array)
 }
 
 // A NumPy array of shape (n,), (n, 1) or (n, 2) as an interleaved signal.
-Signal ToSignal(const py::handle &object, std::uint32_t subject)
+Signal ToSignal(const py::handle &object, std::uint32_t subject, bool keep_floats)
 {
     py::array array = py::array::ensure(object);
     if (!array) Refuse(subject, text::IDS_PY_BAD_DTYPE, std::string(py::str(py::type::of(object).attr("__name__"))));
@@ -76,6 +78,13 @@ Signal ToSignal(const py::handle &object, std::uint32_t subject)
             if (array.ndim() == 2) where = "[" + where + ", " + std::to_string(i % signal.channels) + "]";
             Refuse(subject, text::IDS_PY_NOT_FINITE, where);
         }
+    }
+    if (keep_floats) {
+        signal.values.clear();
+        signal.floats.assign(data, data + count);
+        return signal;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
         bool clipped = false;
         signal.values[i] = ToSample(data[i], clipped);
         if (clipped) ++signal.clipped;
@@ -137,14 +146,13 @@ py::dict FrameColumns(const std::vector<FrameRow> &rows, unsigned channels)
     return columns;
 }
 
-py::dict Reply(const Graded &graded, const GradeOptions &options, unsigned channels, std::size_t clipped_reference,
-               std::size_t clipped_test)
+py::dict Reply(const Graded &graded, const GradeOptions &options, unsigned channels)
 {
     py::dict reply;
     reply["record"] = py::str(graded.json);
     py::dict clipped;
-    clipped["reference"] = clipped_reference;
-    clipped["test"] = clipped_test;
+    clipped["reference"] = graded.clipped[0];
+    clipped["test"] = graded.clipped[1];
     reply["clipped_samples"] = clipped;
     if (options.frames) reply["frames"] = FrameColumns(graded.frames, channels);
     return reply;
@@ -182,14 +190,15 @@ PYBIND11_MODULE(_velumar, m)
            bool frames, std::uint32_t sample_rate) {
             const GradeOptions options = Options(level_db, align, match_level, frames, sample_rate);
             CheckOptions(options);
-            const Signal ref = ToSignal(reference, velumar::text::IDS_PY_REFERENCE);
-            const Signal tst = ToSignal(test, velumar::text::IDS_PY_TEST);
+            const bool resampled = sample_rate != 48000;
+            const Signal ref = ToSignal(reference, velumar::text::IDS_PY_REFERENCE, resampled);
+            const Signal tst = ToSignal(test, velumar::text::IDS_PY_TEST, resampled);
             Graded graded;
             {
                 py::gil_scoped_release unlocked;
                 graded = GradeSignals(ref, tst, options);
             }
-            return Reply(graded, options, ref.channels, ref.clipped, tst.clipped);
+            return Reply(graded, options, ref.channels);
         },
         py::arg("reference"), py::arg("test"), py::arg("level_db"), py::arg("align"), py::arg("match_level"),
         py::arg("frames"), py::arg("sample_rate"));
@@ -204,7 +213,7 @@ PYBIND11_MODULE(_velumar, m)
                 py::gil_scoped_release unlocked;
                 graded = GradeFiles(reference, test, options);
             }
-            return Reply(graded, options, graded.report.channels, 0, 0);
+            return Reply(graded, options, graded.report.channels);
         },
         py::arg("reference"), py::arg("test"), py::arg("level_db"), py::arg("align"), py::arg("match_level"),
         py::arg("frames"), py::arg("sample_rate"));

@@ -21,13 +21,22 @@ def _grade_one(reference, test, given_reference, given_test, options):
     try:
         result = _velumar.grade_files(reference, test, **options)
     except _velumar.Error as error:
-        record.update(graded=False, error=str(error), reason_code=error.reason_code)
+        record.update(error.record or dict(graded=False, error=str(error), reason_code=error.reason_code))
+        _name_inputs(record, given_reference, given_test)
         return _velumar.Result(record)
     except Exception as error:  # out of memory and the like: this pair fails, the batch goes on
         record.update(graded=False, error="%s: %s" % (type(error).__name__, error), reason_code="internal")
         return _velumar.Result(record)
     record.update(result.record)
+    _name_inputs(record, given_reference, given_test)
     return _velumar.Result(record, result.frames, result.clipped_samples)
+
+
+def _name_inputs(record, given_reference, given_test):
+    """The files as the caller named them, as a --batch line names them."""
+    for key, given in (("reference", given_reference), ("test", given_test)):
+        if (record.get("input") or {}).get(key):
+            record["input"][key]["path"] = given
 
 
 def grade_pairs(pairs, client=None, **options):

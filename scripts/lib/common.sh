@@ -12,6 +12,7 @@ VELUMAR_PACKAGES=(
   libfftw3-dev
   python3-dev pybind11-dev python3-numpy python3-pytest python3-distributed
   clang libclang-rt-14-dev
+  libsndfile1-dev libsoxr-dev lame opus-tools
 )
 
 velumar_missing_packages() {

@@ -7,6 +7,7 @@ import math
 import os
 import pickle
 import subprocess
+import wave
 import sys
 
 import numpy as np
@@ -31,7 +32,9 @@ def test_grades_equal_the_cli_to_the_last_bit(cli, pairs, name):
         ref, tst = ref[:, 0], tst[:, 0]
     for a, b in ((ref, tst), (ref / 32768.0, tst / 32768.0), (ref.astype(np.float32) / 32768, tst / 32768.0)):
         result = velumar.grade(a, b, level_db=85)
-        assert without_timing(result.record) == expected
+        # Arrays come from no file.
+        assert result.record["input"] == {"reference": None, "test": None}
+        assert without_timing(result.record) | {"input": expected["input"]} == expected
         assert result.odg == expected["odg"] and result.di == expected["di"]
 
     assert from_files.graded and from_files.reason is None
@@ -79,7 +82,7 @@ def test_refusals_name_what_is_wrong(pairs):
         (dict(reference="reference.wav", test=ref), "<U13"),
         (dict(reference=ref, test=ref, level_db=120), "120"),
         (dict(reference=ref, test=ref, level_db=float("nan")), "nan"),
-        (dict(reference=ref, test=ref, sample_rate=44100), "44100"),
+        (dict(reference=ref, test=ref, sample_rate=400000), "400000"),
     ]
     for kwargs, detail in cases:
         with pytest.raises(velumar.InputError) as caught:
@@ -219,3 +222,32 @@ def test_per_frame_values_of_files_equal_the_clis(cli, pairs, tmp_path):
                 assert (math.isnan(mine) if value is None else mine == value), (name, mine, value)
         if options:
             assert table["time_s"][0] == 480 / 48000
+
+
+def test_other_sample_rates_are_resampled_as_the_cli_resamples_files(cli, tmp_path):
+    ref = music(1.2, 2, seed=12)
+    tst = degraded(ref, 100.0, seed=12)
+    paths = []
+    for name, signal in (("r44.wav", ref), ("t44.wav", tst)):
+        with wave.open(str(tmp_path / name), "wb") as w:
+            w.setnchannels(2)
+            w.setsampwidth(2)
+            w.setframerate(44100)
+            w.writeframes(signal.astype("<i2").tobytes())
+        paths.append(str(tmp_path / name))
+    expected = without_timing(cli_json(cli, *paths))
+    assert "converted" in expected["check"]["warnings"] and expected["input"]["test"]["sample_rate"] == 44100
+
+    from_ints = velumar.grade(ref, tst, sample_rate=44100)
+    from_floats = velumar.grade(ref / 32768.0, tst / 32768.0, sample_rate=44100)
+    for result in (from_ints, from_floats):
+        record = without_timing(result.record)
+        assert [record["input"][k]["path"] for k in ("reference", "test")] == ["", ""]
+        for k in ("reference", "test"):
+            record["input"][k]["path"] = expected["input"][k]["path"]
+            record["input"][k].pop("subtype"), expected["input"][k].pop("subtype", None)
+            record["input"][k].pop("bits"), expected["input"][k].pop("bits", None)
+        assert record == expected
+
+    with pytest.raises(velumar.InputError, match="5000"):
+        velumar.grade(ref, tst, sample_rate=5000)
