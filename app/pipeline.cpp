@@ -215,11 +215,11 @@ GradeReport GradeFiles(const std::string &reference, const std::string &test, co
     // Lengths are compared here, where the data sizes are known, so that
     // the refusal can name both.
     OpenedPair opened = OpenWavePair(reference, test, true);
-    if (!opened.source) {
+    if (opened.fault != OpenFault::None) {
         GradeReport report;
         return Refuse(std::move(report), kReasonInput, opened.message);
     }
-    WavePairSource &source = *opened.source;
+    WavePairSource source(std::move(opened.reference), std::move(opened.test));
     if (!settings.align && !SameLength(source.file(Signal::Reference), source.file(Signal::Test))) {
         GradeReport report;
         report.channels = source.channels();
