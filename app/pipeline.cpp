@@ -177,7 +177,8 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
 
         AdjustedInput input(source, adjustment, settings.run.step);
         PipelineObserver observer(adjustment.values, hooks);
-        CModelRunner runner(&input, settings.run, &observer, hooks.api != nullptr ? *hooks.api : LibraryModelApi());
+        CModelRunner runner(&input, settings.run, &observer, hooks.messages,
+                            hooks.api != nullptr ? *hooks.api : LibraryModelApi());
         if (hooks.frame_observer != nullptr) {
             if (hooks.frames_start) hooks.frames_start(adjustment.reference_skip);
             runner.SetFrameObserver(hooks.frame_observer, hooks.frame_user);

@@ -13,29 +13,9 @@
 #include <sstream>
 #include <thread>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace velumar::cli {
-
-std::FILE *DivertStandardOutput()
-{
-    std::fflush(stdout);
-    const int real_stdout = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (real_stdout < 0) return nullptr;
-    std::FILE *out = ::fdopen(real_stdout, "w");
-    if (out == nullptr) {
-        ::close(real_stdout);
-        return nullptr;
-    }
-    if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        std::fclose(out);
-        return nullptr;
-    }
-    // Diagnostics are whole lines: keep them in order with our own stderr.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    return out;
-}
 
 namespace {
 
@@ -255,14 +235,10 @@ private:
 
 int GradeOne(const Options &options)
 {
-    // With per-frame rows on standard output the model's lines go to
-    // standard error as with --json, so the rows stay clean.
+    // The model's own lines go to standard error, so rows on standard
+    // output stay clean.
     const bool rows_to_stdout = options.frames == "-";
     std::FILE *out = stdout;
-    if (options.json || rows_to_stdout) {
-        out = DivertStandardOutput();
-        if (out == nullptr) out = stdout;
-    }
 
     // Output files are opened first: a path that cannot be written is
     // found before the grading time is spent.
@@ -366,8 +342,7 @@ int GradeBatch(const Options &options)
     const std::string list_dir =
         from_stdin ? std::string() : std::filesystem::path(options.batch_list).parent_path().string();
 
-    std::FILE *out = DivertStandardOutput();
-    if (out == nullptr) out = stdout;
+    std::FILE *out = stdout;
 
     std::ofstream report_file;
     if (!options.report.empty()) {

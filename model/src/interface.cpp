@@ -294,3 +294,5 @@ extern "C" void velumar_get_default_settings(M_SETTINGS_DEFAULTS *defaults)
     defaults->step_max = UINT32_MAX;
     defaults->step_default = 2048;
 }
+
+extern "C" const char *velumar_version(void) { return VELUMAR_VERSION_STRING; }

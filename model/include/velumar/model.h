@@ -40,6 +40,8 @@
 
 #include <stdint.h>
 
+#include <velumar/model_version.h>
+
 /* What the shared library exports; everything else in it is hidden. */
 #if defined(__GNUC__)
 #define VELUMAR_API __attribute__((visibility("default")))
@@ -268,6 +270,11 @@ VELUMAR_API int32_t velumar_frame_field(const VELUMAR_FRAME *frame, uint32_t cha
 
 /* Writes the library's defaults and ranges into *defaults. Cannot fail. */
 VELUMAR_API void velumar_get_default_settings(M_SETTINGS_DEFAULTS *defaults);
+
+/* The library's version, "MAJOR.MINOR.PATCH" of the library actually linked
+ * (the macros of <velumar/model_version.h> give the header's). The string is
+ * static. */
+VELUMAR_API const char *velumar_version(void);
 
 #ifndef VELUMAR_NO_SHORT_NAMES
 /* The short names: the same calls as their velumar_ counterparts above. */
