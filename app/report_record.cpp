@@ -50,19 +50,22 @@ report::ReportData MakeReportData(const GradeReport &r, const GradeSettings &set
         d.odg = 0.0;
         d.di = 0.0;
     }
-    if (r.check) {
-        report::PairCheckInfo c;
-        c.delay_samples = r.check->delay_samples;
-        c.delay_ms = r.check->delay_ms;
-        c.correlation = r.check->correlation;
-        c.gain_db = r.check->gain_db;
-        c.inverted = r.check->inverted;
-        c.warnings = r.check->warnings;
-        c.messages = CheckFindings(*r.check);
-        d.check = c;
-    }
+    if (r.check) d.check = MakePairCheckInfo(*r.check);
     if (r.applied) d.applied = report::AppliedFix{r.applied->delay_samples, r.applied->gain_db};
     return d;
+}
+
+report::PairCheckInfo MakePairCheckInfo(const PairCheck &check)
+{
+    report::PairCheckInfo c;
+    c.delay_samples = check.delay_samples;
+    c.delay_ms = check.delay_ms;
+    c.correlation = check.correlation;
+    c.gain_db = check.gain_db;
+    c.inverted = check.inverted;
+    c.warnings = check.warnings;
+    c.messages = CheckFindings(check);
+    return c;
 }
 
 report::BatchEntry MakeBatchEntry(const GradeReport &r, const std::string &reference, const std::string &test)

@@ -143,10 +143,13 @@ bool CSetupPage::ConfirmPairCheck(const CWaveFile &reference, const CWaveFile &t
         QApplication::setOverrideCursor(Qt::WaitCursor);
         try {
             app::WavePairSource source(&reference, &test);
-            findings = app::CheckFindings(app::AnalyseSource(source, {}));
+            const app::PairCheck check = app::AnalyseSource(source, {});
+            findings = app::CheckFindings(check);
+            wizard()->SetPairCheck(check);
         } catch (const std::exception &) {
             // The check only advises: without it the pair is graded as before.
             findings.clear();
+            wizard()->SetPairCheck(std::nullopt);
         }
         QApplication::restoreOverrideCursor();
     }

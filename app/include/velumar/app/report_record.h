@@ -14,6 +14,9 @@ namespace velumar::app {
 report::ReportData MakeReportData(const GradeReport &result, const GradeSettings &settings,
                                   const std::string &reference_path, const std::string &test_path);
 
+// A pair check as a report shows it (its Russian findings included).
+report::PairCheckInfo MakePairCheckInfo(const PairCheck &check);
+
 // One line of a batch summary.
 report::BatchEntry MakeBatchEntry(const GradeReport &result, const std::string &reference,
                                   const std::string &test);
