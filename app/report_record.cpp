@@ -26,7 +26,9 @@ report::ReportData MakeReportData(const GradeReport &r, const GradeSettings &set
                                   const std::string &reference_path, const std::string &test_path)
 {
     report::ReportData d;
-    d.program_version = std::string(text::get(text::IDS_PRODUCT_VERSION));
+    // "2, 1, 0, 2" in the version resource's style; a page says 2.1.0.2.
+    for (const char ch : text::get(text::IDS_PRODUCT_VERSION))
+        if (ch != ' ') d.program_version += ch == ',' ? '.' : ch;
     d.reference = Input(reference_path, r.reference_values, r);
     d.test = Input(test_path, r.test_values, r);
     d.settings.listening_level_db = settings.run.listening_level_db;
