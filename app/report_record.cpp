@@ -26,9 +26,7 @@ report::ReportData MakeReportData(const GradeReport &r, const GradeSettings &set
                                   const std::string &reference_path, const std::string &test_path)
 {
     report::ReportData d;
-    // "2, 1, 0, 2" in the version resource's style; a page says 2.1.0.2.
-    for (const char ch : text::get(text::IDS_PRODUCT_VERSION))
-        if (ch != ' ') d.program_version += ch == ',' ? '.' : ch;
+    d.program_version = ProgramVersion();
     d.reference = Input(reference_path, r.reference_values, r);
     d.test = Input(test_path, r.test_values, r);
     d.settings.listening_level_db = settings.run.listening_level_db;
@@ -55,6 +53,15 @@ report::ReportData MakeReportData(const GradeReport &r, const GradeSettings &set
     if (r.check) d.check = MakePairCheckInfo(*r.check);
     if (r.applied) d.applied = report::AppliedFix{r.applied->delay_samples, r.applied->gain_db};
     return d;
+}
+
+std::string ProgramVersion()
+{
+    // "2, 1, 0, 2" in the version resource's style.
+    std::string v;
+    for (const char ch : text::get(text::IDS_PRODUCT_VERSION))
+        if (ch != ' ') v += ch == ',' ? '.' : ch;
+    return v;
 }
 
 report::PairCheckInfo MakePairCheckInfo(const PairCheck &check)

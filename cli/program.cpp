@@ -375,7 +375,7 @@ int GradeBatch(const Options &options)
     if (!options.report.empty()) {
         bool ok = true;
         try {
-            report::write_batch_report(report_file, summary, std::string(text::get(text::IDS_PRODUCT_VERSION)));
+            report::write_batch_report(report_file, summary, app::ProgramVersion());
             report_file.close();
             ok = static_cast<bool>(report_file);
         } catch (const std::exception &) {
