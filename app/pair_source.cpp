@@ -83,7 +83,8 @@ OpenedPair OpenWavePair(const std::string &reference, const std::string &test, b
     if (!lengths_may_differ && !SameLength(*ref, *tst))
         return fail(OpenFault::Lengths, std::string(text::get(text::IDS_LENGTHS_DIFFER)));
 
-    out.source = std::make_unique<WavePairSource>(std::move(ref), std::move(tst));
+    out.reference = std::move(ref);
+    out.test = std::move(tst);
     return out;
 }
 

@@ -179,7 +179,8 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
 
         AdjustedInput input(source, adjustment, settings.run.step);
         PipelineObserver observer(adjustment.values, hooks);
-        CModelRunner runner(&input, settings.run, &observer, hooks.api != nullptr ? *hooks.api : LibraryModelApi());
+        CModelRunner runner(&input, settings.run, &observer, hooks.messages,
+                            hooks.api != nullptr ? *hooks.api : LibraryModelApi());
         if (hooks.frame_observer != nullptr) {
             if (hooks.frames_start) hooks.frames_start(adjustment.reference_skip);
             runner.SetFrameObserver(hooks.frame_observer, hooks.frame_user);
@@ -219,11 +220,11 @@ GradeReport GradeFiles(const std::string &reference, const std::string &test, co
     // Lengths are compared here, where the data sizes are known, so that
     // the refusal can name both.
     OpenedPair opened = OpenWavePair(reference, test, true);
-    if (!opened.source) {
+    if (opened.fault != OpenFault::None) {
         GradeReport report;
         return Refuse(std::move(report), kReasonInput, opened.message);
     }
-    WavePairSource &source = *opened.source;
+    WavePairSource source(std::move(opened.reference), std::move(opened.test));
     if (!settings.align && !SameLength(source.file(Signal::Reference), source.file(Signal::Test))) {
         GradeReport report;
         report.channels = source.channels();

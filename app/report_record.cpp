@@ -26,7 +26,7 @@ report::ReportData MakeReportData(const GradeReport &r, const GradeSettings &set
                                   const std::string &reference_path, const std::string &test_path)
 {
     report::ReportData d;
-    d.program_version = std::string(text::get(text::IDS_PRODUCT_VERSION));
+    d.program_version = ProgramVersion();
     d.reference = Input(reference_path, r.reference_values, r);
     d.test = Input(test_path, r.test_values, r);
     d.settings.listening_level_db = settings.run.listening_level_db;
@@ -50,19 +50,31 @@ report::ReportData MakeReportData(const GradeReport &r, const GradeSettings &set
         d.odg = 0.0;
         d.di = 0.0;
     }
-    if (r.check) {
-        report::PairCheckInfo c;
-        c.delay_samples = r.check->delay_samples;
-        c.delay_ms = r.check->delay_ms;
-        c.correlation = r.check->correlation;
-        c.gain_db = r.check->gain_db;
-        c.inverted = r.check->inverted;
-        c.warnings = r.check->warnings;
-        c.messages = CheckFindings(*r.check);
-        d.check = c;
-    }
+    if (r.check) d.check = MakePairCheckInfo(*r.check);
     if (r.applied) d.applied = report::AppliedFix{r.applied->delay_samples, r.applied->gain_db};
     return d;
+}
+
+std::string ProgramVersion()
+{
+    // "2, 1, 0, 2" in the version resource's style.
+    std::string v;
+    for (const char ch : text::get(text::IDS_PRODUCT_VERSION))
+        if (ch != ' ') v += ch == ',' ? '.' : ch;
+    return v;
+}
+
+report::PairCheckInfo MakePairCheckInfo(const PairCheck &check)
+{
+    report::PairCheckInfo c;
+    c.delay_samples = check.delay_samples;
+    c.delay_ms = check.delay_ms;
+    c.correlation = check.correlation;
+    c.gain_db = check.gain_db;
+    c.inverted = check.inverted;
+    c.warnings = check.warnings;
+    c.messages = CheckFindings(check);
+    return c;
 }
 
 report::BatchEntry MakeBatchEntry(const GradeReport &r, const std::string &reference, const std::string &test)

@@ -58,7 +58,7 @@ struct Parse {
 // its line to the usage text); a rule that involves several options goes
 // into Finish. Options are taken only as written in full: "--name",
 // "--name=VALUE" or "--name VALUE", and a short name alone ("-h").
-struct OptionSpec {
+struct OptionDef {
     const char *name;  // without the leading "--"
     char short_name;   // 0 when there is none
     bool takes_value;  // given as "--name VALUE" or "--name=VALUE"
@@ -66,7 +66,7 @@ struct OptionSpec {
     std::string (*apply)(Parse &p, const std::string &option, const std::string &value);
 };
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {"help", 'h', false,
      [](Parse &p, const std::string &, const std::string &) {
          p.help = true;
@@ -175,8 +175,14 @@ Options Usage(std::string message)
 // The rules that involve more than one option, once all are read.
 Options Finish(Parse &p, const std::string &first_error, const std::vector<std::string> &files)
 {
-    // A request for help or the version is answered whatever else is wrong.
     Options &o = p.options;
+    // A usage error is reported as JSON too when JSON was asked for.
+    auto usage = [&](std::string message) {
+        Options u = Usage(std::move(message));
+        u.json = o.json;
+        return u;
+    };
+    // A request for help or the version is answered whatever else is wrong.
     if (p.help) {
         o.action = Action::Help;
         return o;
@@ -185,19 +191,19 @@ Options Finish(Parse &p, const std::string &first_error, const std::vector<std::
         o.action = Action::Version;
         return o;
     }
-    if (!first_error.empty()) return Usage(first_error);
-    if (!o.check && (o.align || o.match_level)) return Usage(std::string(text::get(text::IDS_CLI_NO_CHECK_CONFLICT)));
+    if (!first_error.empty()) return usage(first_error);
+    if (!o.check && (o.align || o.match_level)) return usage(std::string(text::get(text::IDS_CLI_NO_CHECK_CONFLICT)));
 
-    if (o.frames == "-" && o.json) return Usage(std::string(text::get(text::IDS_CLI_FRAMES_JSON_STDOUT)));
+    if (o.frames == "-" && o.json) return usage(std::string(text::get(text::IDS_CLI_FRAMES_JSON_STDOUT)));
 
     if (p.batch) {
-        if (!files.empty()) return Usage(std::string(text::get(text::IDS_CLI_FILES_WITH_BATCH)));
-        if (!o.frames.empty()) return Usage(std::string(text::get(text::IDS_CLI_FRAMES_WITH_BATCH)));
+        if (!files.empty()) return usage(std::string(text::get(text::IDS_CLI_FILES_WITH_BATCH)));
+        if (!o.frames.empty()) return usage(std::string(text::get(text::IDS_CLI_FRAMES_WITH_BATCH)));
         o.action = Action::Batch;
         return o;
     }
-    if (p.jobs_given) return Usage(std::string(text::get(text::IDS_CLI_JOBS_WITHOUT_BATCH)));
-    if (files.size() != 2) return Usage(std::string(text::get(text::IDS_CLI_FILE_COUNT)));
+    if (p.jobs_given) return usage(std::string(text::get(text::IDS_CLI_JOBS_WITHOUT_BATCH)));
+    if (files.size() != 2) return usage(std::string(text::get(text::IDS_CLI_FILE_COUNT)));
     o.reference = files[0];
     o.test = files[1];
     o.action = Action::Grade;
@@ -237,8 +243,8 @@ Options ParseArguments(const std::vector<std::string> &args)
     argv.push_back(nullptr);
     const int argc = static_cast<int>(copies.size());
 
-    // The original text of what getopt_long handed back in optarg.
-    auto original = [&](int at, const char *arg) -> std::string {
+    // The whole argument behind what getopt_long handed back in optarg.
+    auto whole = [&](int at, const char *arg) -> std::string {
         for (int k : {at, at + 1}) {
             if (k >= argc) break;
             const std::string &copy = copies[static_cast<std::size_t>(k)];
@@ -256,20 +262,20 @@ Options ParseArguments(const std::vector<std::string> &args)
     // is told apart from an unknown option.
     std::string shortopts = "-:";
     for (std::size_t i = 0; i < kCount; ++i) {
-        const OptionSpec &spec = kOptions[i];
-        longopts.push_back({spec.name, spec.takes_value ? required_argument : no_argument, nullptr,
+        const OptionDef &def = kOptions[i];
+        longopts.push_back({def.name, def.takes_value ? required_argument : no_argument, nullptr,
                             kFirstLong + static_cast<int>(i)});
-        if (spec.short_name != 0) {
-            shortopts += spec.short_name;
-            if (spec.takes_value) shortopts += ':';
+        if (def.short_name != 0) {
+            shortopts += def.short_name;
+            if (def.takes_value) shortopts += ':';
         }
     }
     longopts.push_back({nullptr, 0, nullptr, 0});
 
-    auto by_value = [&](int value) -> const OptionSpec * {
+    auto by_value = [&](int value) -> const OptionDef * {
         if (value >= kFirstLong && value < kFirstLong + static_cast<int>(kCount)) return &kOptions[value - kFirstLong];
-        for (const OptionSpec &spec : kOptions)
-            if (spec.short_name != 0 && spec.short_name == value) return &spec;
+        for (const OptionDef &def : kOptions)
+            if (def.short_name != 0 && def.short_name == value) return &def;
         return nullptr;
     };
 
@@ -287,28 +293,28 @@ Options ParseArguments(const std::vector<std::string> &args)
                 files.push_back(element);
                 continue;
             }
-            const OptionSpec *spec = by_value(c == ':' ? optopt : c);
-            if (c == '?' || spec == nullptr) {
+            const OptionDef *def = by_value(c == ':' ? optopt : c);
+            if (c == '?' || def == nullptr) {
                 fail(format(text::IDS_CLI_BAD_OPTION, element));
                 continue;
             }
             const std::string name =
-                spec->short_name != 0 && element.size() == 2 ? element : std::string("--") + spec->name;
+                def->short_name != 0 && element.size() == 2 ? element : std::string("--") + def->name;
             // Only an option written out in full counts: no abbreviations,
             // no further short options stuck to this one.
             const std::string written = element.substr(0, element.find('='));
-            if (written != name && written != std::string("--") + spec->name) {
+            if (written != name && written != std::string("--") + def->name) {
                 fail(format(text::IDS_CLI_BAD_OPTION, element));
                 // A value taken from the next element was not this option's.
-                if (spec->takes_value && optind == at + 2 && element.find('=') == std::string::npos) optind = at + 1;
+                if (def->takes_value && optind == at + 2 && element.find('=') == std::string::npos) optind = at + 1;
                 continue;
             }
             if (c == ':') {
                 fail(format(text::IDS_CLI_MISSING_VALUE, name));
                 continue;
             }
-            const std::string value = spec->takes_value && optarg != nullptr ? original(at, optarg) : std::string();
-            std::string message = spec->apply(p, name, value);
+            const std::string value = def->takes_value && optarg != nullptr ? whole(at, optarg) : std::string();
+            std::string message = def->apply(p, name, value);
             if (!message.empty()) fail(std::move(message));
         }
         // After "--" everything left is a file.

@@ -1,6 +1,7 @@
 #include <velumar/cli/cli.h>
 
 #include <velumar/app/any_format.h>
+#include <cstdio>
 
 namespace velumar::cli {
 
@@ -27,8 +28,13 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
 }
 
 GradeOutcome GradePair(const std::string &reference, const std::string &test, const Options &options,
-                       const app::GradeHooks &hooks)
+                       const app::GradeHooks &given)
 {
+    // The model's own lines (its level line, its failures) go to standard
+    // error: standard output carries only the results.
+    app::GradeHooks hooks = given;
+    if (hooks.messages.handler == nullptr)
+        hooks.messages = {[](void *, const char *line) { std::fputs(line, stderr); }, nullptr};
     GradeOutcome outcome;
     outcome.result = app::GradeAnyFiles(reference, test, PipelineSettings(options), options.strict, hooks);
     const GradeResult &r = outcome.result;

@@ -3,6 +3,7 @@
 #include <velumar/app/any_format.h>
 #include <velumar/text/texts.h>
 
+#include <cmath>
 #include <cstdio>
 
 namespace velumar::cli {
@@ -25,16 +26,21 @@ Json Movs(const double (&movs)[M_MOV_COUNT], bool with_adb)
     return object;
 }
 
-std::string Printf(const char *format, double value)
+// Every real number of the report in one style: fixed point with six
+// decimals, the style of the grade itself; magnitudes from 1e9 on (the
+// model's stand-ins for undefined values, such as 1e100) in exponent form,
+// where fixed point would print a hundred digits; "—" when not finite.
+std::string Number(double value)
 {
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, format, value);
+    if (!std::isfinite(value)) return std::string(text::get(text::IDS_CLI_NOT_AVAILABLE));
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, std::fabs(value) < 1e9 ? "%.6f" : "%.6e", value);
     return buffer;
 }
 
-std::string OrDash(const std::optional<double> &value, const char *format)
+std::string OrDash(const std::optional<double> &value)
 {
-    return value ? Printf(format, *value) : std::string(text::get(text::IDS_CLI_NOT_AVAILABLE));
+    return value ? Number(*value) : std::string(text::get(text::IDS_CLI_NOT_AVAILABLE));
 }
 
 // Pads a UTF-8 string with blanks to `width` characters.
@@ -176,15 +182,15 @@ std::string ResultText(const GradeResult &result, const std::string &reference, 
     }
     const bool graded = result.graded();
     if (graded) {
-        line(text::IDS_CLI_ODG_LABEL, Printf("%f", m.odg));
+        line(text::IDS_CLI_ODG_LABEL, Number(m.odg));
         line(text::IDS_CLI_GRADE_LABEL, std::string(get(text::grade_category(m.odg))));
-        line(text::IDS_CLI_DI_LABEL, Printf("%f", m.di));
+        line(text::IDS_CLI_DI_LABEL, Number(m.di));
     } else {
         line(text::IDS_CLI_NOT_GRADED_LABEL, result.reason);
     }
     line(text::IDS_CLI_TIME_LABEL, FormatDuration(s.total_time));
-    line(text::IDS_CLI_SPEED_LABEL, OrDash(s.Speed(), "%.2f"));
-    line(text::IDS_CLI_RTF_LABEL, OrDash(s.RealTimeFactor(result.sample_rate), "%.2f"));
+    line(text::IDS_CLI_SPEED_LABEL, OrDash(s.Speed()));
+    line(text::IDS_CLI_RTF_LABEL, OrDash(s.RealTimeFactor(result.sample_rate)));
     line(text::IDS_CLI_FRAMES_LABEL, std::to_string(m.frames));
     line(text::IDS_CLI_CHANNELS_LABEL, std::to_string(m.channels));
     line(text::IDS_CLI_VALUES_LABEL, std::to_string(s.values));
@@ -212,15 +218,15 @@ std::string ResultText(const GradeResult &result, const std::string &reference, 
         const char *name = get_mov_name(i);
         out += "  " + Pad(name != nullptr ? name : "", kName);
         if (!stereo) {
-            out += Printf("%.6g", m.movs[i]) + '\n';
+            out += Number(m.movs[i]) + '\n';
             continue;
         }
-        out += Pad(Printf("%.6g", m.movs[i]), kColumn);
+        out += Pad(Number(m.movs[i]), kColumn);
         if (i == M_MOV_ADB) {
             // ADB is binaural: there is no value per channel.
             out += Pad(get(text::IDS_CLI_NOT_AVAILABLE), kColumn) + std::string(get(text::IDS_CLI_NOT_AVAILABLE));
         } else {
-            out += Pad(Printf("%.6g", m.channel_movs[0][i]), kColumn) + Printf("%.6g", m.channel_movs[1][i]);
+            out += Pad(Number(m.channel_movs[0][i]), kColumn) + Number(m.channel_movs[1][i]);
         }
         out += '\n';
     }

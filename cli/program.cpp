@@ -5,37 +5,53 @@
 #include <velumar/report/model_frame.h>
 #include <velumar/text/texts.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace velumar::cli {
 
-std::FILE *DivertStandardOutput()
+namespace {
+
+// The line that erases a drawn progress bar: back to the start, clear it.
+constexpr char kClearLine[] = "\r\x1b[2K";
+
+// Whether a progress bar is on the terminal now, for the signal handler.
+std::atomic<bool> g_bar_drawn{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// SIGINT and SIGTERM end the program as they would without a handler, but
+// leave no half-drawn progress bar behind: the shell prompt then starts on
+// a clean line and the exit status is the usual 128 + the signal number.
+extern "C" void OnTerminatingSignal(int signal_number)
 {
-    std::fflush(stdout);
-    const int real_stdout = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (real_stdout < 0) return nullptr;
-    std::FILE *out = ::fdopen(real_stdout, "w");
-    if (out == nullptr) {
-        ::close(real_stdout);
-        return nullptr;
+    if (g_bar_drawn.load()) {
+        const ssize_t ignored = ::write(STDERR_FILENO, kClearLine, sizeof kClearLine - 1);
+        static_cast<void>(ignored);
     }
-    if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        std::fclose(out);
-        return nullptr;
-    }
-    // Diagnostics are whole lines: keep them in order with our own stderr.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    return out;
+    // SA_RESETHAND restored the default action; SA_NODEFER lets it act now.
+    ::raise(signal_number);
 }
 
-namespace {
+void InstallSignalHandlers()
+{
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+        struct sigaction current {};
+        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+        if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = OnTerminatingSignal;
+        action.sa_flags = SA_RESETHAND | SA_NODEFER;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(signal_number, &action, nullptr);
+    }
+}
 
 // A one-line progress bar on standard error, redrawn at most every 100 ms
 // and whenever the percentage changes.
@@ -43,6 +59,8 @@ class ProgressBar {
 public:
     explicit ProgressBar(std::string_view caption) : caption_(caption) {}
     ~ProgressBar() { Clear(); }
+    ProgressBar(const ProgressBar &) = delete;
+    ProgressBar &operator=(const ProgressBar &) = delete;
 
     void Update(std::uint64_t done, std::uint64_t total)
     {
@@ -62,6 +80,7 @@ public:
         bar += "] ";
         bar += std::to_string(percent);
         bar += '%';
+        g_bar_drawn = true;
         std::fputs(bar.c_str(), stderr);
         std::fflush(stderr);
     }
@@ -69,8 +88,9 @@ public:
     void Clear()
     {
         if (!drawn_) return;
-        std::fputs("\r\x1b[2K", stderr);
+        std::fputs(kClearLine, stderr);
         std::fflush(stderr);
+        g_bar_drawn = false;
         drawn_ = false;
     }
 
@@ -91,9 +111,11 @@ bool ProgressWanted(const Options &options)
     return ::isatty(STDERR_FILENO) == 1;
 }
 
+// The whole message, whatever bytes a path in it holds.
 void PrintError(const std::string &message)
 {
-    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fwrite(message.data(), 1, message.size(), stderr);
+    std::fputc('\n', stderr);
 }
 
 // Writes `text` and flushes; false when the output cannot take it.
@@ -110,6 +132,17 @@ int Finish(std::FILE *out, bool written, int code)
         return code == kExitGraded ? kExitInputRejected : code;
     }
     return code;
+}
+
+// A failure that ends the program: the message on standard error and, when
+// the output is JSON, also as {"error": ...} on `out`, so that whoever reads
+// the JSON gets one object in every case.
+int Fail(std::FILE *out, const Options &options, const std::string &message, int code,
+         const std::string &reason_code)
+{
+    PrintError(message);
+    const bool written = !options.json || Write(out, JsonLine(ErrorJson(message, reason_code)));
+    return Finish(out, written, code);
 }
 
 // A std::ostream over a C stream (the real standard output, kept apart
@@ -202,14 +235,10 @@ private:
 
 int GradeOne(const Options &options)
 {
-    // With per-frame rows on standard output the model's lines go to
-    // standard error as with --json, so the rows stay clean.
+    // The model's own lines go to standard error, so rows on standard
+    // output stay clean.
     const bool rows_to_stdout = options.frames == "-";
     std::FILE *out = stdout;
-    if (options.json || rows_to_stdout) {
-        out = DivertStandardOutput();
-        if (out == nullptr) out = stdout;
-    }
 
     // Output files are opened first: a path that cannot be written is
     // found before the grading time is spent.
@@ -222,18 +251,16 @@ int GradeOne(const Options &options)
         rows = &stdout_stream;
     } else if (!options.frames.empty()) {
         frames_file.open(options.frames, std::ios::binary | std::ios::trunc);
-        if (!frames_file) {
-            PrintError(text::format(text::IDS_CLI_FRAMES_WRITE_ERROR, options.frames));
-            return Finish(out, true, kExitInputRejected);
-        }
+        if (!frames_file)
+            return Fail(out, options, text::format(text::IDS_CLI_FRAMES_WRITE_ERROR, options.frames),
+                        kExitInputRejected, app::kReasonInput);
         rows = &frames_file;
     }
     if (!options.report.empty()) {
         report_file.open(options.report, std::ios::binary | std::ios::trunc);
-        if (!report_file) {
-            PrintError(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report));
-            return Finish(out, true, kExitInputRejected);
-        }
+        if (!report_file)
+            return Fail(out, options, text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report),
+                        kExitInputRejected, app::kReasonInput);
     }
 
     FrameSink sink(rows, report::frame_format_for_path(options.frames), !options.report.empty());
@@ -285,35 +312,49 @@ int GradeOne(const Options &options)
     return Finish(out, Write(out, result), code);
 }
 
+// The whole list file, or all of standard input for "-"; false when it
+// cannot be read (a NUL byte in its path names no file).
+bool ReadList(const std::string &path, std::string &content)
+{
+    std::ostringstream buffer;
+    if (path == "-") {
+        char block[65536];
+        std::size_t n;
+        while ((n = std::fread(block, 1, sizeof block, stdin)) > 0) buffer.write(block, static_cast<std::streamsize>(n));
+        if (std::ferror(stdin)) return false;
+    } else {
+        std::error_code ec;
+        if (path.find('\0') != std::string::npos || !std::filesystem::is_regular_file(path, ec)) return false;
+        std::ifstream in(path, std::ios::binary);
+        if (!in.is_open()) return false;
+        buffer << in.rdbuf();
+        if (in.bad()) return false;
+    }
+    content = buffer.str();
+    return true;
+}
+
 int GradeBatch(const Options &options)
 {
     // The list is read before anything else: a missing list is bad input.
+    // "-" is standard input, its paths relative to the current folder.
+    const bool from_stdin = options.batch_list == "-";
     std::string content;
-    {
-        std::error_code ec;
-        std::ifstream in;
-        if (std::filesystem::is_regular_file(options.batch_list, ec)) in.open(options.batch_list, std::ios::binary);
-        std::ostringstream buffer;
-        if (in.is_open()) buffer << in.rdbuf();
-        if (!in.is_open() || in.bad()) {
-            PrintError(text::format(text::IDS_CLI_LIST_OPEN_ERROR, options.batch_list));
-            return kExitInputRejected;
-        }
-        content = buffer.str();
-    }
+    if (!ReadList(options.batch_list, content))
+        return Fail(stdout, options, text::format(text::IDS_CLI_LIST_OPEN_ERROR, options.batch_list),
+                    kExitInputRejected, app::kReasonInput);
     const std::vector<BatchEntry> entries = ParseBatchList(content);
-    const std::string list_dir = std::filesystem::path(options.batch_list).parent_path().string();
+    const std::string list_dir =
+        from_stdin ? std::string() : std::filesystem::path(options.batch_list).parent_path().string();
 
-    std::FILE *out = DivertStandardOutput();
-    if (out == nullptr) out = stdout;
+    std::FILE *out = stdout;
 
     std::ofstream report_file;
     if (!options.report.empty()) {
         report_file.open(options.report, std::ios::binary | std::ios::trunc);
-        if (!report_file) {
-            PrintError(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report));
-            return Finish(out, true, kExitInputRejected);
-        }
+        if (!report_file)
+            return Fail(out, options, text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report),
+                        kExitInputRejected, app::kReasonInput);
     }
     std::vector<report::BatchEntry> summary;
 
@@ -339,7 +380,7 @@ int GradeBatch(const Options &options)
     if (!options.report.empty()) {
         bool ok = true;
         try {
-            report::write_batch_report(report_file, summary, std::string(text::get(text::IDS_PRODUCT_VERSION)));
+            report::write_batch_report(report_file, summary, app::ProgramVersion());
             report_file.close();
             ok = static_cast<bool>(report_file);
         } catch (const std::exception &) {
@@ -347,7 +388,7 @@ int GradeBatch(const Options &options)
         }
         if (!ok) {
             PrintError(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report));
-            if (result != kExitInputRejected) result = kExitInputRejected;
+            result = kExitInputRejected;
         }
     }
     return Finish(out, written, result);
@@ -357,6 +398,7 @@ int GradeBatch(const Options &options)
 
 int Main(const std::vector<std::string> &args)
 {
+    InstallSignalHandlers();
     const Options options = ParseArguments(args);
     switch (options.action) {
     case Action::Help:
@@ -366,10 +408,11 @@ int Main(const std::vector<std::string> &args)
                                  std::string(text::get(text::IDS_PRODUCT_VERSION)) + "\n";
         return Finish(stdout, Write(stdout, line), kExitGraded);
     }
-    case Action::UsageError:
-        PrintError(options.error);
+    case Action::UsageError: {
+        const int code = Fail(stdout, options, options.error, kExitUsage, "usage");
         PrintError(std::string(text::get(text::IDS_CLI_TRY_HELP)));
-        return kExitUsage;
+        return code;
+    }
     case Action::Batch:
         return GradeBatch(options);
     case Action::Grade:

@@ -24,8 +24,11 @@ namespace {
 
 constexpr std::uint32_t kLargestSize = 32768;
 
-// 2 pi as the double the transforms have always used; the angle built from
-// it is formed in extended precision before the single-precision rounding.
+// 2 pi as the nearest double. The twiddles are single precision (every
+// spectrum and the golden outputs depend on exactly those floats); the angle
+// is formed in extended precision so that each twiddle is its cosine and
+// sine rounded once to float, with no rounding error of the angle carried
+// into it.
 constexpr double kTwoPi = 6.283185307179586;
 
 TWIDDLE twiddle_at(std::int32_t m, std::int32_t n, double two_pi)

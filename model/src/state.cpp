@@ -28,7 +28,8 @@ struct Slot {
     std::uint32_t length;       // elements; kPerChannelFrame for the carry buffers
     const char *label;
     bool second_channel;        // obtained only with two channels
-    bool closing_quote;         // a few labels have always been printed without it
+    bool closing_quote;         // false for the labels whose published failure line
+                                // lacks it: programs match these lines verbatim
 };
 
 constexpr std::uint32_t kPerChannelFrame = 0;

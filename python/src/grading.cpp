@@ -75,15 +75,13 @@ void CheckOptions(const GradeOptions &options)
 
 namespace {
 
-// What one grading on this thread collects from the model instance the
-// runner creates: the library's lines (never standard output) and, when
-// asked for, the per-frame rows. The runner creates the instance through
-// the ModelApi below on the calling thread, which finds its collector here.
+// What one grading collects from its model instance: the library's lines
+// (never standard output) and, when asked for, the per-frame rows.
 struct Collector {
     std::string messages;
     std::vector<FrameRow> *frames = nullptr;
+    std::uint64_t reference_skip = 0;  // samples cut from the reference's start
 };
-thread_local Collector *t_collector = nullptr;
 
 void CollectMessage(void *user, const char *line)
 {
@@ -92,39 +90,21 @@ void CollectMessage(void *user, const char *line)
 
 void CollectFrame(void *user, const VELUMAR_FRAME *frame)
 {
-    static_cast<Collector *>(user)->frames->push_back(ToFrameRow(*frame, 0));
+    auto *collector = static_cast<Collector *>(user);
+    collector->frames->push_back(ToFrameRow(*frame, collector->reference_skip));
 }
 
-M_HANDLE CreateCollecting(const M_SETTINGS *settings)
+app::GradeHooks Hooks(Collector &collector)
 {
-    Collector *collector = t_collector;
-    M_HANDLE handle = velumar_create_method_ex(settings, CollectMessage, collector);
-    if (handle != nullptr && collector->frames != nullptr)
-        velumar_set_frame_observer(handle, CollectFrame, collector);
-    return handle;
+    app::GradeHooks hooks;
+    hooks.messages = {CollectMessage, &collector};
+    if (collector.frames != nullptr) {
+        hooks.frames_start = [&collector](std::uint64_t skip) { collector.reference_skip = skip; };
+        hooks.frame_observer = CollectFrame;
+        hooks.frame_user = &collector;
+    }
+    return hooks;
 }
-
-const ModelApi &CollectingApi()
-{
-    static const ModelApi api = [] {
-        ModelApi a = LibraryModelApi();
-        a.create = CreateCollecting;
-        return a;
-    }();
-    return api;
-}
-
-// Installs a collector for the gradings made on this thread in its scope.
-class CollectorScope {
-public:
-    explicit CollectorScope(Collector &collector) : previous_(t_collector) { t_collector = &collector; }
-    ~CollectorScope() { t_collector = previous_; }
-    CollectorScope(const CollectorScope &) = delete;
-    CollectorScope &operator=(const CollectorScope &) = delete;
-
-private:
-    Collector *previous_;
-};
 
 // Two signals in memory, read in place.
 class ArrayPairSource final : public app::PairSource {
@@ -192,14 +172,6 @@ Graded Finish(app::GradeReport report, Collector &collector, std::vector<FrameRo
         failure.json = Line(cli::ErrorJson(report.reason, report));
         throw failure;
     }
-    }
-    // A frame's time is on the reference's timeline: when aligning cut the
-    // reference's start, its frames start that much later.
-    const std::int64_t delay = report.applied ? report.applied->delay_samples : 0;
-    if (delay < 0) {
-        for (FrameRow &row : frames)
-            row.time_s = static_cast<double>(std::uint64_t{row.frame} * 1024 + static_cast<std::uint64_t>(-delay)) /
-                         48000.0;
     }
     Graded graded;
     graded.json = Line(cli::ResultJson(report));
@@ -275,11 +247,8 @@ Graded GradeResampled(const Signal &reference, const Signal &test, const GradeOp
     std::vector<FrameRow> frames;
     Collector collector;
     if (options.frames) collector.frames = &frames;
-    CollectorScope scope(collector);
-    app::GradeHooks hooks;
-    hooks.api = &CollectingApi();
     app::GradeReport report = app::GradeAnyFiles(ref.path(), tst.path(), cli::PipelineSettings(CliOptions(options)),
-                                                 false, hooks);
+                                                 false, Hooks(collector));
     // The signals came from no file the caller knows.
     std::uint64_t clipped[2] = {0, 0};
     int i = 0;
@@ -311,11 +280,8 @@ Graded GradeSignals(const Signal &reference, const Signal &test, const GradeOpti
         ReserveFrames(frames, reference.values.size(), reference.channels);
         collector.frames = &frames;
     }
-    CollectorScope scope(collector);
     ArrayPairSource source(reference, test);
-    app::GradeHooks hooks;
-    hooks.api = &CollectingApi();
-    app::GradeReport report = app::GradeSource(source, cli::PipelineSettings(CliOptions(options)), hooks);
+    app::GradeReport report = app::GradeSource(source, cli::PipelineSettings(CliOptions(options)), Hooks(collector));
     Graded graded = Finish(std::move(report), collector, std::move(frames));
     graded.clipped[0] = reference.clipped;
     graded.clipped[1] = test.clipped;
@@ -328,8 +294,7 @@ Graded GradeFiles(const std::string &reference, const std::string &test, const G
     std::vector<FrameRow> frames;
     Collector collector;
     if (options.frames) collector.frames = &frames;
-    CollectorScope scope(collector);
-    cli::GradeOutcome outcome = cli::GradePair(reference, test, CliOptions(options), {}, CollectingApi());
+    cli::GradeOutcome outcome = cli::GradePair(reference, test, CliOptions(options), Hooks(collector));
     return Finish(std::move(outcome.result), collector, std::move(frames));
 }
 

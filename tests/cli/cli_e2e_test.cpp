@@ -16,6 +16,7 @@
 
 using namespace velumar::testing;
 using Json = nlohmann::ordered_json;
+using namespace std::string_literals;
 
 extern char **environ;
 
@@ -35,14 +36,24 @@ std::string Slurp(const std::filesystem::path &p)
     return s.str();
 }
 
-CliRun Cli(const TempDir &dir, std::vector<std::string> args)
+// Where a run reads and writes besides its arguments; empty: the defaults.
+struct CliIo {
+    std::string stdin_path;   // default: nothing (/dev/null)
+    std::string stdout_path;  // default: a file read back into CliRun::out
+    std::string cwd;          // default: the test's own
+};
+
+CliRun Cli(const TempDir &dir, std::vector<std::string> args, const CliIo &io = {})
 {
-    const std::string out = (dir.path() / "stdout").string();
+    const std::string out = io.stdout_path.empty() ? (dir.path() / "stdout").string() : io.stdout_path;
     const std::string err = (dir.path() / "stderr").string();
+    const std::string in = io.stdin_path.empty() ? "/dev/null" : io.stdin_path;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!io.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, io.cwd.c_str());
     args.insert(args.begin(), VELUMAR_CLI_PATH);
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
@@ -55,7 +66,7 @@ CliRun Cli(const TempDir &dir, std::vector<std::string> args)
         run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
-    run.out = Slurp(out);
+    if (io.stdout_path.empty()) run.out = Slurp(out);
     run.err = Slurp(err);
     return run;
 }
@@ -106,11 +117,6 @@ TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
     const Json json = Json::parse(run.out);
     ASSERT_TRUE(json.is_object()) << run.out;
 
-    std::vector<std::string> keys;
-    for (const auto &item : json.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"graded", "odg", "di", "grade_text", "reason", "reason_code", "frames",
-                                              "channels", "values", "time_s", "speed", "rtf", "movs", "movs_ch1",
-                                              "movs_ch2", "check", "applied"}));
     EXPECT_EQ(json["graded"], true);
     EXPECT_EQ(json["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 73.5));
     EXPECT_EQ(json["check"]["delay_samples"], 0);
@@ -120,17 +126,7 @@ TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
     EXPECT_EQ(json["values"], 72000);
     EXPECT_EQ(json["frames"], (36000 - 2048) / 1024 + 1);
     EXPECT_TRUE(json["rtf"].is_number());
-
-    const std::vector<std::string> movs = {"BandwidthRefB", "BandwidthTestB", "TotalNMRB",    "WinModDiff1B",
-                                           "ADBB",          "EHSB",           "AvgModDiff1B", "AvgModDiff2B",
-                                           "RmsNoiseLoudB", "MFPDB",          "RelDistFramesB"};
-    std::vector<std::string> got, per_channel;
-    for (const auto &item : json["movs"].items()) got.push_back(item.key());
-    for (const auto &item : json["movs_ch1"].items()) per_channel.push_back(item.key());
-    EXPECT_EQ(got, movs);
-    auto without_adb = movs;
-    without_adb.erase(without_adb.begin() + 4);
-    EXPECT_EQ(per_channel, without_adb);
+    EXPECT_TRUE(json.contains("movs_ch2"));
 
     // The library's creation line went to standard error, not into the JSON.
     EXPECT_NE(run.err.find("73.500000"), std::string::npos) << run.err;
@@ -149,6 +145,9 @@ TEST_F(CliTest, HumanReportOfAShortMonoPair)
     EXPECT_NE(run.out.find("Фактор \"реального времени\": —\n"), std::string::npos);
     EXPECT_NE(run.out.find("RelDistFramesB"), std::string::npos);
     EXPECT_EQ(run.err.find('\r'), std::string::npos);  // no progress bar
+    // The library's level line goes to standard error, beside the report.
+    EXPECT_NE(run.err.find("Уровень громкости = 92.000000\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("Уровень громкости"), std::string::npos) << run.out;
 }
 
 TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
@@ -186,11 +185,30 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
 
-    const CliRun json = Cli(dir, {"--json", mono, missing});
-    EXPECT_EQ(json.code, 1);
-    EXPECT_EQ(Json::parse(json.out), Json({{"graded", false},
-                                           {"error", "Ошибка при открытии файла " + missing},
-                                           {"reason_code", "input"}}));
+
+    // With --json every failure is one JSON object on standard output too,
+    // usage errors included, with the same exit code and message.
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string error;
+        std::string reason_code;
+    } json_cases[] = {
+        {{"--oops", "--json", mono, mono}, 2, "Неизвестный параметр --oops", "usage"},
+        {{"--json", mono}, 2, "Нужно указать два файла: эталонный и исследуемый", "usage"},
+        {{"--json", "--jobs", "2", mono, mono}, 2, "Параметр --jobs используется только вместе с --batch", "usage"},
+        {{"--json", "--step", "4001", mono, Path("mono_test.wav")}, 2,
+         "Размер шага 4001 больше числа 16-битных значений в эталонном файле", "step_too_large"},
+        {{"--json", mono, missing}, 1, "Ошибка при открытии файла " + missing, "input"},
+        {{"--json", "--batch", missing}, 1, "Не удалось прочитать список пар " + missing, "input"},
+    };
+    for (const auto &c : json_cases) {
+        const CliRun run = Cli(dir, c.args);
+        EXPECT_EQ(run.code, c.code) << c.error;
+        EXPECT_EQ(run.out, "{\"graded\":false,\"error\":\"" + c.error + "\",\"reason_code\":\"" + c.reason_code +
+                               "\"}\n");
+        EXPECT_EQ(run.err.rfind(c.error + "\n", 0), 0u) << run.err;
+    }
 
     const CliRun version = Cli(dir, {"--version"});
     EXPECT_EQ(version.code, 0);
@@ -228,6 +246,23 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
     EXPECT_FALSE(lines[1].contains("odg"));
     EXPECT_EQ(lines[2]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
     EXPECT_TRUE(lines[2].contains("movs_ch2"));
+
+    // "-" reads the list from standard input, paths relative to the current
+    // folder; a path with a NUL byte is refused under its whole name.
+    dir.Write("stdin.csv", "b_ref.wav,b_test.wav\na_ref.wav\0.bak,a_test.wav\n"s);
+    CliIo from_stdin;
+    from_stdin.stdin_path = Path("stdin.csv");
+    from_stdin.cwd = dir.path().string();
+    const CliRun piped = Cli(dir, {"--batch", "-", "--no-progress"}, from_stdin);
+    EXPECT_EQ(piped.code, 1) << piped.err;
+    lines.clear();
+    std::istringstream piped_in(piped.out);
+    for (std::string line; std::getline(piped_in, line);) lines.push_back(Json::parse(line));
+    ASSERT_EQ(lines.size(), 2u) << piped.out;
+    EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
+    EXPECT_EQ(lines[1]["reference"], "a_ref.wav\0.bak"s);
+    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла a_ref.wav\0.bak"s);
+    EXPECT_FALSE(lines[1].contains("odg"));
 
     const CliRun no_list = Cli(dir, {"--batch", Path("none.csv")});
     EXPECT_EQ(no_list.code, 1);
@@ -312,6 +347,55 @@ TEST_F(CliTest, CheckAlignAndMatchLevelOnTheCommandLine)
 
     const CliRun unchecked = Cli(dir, {"--json", "--no-check", r, t});
     EXPECT_TRUE(Json::parse(unchecked.out)["check"].is_null());
+}
+
+// The pair a newcomer grades first shows every measure at work: each MOV
+// has a value, per channel too, and the grade is mid-scale. The committed
+// files are what the generator writes, byte for byte.
+TEST_F(CliTest, BundledSamplePairEngagesEveryMeasureAndIsReproducible)
+{
+    const std::string samples = VELUMAR_SAMPLES_DIR;
+    const CliRun run = Cli(dir, {"--json", samples + "/reference.wav", samples + "/test.wav"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const Json json = Json::parse(run.out);
+    const double odg = json["odg"];
+    EXPECT_GT(odg, -2.5);
+    EXPECT_LT(odg, -1.5);
+    for (const char *group : {"movs", "movs_ch1", "movs_ch2"})
+        for (const auto &item : json[group].items())
+            EXPECT_NE(item.value().get<double>(), 0.0) << group << " " << item.key();
+    EXPECT_GT(json["movs"]["BandwidthRefB"].get<double>(), json["movs"]["BandwidthTestB"].get<double>());
+
+    pid_t pid = 0;
+    std::string tool = VELUMAR_MAKE_SAMPLES_PATH, out = dir.path().string();
+    char *argv[] = {tool.data(), out.data(), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, environ), 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const char *name : {"reference.wav", "test.wav"})
+        EXPECT_TRUE(Slurp(dir.path() / name) == Slurp(std::filesystem::path(samples) / name)) << name;
+}
+
+TEST_F(CliTest, AResultThatCannotBeWrittenIsAnErrorNotASuccess)
+{
+    const std::string test = Pair("f", 30000, 1, 50.0);
+    const std::string ref = Path("f_ref.wav");
+    dir.Write("list.csv", "f_ref.wav,f_test.wav\n");
+    const std::vector<std::vector<std::string>> runs = {
+        {"--no-progress", ref, test},
+        {"--json", ref, test},
+        {"--batch", Path("list.csv")},
+        {"--json", "--oops"},
+        {"--help"},
+    };
+    CliIo full;
+    full.stdout_path = "/dev/full";
+    for (const auto &args : runs) {
+        const CliRun run = Cli(dir, args, full);
+        EXPECT_NE(run.code, 0) << args[0];
+        EXPECT_NE(run.err.find("Не удалось записать результат\n"), std::string::npos) << run.err;
+    }
 }
 
 } // namespace

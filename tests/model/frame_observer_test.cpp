@@ -129,14 +129,7 @@ TEST(FrameObserver, BlockSizesDoNotChangeTheRecords)
 TEST(FrameObserver, FieldsByNumberAndRegistration)
 {
     const Observed run = observe(program(false), {4096});
-    std::vector<std::string> names;
-    for (std::int32_t field = 0; field < VELUMAR_FRAME_FIELD_COUNT; ++field) names.push_back(velumar_frame_field_name(field));
-    EXPECT_EQ(names, (std::vector<std::string>{"bandwidth_ref", "bandwidth_test", "nmr", "disturbed", "moddiff1",
-                                               "moddiff2", "temporal_weight", "noise_loudness", "ehs",
-                                               "detection_probability"}));
-    EXPECT_EQ(velumar_frame_field_name(-1), nullptr);
     EXPECT_EQ(velumar_frame_field_name(VELUMAR_FRAME_FIELD_COUNT), nullptr);
-
     for (const VELUMAR_FRAME &f : run.frames) {
         const VELUMAR_FRAME_CHANNEL &c = f.channel[0];
         const double expected[] = {double(c.bandwidth_ref), double(c.bandwidth_test), c.nmr, double(c.disturbed),
@@ -145,9 +138,9 @@ TEST(FrameObserver, FieldsByNumberAndRegistration)
         for (std::int32_t field = 0; field < VELUMAR_FRAME_FIELD_COUNT; ++field) {
             double v = 0.0;
             const std::int32_t code = velumar_frame_field(&f, 0, field, &v);
-            EXPECT_EQ(code, std::isnan(expected[field]) ? 1 : 0) << names[field] << " frame " << f.index;
+            EXPECT_EQ(code, std::isnan(expected[field]) ? 1 : 0) << velumar_frame_field_name(field) << " " << f.index;
             if (code == 0) {
-                EXPECT_EQ(v, expected[field]) << names[field];
+                EXPECT_EQ(v, expected[field]) << velumar_frame_field_name(field);
             }
         }
         double v = 42.0;

@@ -1,12 +1,14 @@
 // Pictures for the README: a generated pair whose test carries a short burst
-// of white noise in the middle is graded with the per-frame observer on, then the
-// HTML report and the wizard's details window are written:
+// of white noise in the middle is graded through the grading pipeline with
+// the per-frame values collected, then the HTML report (as velumar-cli
+// --report writes it) and the wizard's details window are rendered:
 //   velumar_render_report OUTPUT_DIR
 // writes burst-reference.wav, burst-test.wav, report.html and details.png.
 // The burst lies at kBurstStart..kBurstStart + kBurstLength seconds.
 #include "details_window.h"
 
 #include <test_wav.h>
+#include <velumar/app/report_record.h>
 #include <velumar/model.h>
 #include <velumar/report/html_report.h>
 #include <velumar/report/model_frame.h>
@@ -68,38 +70,20 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    // Grade with the observer collecting every frame.
-    M_SETTINGS settings{};
-    settings.listening_level_db = 92.0;
-    settings.sample_rate = kRate;
-    settings.channel_mode = 1;
-    M_HANDLE h = velumar_create_method_ex(&settings, [](void *, const char *) {}, nullptr);
-    if (!h) return 1;
+    // Grade through the pipeline every front end uses, collecting the frames.
     auto collector = std::make_shared<vr::FrameCollector>(2, vr::expected_frame_count(frames));
-    velumar_set_frame_observer(h, Collect, collector.get());
-    for (std::size_t at = 0; at < reference.size(); at += 4096) {
-        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(4096, reference.size() - at));
-        const M_BUFFER r{reference.data() + at, n}, t{test.data() + at, n};
-        if (method(h, &r, &t) != 0) return 1;
+    velumar::app::GradeSettings settings;
+    velumar::app::GradeHooks hooks;
+    hooks.messages = {[](void *, const char *) {}, nullptr};
+    hooks.frame_observer = Collect;
+    hooks.frame_user = collector.get();
+    const velumar::app::GradeReport result =
+        velumar::app::GradeFiles(dir + "/burst-reference.wav", dir + "/burst-test.wav", settings, hooks);
+    if (!result.ran()) {
+        std::fprintf(stderr, "%s\n", result.reason.c_str());
+        return 1;
     }
-    M_RESULTS results{};
-    const bool graded = get_model_results(h, &results) == 0;
-    destroy_method(h);
-
-    vr::ReportData data;
-    data.program_version = "2.1.0.2";
-    for (auto *f : {&data.reference, &data.test}) {
-        f->format = "WAV / PCM_16";
-        f->sample_rate = kRate;
-        f->bits = 16;
-        f->channels = 2;
-        f->samples_per_channel = frames;
-    }
-    data.reference.path = "burst-reference.wav";
-    data.test.path = "burst-test.wav";
-    data.graded = graded;
-    vr::fill_model_results(data, results);
-    data.check = vr::PairCheckInfo{0, 0.0, 0.998, 0.0, false, {}, {}};
+    vr::ReportData data = velumar::app::MakeReportData(result, settings, "burst-reference.wav", "burst-test.wav");
     data.series = &collector->series();
     {
         std::ofstream out(dir + "/report.html", std::ios::binary);
@@ -114,7 +98,7 @@ int main(int argc, char **argv)
     QApplication::processEvents();
     const QString shot = QString::fromStdString(dir + "/details.png");
     const bool ok = window.grab().save(shot);
-    std::printf("ODG %.3f, %u frames; %s %s\n", results.odg, results.frames, ok ? "wrote" : "FAILED",
+    std::printf("ODG %.3f, %u frames; %s %s\n", result.model.odg, result.model.frames, ok ? "wrote" : "FAILED",
                 qPrintable(shot));
     return ok ? 0 : 1;
 }

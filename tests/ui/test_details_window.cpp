@@ -2,6 +2,10 @@
 // quantity, zooming and resetting keep the whole run reachable, and the
 // files it saves parse.
 #include "details_window.h"
+#include "progress_page.h"
+#include "results_page.h"
+#include "setup_page.h"
+#include "wizard.h"
 #include "ui_test_support.h"
 
 #include <velumar/report/frame_writer.h>
@@ -11,6 +15,9 @@
 #include <QChartView>
 #include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -169,6 +176,50 @@ private slots:
         QCOMPARE(boxes.count(), 2);
         QVERIFY(boxes.last().text.contains(base + "/missing/r.html"));
         QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    }
+
+    void wizardRunFillsTheWindowFromItsFrames()
+    {
+        // A stereo pair of 150000 sample frames: (150000 - 2048) / 1024 + 1
+        // = 145 frames, every one of them in the chart.
+        velumar::testing::TempDir dir;
+        const auto pair = velumar::uitest::WriteWavPair(dir, 150000, 2);
+        MessageRecorder boxes;
+        ui::CWizard wizard(nullptr, boxes.fn());
+        wizard.show();
+        auto *details = wizard.resultsPage()->findChild<QPushButton *>(QStringLiteral("details"));
+        QVERIFY(details);
+        QVERIFY(!details->isEnabled());  // nothing to show before a run
+        wizard.button(ui::ID_WIZNEXT)->click();
+        wizard.setupPage()->referenceEdit()->setText(QString::fromStdString(pair.reference));
+        wizard.setupPage()->testEdit()->setText(QString::fromStdString(pair.test));
+        wizard.button(ui::ID_WIZNEXT)->click();
+        QCOMPARE(wizard.activeIndex(), 2);
+        wizard.progressPage()->startButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(wizard.activeIndex() == 3, 60000);
+        QVERIFY(details->isEnabled());
+        // The page's own texts are unchanged by the addition.
+        QCOMPARE(wizard.resultsPage()->gradeText().isEmpty(), false);
+
+        details->click();
+        auto *w = wizard.findChild<ui::CDetailsWindow *>();
+        QVERIFY(w);
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QCOMPARE(w->chartFrames(), std::uint64_t{145});
+        QVERIFY(w->chartEnd() >= report::frame_time_seconds(144));
+        QVERIFY(w->findChild<QLabel *>(QStringLiteral("headline"))
+                    ->text()
+                    .contains(QString::asprintf("%.3f", wizard.resultsPage()->gradeText().toDouble())));
+        // The pair check of the input-files page is there too.
+        QVERIFY(w->findChild<QPlainTextEdit *>(QStringLiteral("check"))->toPlainText().contains(
+            QStringLiteral("Корреляция")));
+        const QString values = QString::fromStdString((dir.path() / "v.csv").string());
+        QVERIFY(w->saveValues(values));
+        const std::string csv = Slurp(values);
+        QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), std::ptrdiff_t{146});
+        // A second click raises the same window instead of opening another.
+        details->click();
+        QCOMPARE(wizard.findChildren<ui::CDetailsWindow *>().size(), 1);
     }
 
     void withoutPerFrameValuesTheWindowStillOpens()

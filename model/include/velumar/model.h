@@ -224,8 +224,9 @@ typedef struct VELUMAR_FRAME {
     uint32_t index;              /* 0 for the instance's first frame pair; frame
                                     i starts at sample 1024 i of each channel */
     uint32_t channels;           /* 1 or 2 */
-    int32_t loud;                /* 1 when both signals are loud (noise loudness is
-                                    then neither computed nor averaged) */
+    int32_t loud;                /* 1 when both signals are loud, or were in one of
+                                    the last 3 frames (noise loudness is then
+                                    neither computed nor averaged) */
     int32_t energy;              /* 1 when a frame's energy exceeds the threshold
                                     (the EHS is then computed and averaged) */
     double detection_probability_binaural;  /* NaN with one channel */

@@ -81,7 +81,9 @@ private:
 enum class OpenFault { None, EmptyPath, File, Requirements, Channels, Lengths };
 
 struct OpenedPair {
-    std::unique_ptr<WavePairSource> source;  // null on a fault
+    // Both open files; null on a fault.
+    std::unique_ptr<CWaveFile> reference;
+    std::unique_ptr<CWaveFile> test;
     OpenFault fault = OpenFault::None;
     // The input-files page's message for the fault (empty without one).
     std::string message;

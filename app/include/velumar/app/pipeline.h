@@ -113,6 +113,8 @@ struct GradeHooks {
     // request is passed on to the runner.
     CRunObserver *observer = nullptr;
     const ModelApi *api = nullptr;  // the library's own when null
+    // Where the model's own lines go (standard output when no handler).
+    ModelMessages messages;
     // Per-frame values: when frame_observer is set, `frames_start` (if set)
     // is called once before the first frame with the sample frames cut from
     // the reference's start (a trimmed delay; frame times are shifted by

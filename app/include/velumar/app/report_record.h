@@ -14,6 +14,12 @@ namespace velumar::app {
 report::ReportData MakeReportData(const GradeReport &result, const GradeSettings &settings,
                                   const std::string &reference_path, const std::string &test_path);
 
+// The program's version as a page shows it ("2.1.0.2").
+std::string ProgramVersion();
+
+// A pair check as a report shows it (its Russian findings included).
+report::PairCheckInfo MakePairCheckInfo(const PairCheck &check);
+
 // One line of a batch summary.
 report::BatchEntry MakeBatchEntry(const GradeReport &result, const std::string &reference,
                                   const std::string &test);

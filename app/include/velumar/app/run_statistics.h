@@ -27,8 +27,9 @@ struct RunStatistics {
     std::uint64_t total_values = 0;
     bool stopped = false;
 
-    // RUN_STARTED: everything back to zero; `total` values are to come.
-    void Start(std::uint32_t announced, std::uint64_t total);
+    // RUN_STARTED: everything back to zero; `total` values are to come
+    // (when not given, every value reported is counted as fed).
+    void Start(std::uint32_t announced, std::uint64_t total = UINT64_MAX);
     // RUN_STEP with its value and step time.
     void Step(std::uint32_t value, double step_time);
 
