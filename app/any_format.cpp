@@ -114,7 +114,7 @@ GradeReport GradeAnyFiles(const std::string &reference, const std::string &test,
         tst = audio::OpenInput(test);
         out.input.test = tst->info();
     } catch (const audio::InputError &e) {
-        return refuse(e.what());
+        return refuse(e.message());
     }
     if (ref->channels() != tst->channels())
         return refuse(text::format(text::IDS_INPUT_CHANNELS_DIFFER,

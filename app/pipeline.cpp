@@ -203,7 +203,7 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
     } catch (const WaveErrors::FileException &e) {  // a file changed during the run
         return Refuse(std::move(report), kReasonFileChanged, e.text());
     } catch (const audio::InputError &e) {  // a decoded file that cannot be read to its end
-        return Refuse(std::move(report), kReasonInput, e.what());
+        return Refuse(std::move(report), kReasonInput, e.message());
     } catch (const std::exception &e) {
         report.status = Status::Failed;
         report.reason_code = kReasonInternal;

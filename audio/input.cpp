@@ -516,6 +516,21 @@ std::unique_ptr<SampleSource> OpenDecoded(const std::string &path)
         if (!Readable(path)) throw InputError(t::format(t::IDS_FILE_OPEN_ERROR, path));
         throw InputError(t::format(t::IDS_INPUT_UNKNOWN_FORMAT, {path, Signature(path), sf_strerror(nullptr)}));
     }
+    // An MPEG stream without a header that states its length (an MP3 file
+    // written without its Info tag) announces an estimate from its size.
+    // The pair's lengths must be known before grading, so such streams are
+    // counted by decoding them once: about 1 ms per second of stereo audio.
+    if ((sf_info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && sf_info.channels >= 1 && sf_info.channels <= 2) {
+        std::vector<float> scratch(4096 * static_cast<std::size_t>(sf_info.channels));
+        sf_count_t frames = 0;
+        for (sf_count_t got; (got = sf_readf_float(file, scratch.data(), 4096)) > 0;) frames += got;
+        if (sf_seek(file, 0, SEEK_SET) != 0) {
+            const std::string reason = sf_strerror(file);
+            sf_close(file);
+            throw InputError(t::format(t::IDS_INPUT_READ_ERROR, {path, reason}));
+        }
+        sf_info.frames = frames;
+    }
     std::string refusal;
     if (sf_info.samplerate < static_cast<int>(kMinInputRate) || sf_info.samplerate > static_cast<int>(kMaxInputRate))
         refusal = t::format(t::IDS_INPUT_RATE_RANGE, {path, std::to_string(sf_info.samplerate)});
@@ -586,6 +601,9 @@ bool DataScanMisled(const std::string &path)
 std::unique_ptr<SampleSource> OpenInput(const std::string &path, InputMode mode)
 {
     if (path.empty()) throw InputError(std::string(t::get(t::IDS_EMPTY_PATH)));
+    // The system would read such a path only up to the NUL, which names
+    // another file (or none): it cannot be opened as given.
+    if (path.find('\0') != std::string::npos) throw InputError(t::format(t::IDS_FILE_OPEN_ERROR, path));
     std::unique_ptr<CWaveFile> wave;
     try {
         wave.reset(OpenWaveFile(path));

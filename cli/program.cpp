@@ -299,11 +299,10 @@ int GradeOne(const Options &options)
         }
     }
 
+    // A refusal's JSON describes the files that could be opened.
     if (outcome.exit_code != kExitGraded && outcome.exit_code != kExitNotGraded) {
         PrintError(outcome.error);
-        // Whoever reads the JSON gets one object in every case.
-        const bool written =
-            !options.json || Write(out, JsonLine(ErrorJson(outcome.error, outcome.result)));
+        const bool written = !options.json || Write(out, JsonLine(ErrorJson(outcome.error, outcome.result)));
         return Finish(out, written, outcome.exit_code);
     }
 

@@ -18,7 +18,7 @@ VELUMAR_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   xvfb chromium
-  lame opus-tools
+  lame opus-tools flac
   python3-dev pybind11-dev python3-numpy python3-pytest python3-distributed dpkg-dev
 )
 

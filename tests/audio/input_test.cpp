@@ -40,7 +40,7 @@ std::string OpenError(const std::string &path, InputMode mode = InputMode::Any)
         auto source = OpenInput(path, mode);
         ReadAll(*source);
     } catch (const InputError &e) {
-        return e.what();
+        return e.message();
     }
     return {};
 }
@@ -319,6 +319,9 @@ TEST(Input, RefusalsNameTheParameterAndTheValues)
     EXPECT_NE(OpenError(adpcm).find("WAV с кодом формата 0x0083"), std::string::npos) << OpenError(adpcm);
     EXPECT_EQ(OpenError((dir.path() / "missing.flac").string()),
               "Ошибка при открытии файла " + (dir.path() / "missing.flac").string());
+    // The part before a NUL names a readable file, the path as given none.
+    const std::string with_nul = slow + std::string(1, '\0') + ".flac";
+    EXPECT_EQ(OpenError(with_nul), "Ошибка при открытии файла " + with_nul);
 
     // A FLAC file cut short: what was decoded is delivered, then the fault.
     const auto samples = MusicSignal(96000, 1);
@@ -337,14 +340,18 @@ TEST(Input, LossyFilesFromTheDebianEncodersDecode)
     const std::string wav = dir.Write("music.wav", WavFile(Spec(2, 44100, 16, 1), samples));
     const std::string mp3 = (dir.path() / "music.mp3").string();
     const std::string opus = (dir.path() / "music.opus").string();
+    // Without its Info tag an MP3 file only estimates its length.
+    const std::string untagged = (dir.path() / "untagged.mp3").string();
     ASSERT_EQ(std::system(("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'").c_str()), 0);
+    ASSERT_EQ(std::system(("lame --quiet -t -b 160 '" + wav + "' '" + untagged + "'").c_str()), 0);
     ASSERT_EQ(std::system(("opusenc --quiet --bitrate 96 '" + wav + "' '" + opus + "'").c_str()), 0);
 
     struct Expect {
         std::string path, name;
         std::uint32_t rate;
     };
-    for (const Expect &e : {Expect{mp3, "MPEG/MPEG_LAYER_III", 44100}, Expect{opus, "OGG/OPUS", 48000}}) {
+    for (const Expect &e : {Expect{mp3, "MPEG/MPEG_LAYER_III", 44100}, Expect{untagged, "MPEG/MPEG_LAYER_III", 44100},
+                            Expect{opus, "OGG/OPUS", 48000}}) {
         SCOPED_TRACE(e.name);
         auto source = OpenInput(e.path);
         const InputInfo info = source->info();

@@ -19,6 +19,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 class CWaveFile;
 
@@ -45,7 +46,13 @@ struct InputInfo {
 
 class InputError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit InputError(std::string message) : std::runtime_error(message), message_(std::move(message)) {}
+    // The whole message: a path may hold any bytes, NUL included, which
+    // what() would cut short.
+    const std::string &message() const { return message_; }
+
+private:
+    std::string message_;
 };
 
 // The number of sample frames at 48 kHz that `frames` frames at `rate` become:
