@@ -98,10 +98,10 @@ GradeReport GradeAnyFiles(const std::string &reference, const std::string &test,
         // The input-files page's checks and messages, lengths compared by
         // data size as there; the pipeline then runs on the mapped pair.
         OpenedPair opened = OpenWavePair(reference, test, settings.align);
-        if (!opened.source) return refuse(opened.message);
-        InputRecords input{audio::DescribeWave(opened.source->file(Signal::Reference)),
-                           audio::DescribeWave(opened.source->file(Signal::Test))};
-        out = GradeSource(*opened.source, settings, hooks);
+        if (opened.fault != OpenFault::None) return refuse(opened.message);
+        InputRecords input{audio::DescribeWave(*opened.reference), audio::DescribeWave(*opened.test)};
+        WavePairSource source(std::move(opened.reference), std::move(opened.test));
+        out = GradeSource(source, settings, hooks);
         out.input = std::move(input);
         return out;
     }
