@@ -133,8 +133,8 @@ cli::Options CliOptions(const GradeOptions &options)
     return o;
 }
 
-// Reserves room for every frame of the longer signal (the observer runs
-// inside the model, which is no place to grow a vector).
+// Reserves room for every frame of a signal of known length, so that the
+// observer, which runs inside the model's frame loop, only appends.
 void ReserveFrames(std::vector<FrameRow> &frames, std::uint64_t values, unsigned channels)
 {
     const std::uint64_t samples = channels == 0 ? 0 : values / channels;
