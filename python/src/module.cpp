@@ -4,12 +4,14 @@
 // record as JSON text; the package's Python half builds the result object.
 #include "grading.h"
 
+#include <velumar/audio/input.h>
 #include <velumar/text/texts.h>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 namespace py = pybind11;
@@ -92,14 +94,22 @@ Signal ToSignal(const py::handle &object, std::uint32_t subject, bool keep_float
     return signal;
 }
 
-GradeOptions Options(double level_db, bool align, bool match_level, bool frames, std::uint32_t sample_rate)
+GradeOptions Options(double level_db, bool align, bool match_level, bool frames, double sample_rate)
 {
+    // Whole hertz within what the resampler takes; anything else is refused
+    // here, before it could be cut to an integer.
+    if (!(sample_rate >= audio::kMinInputRate && sample_rate <= audio::kMaxInputRate) ||
+        sample_rate != std::floor(sample_rate)) {
+        char value[64];
+        std::snprintf(value, sizeof value, "%g", sample_rate);
+        throw InputFailure(text::format(text::IDS_PY_BAD_RATE, value));
+    }
     GradeOptions options;
     options.level_db = level_db;
     options.align = align;
     options.match_level = match_level;
     options.frames = frames;
-    options.sample_rate = sample_rate;
+    options.sample_rate = static_cast<std::uint32_t>(sample_rate);
     return options;
 }
 
@@ -187,10 +197,10 @@ PYBIND11_MODULE(_velumar, m)
     m.def(
         "grade_arrays",
         [](const py::handle &reference, const py::handle &test, double level_db, bool align, bool match_level,
-           bool frames, std::uint32_t sample_rate) {
+           bool frames, double sample_rate) {
             const GradeOptions options = Options(level_db, align, match_level, frames, sample_rate);
             CheckOptions(options);
-            const bool resampled = sample_rate != 48000;
+            const bool resampled = options.sample_rate != velumar::audio::kModelRate;
             const Signal ref = ToSignal(reference, velumar::text::IDS_PY_REFERENCE, resampled);
             const Signal tst = ToSignal(test, velumar::text::IDS_PY_TEST, resampled);
             Graded graded;
@@ -206,7 +216,7 @@ PYBIND11_MODULE(_velumar, m)
     m.def(
         "grade_files",
         [](const std::string &reference, const std::string &test, double level_db, bool align, bool match_level,
-           bool frames, std::uint32_t sample_rate) {
+           bool frames, double sample_rate) {
             const GradeOptions options = Options(level_db, align, match_level, frames, sample_rate);
             Graded graded;
             {

@@ -9,9 +9,11 @@ of PEAQ, ITU-R BS.1387) for Python.
 
 Signals are int16 arrays, or floating-point arrays in -1..1 (multiplied by
 32768, rounded to nearest and clipped to 16 bits), of shape (n,) for one
-channel or (n, 2) for two. Refused input raises velumar.InputError, a
+channel or (n, 2) for two; sample_rate= other than 48000 resamples them as
+velumar-cli resamples a file. Refused input raises velumar.InputError, a
 failing model velumar.ModelError; both derive from velumar.Error and carry
-the message in Russian, as the command-line tool prints it.
+the message in Russian, as the command-line tool prints it, its
+reason_code and the CLI's error object as record.
 
 velumar.dask.grade_pairs grades many pairs of files on a Dask cluster.
 """
@@ -111,7 +113,7 @@ class Result:
 
 def _options(level_db, align, match_level, frames, sample_rate):
     return dict(level_db=float(level_db), align=bool(align), match_level=bool(match_level),
-                frames=bool(frames), sample_rate=int(sample_rate))
+                frames=bool(frames), sample_rate=float(sample_rate))
 
 
 def _result(reply):

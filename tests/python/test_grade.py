@@ -249,5 +249,6 @@ def test_other_sample_rates_are_resampled_as_the_cli_resamples_files(cli, tmp_pa
             record["input"][k].pop("bits"), expected["input"][k].pop("bits", None)
         assert record == expected
 
-    with pytest.raises(velumar.InputError, match="5000"):
-        velumar.grade(ref, tst, sample_rate=5000)
+    for rate in (5000, 44100.5, -1):
+        with pytest.raises(velumar.InputError, match=str(rate)):
+            velumar.grade(ref, tst, sample_rate=rate)
