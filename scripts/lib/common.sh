@@ -18,6 +18,7 @@ VELUMAR_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   xvfb chromium
+  lame opus-tools flac
 )
 
 velumar_missing_packages() {

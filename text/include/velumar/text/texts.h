@@ -90,6 +90,21 @@ enum Id : std::uint32_t {
     IDS_CLI_BATCH_PROGRESS,         // progress bar caption, a batch
     IDS_CLI_INTERNAL_ERROR,         // %1 = what went wrong
 
+    // Input of any format: refusals and what was converted.
+    IDS_INPUT_RATE_RANGE = 60200,   // %1 = file, %2 = its rate
+    IDS_INPUT_CHANNEL_COUNT,        // %1 = file, %2 = its channel count
+    IDS_INPUT_CHANNELS_DIFFER,      // %1, %2 = channels of reference and test
+    IDS_INPUT_UNKNOWN_FORMAT,       // %1 = file, %2 = what it starts with, %3 = libsndfile's reason
+    IDS_INPUT_READ_ERROR,           // %1 = file, %2 = what went wrong
+    IDS_INPUT_TRUNCATED,            // %1 = file, %2 = frames read, %3 = frames announced
+    IDS_INPUT_NOT_A_NUMBER,         // %1 = file
+    IDS_INPUT_CONVERTED,            // %1 = file, %2 = format/subtype, %3 = rate, %4 = bits, %5 = channels
+    IDS_INPUT_CLIPPED,              // %1 = the number of values clipped
+    IDS_INPUT_LOSSY,                // in place of a word length
+    IDS_INPUT_BITS,                 // %1 = a word length
+    IDS_INPUT_BAD_LENGTH,           // %1 = file, %2 = the length it claims
+    IDS_WARN_CONVERTED,             // the pair went through a conversion
+
     // The wizard: captions, results and failure messages.
     IDS_CAPTION_WELCOME = 61000,    // page 1
     IDS_CAPTION_SETUP,              // page 2
