@@ -7,6 +7,23 @@ namespace velumar::app {
 
 namespace {
 
+// The file as it was read: its own format, rate and length, and whether
+// anything was converted for the model.
+report::InputInfo Input(const audio::InputInfo &f)
+{
+    report::InputInfo in;
+    in.path = f.path;
+    in.format = f.subtype.empty() ? f.format : f.format + " / " + f.subtype;
+    in.sample_rate = f.sample_rate;
+    in.bits = f.bits;
+    in.channels = f.channels;
+    in.samples_per_channel = f.samples_per_channel;
+    in.converted = f.converted;
+    in.clipped_samples = f.clipped_samples;
+    return in;
+}
+
+// Without a record (a pair fed from elsewhere): what the model was given.
 report::InputInfo Input(const std::string &path, std::uint64_t values, const GradeReport &r)
 {
     report::InputInfo in;
@@ -27,8 +44,11 @@ report::ReportData MakeReportData(const GradeReport &r, const GradeSettings &set
 {
     report::ReportData d;
     d.program_version = ProgramVersion();
-    d.reference = Input(reference_path, r.reference_values, r);
-    d.test = Input(test_path, r.test_values, r);
+    d.reference = r.input.reference ? Input(*r.input.reference) : Input(reference_path, r.reference_values, r);
+    d.test = r.input.test ? Input(*r.input.test) : Input(test_path, r.test_values, r);
+    // The paths as the user gave them (a record may hold a resolved one).
+    d.reference.path = reference_path;
+    d.test.path = test_path;
     d.settings.listening_level_db = settings.run.listening_level_db;
     d.settings.step = settings.run.step;
     d.settings.check = settings.check;

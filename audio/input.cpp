@@ -219,7 +219,9 @@ public:
         info_.bits = subtype != nullptr ? subtype->bits : 0;
         info_.channels = static_cast<std::uint32_t>(sf_info.channels);
         info_.samples_per_channel = static_cast<std::uint64_t>(sf_info.frames);
-        info_.converted = info_.sample_rate != kModelRate || subtype == nullptr || subtype->code != SF_FORMAT_PCM_16;
+        // 16-bit words at 48 kHz reach the model unchanged, whatever the
+        // lossless coding that stored them.
+        info_.converted = info_.sample_rate != kModelRate || subtype == nullptr || subtype->bits != 16;
         output_frames_ = ConvertedLength(info_.samples_per_channel, info_.sample_rate);
         total_values_ = output_frames_ * info_.channels;
 
@@ -276,10 +278,18 @@ public:
     std::span<const std::int16_t> Lead(std::size_t count) override
     {
         if (started_) throw std::logic_error("Lead() after Next()");
+        count = static_cast<std::size_t>(std::min<std::uint64_t>(count, total_values_));
         if (lead_.size() < count) {
             const std::size_t had = lead_.size();
             lead_.resize(count);
-            lead_.resize(had + Pull(lead_.data() + had, count - had));
+            std::size_t got = 0;
+            try {
+                got = Pull(lead_.data() + had, count - had);
+            } catch (...) {
+                lead_.resize(had);
+                throw;
+            }
+            lead_.resize(had + got);
         }
         return {lead_.data(), std::min(count, lead_.size())};
     }

@@ -299,7 +299,9 @@ int GradeOne(const Options &options)
         }
     }
 
-    // A refusal's JSON describes the files that could be opened.
+    // A pair without a grade still gets its report, with the reason in
+    // place of the grade. A refusal's JSON describes the files that could
+    // be opened.
     if (outcome.exit_code != kExitGraded && outcome.exit_code != kExitNotGraded) {
         PrintError(outcome.error);
         const bool written = !options.json || Write(out, JsonLine(ErrorJson(outcome.error, outcome.result)));

@@ -464,9 +464,13 @@ void write_html_report(std::ostream &out, const ReportData &d)
             s += "<p class=\"ok\">Замечаний нет.</p>";
         } else {
             s += "<ul class=\"warn\">";
-            if (!c.messages.empty())
-                for (const auto &m : c.messages) s += "<li>" + esc(m) + "</li>";
-            else
+            if (!c.messages.empty()) {
+                // One sentence per warning code when the caller has them, the
+                // code beside it for whoever searches the page.
+                for (std::size_t i = 0; i < c.messages.size(); ++i)
+                    s += "<li>" + esc(c.messages[i]) +
+                         (c.messages.size() == c.warnings.size() ? " (" + esc(c.warnings[i]) + ")" : "") + "</li>";
+            } else
                 for (const auto &w : c.warnings) s += "<li>" + esc(warning_text(w)) + " (" + esc(w) + ")</li>";
             s += "</ul>";
         }

@@ -93,6 +93,11 @@ CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RU
 {
 }
 
+CModelRunner::CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, const ModelApi &api)
+    : CModelRunner(input, settings, observer, ModelMessages{}, api, nullptr)
+{
+}
+
 CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
                            CRunObserver *observer, ModelMessages messages, const ModelApi &api)
     : CModelRunner(nullptr, settings, observer, messages, api, std::make_unique<WavePair>(reference, test))
@@ -101,19 +106,14 @@ CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RU
     reference_ = reference;
 }
 
-CModelRunner::CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, const ModelApi &api)
-    : CModelRunner(input, settings, observer, ModelMessages{}, api, nullptr)
-{
-}
-
-CModelRunner::CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, ModelMessages messages,
-                           const ModelApi &api)
+CModelRunner::CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer,
+                           ModelMessages messages, const ModelApi &api)
     : CModelRunner(input, settings, observer, messages, api, nullptr)
 {
 }
 
-CModelRunner::CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, ModelMessages messages,
-                           const ModelApi &api, std::unique_ptr<WavePair> own)
+CModelRunner::CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer,
+                           ModelMessages messages, const ModelApi &api, std::unique_ptr<WavePair> own)
     : step_(settings.step),
       notify_(observer != nullptr ? 1 : 0),
       own_input_(std::move(own)),

@@ -1,5 +1,7 @@
 #include "vector_math.h"
 
+#include "dispatch.h"
+
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -50,9 +52,7 @@ inline bool plain_exp_argument(double x) { return x >= -708.0 && x <= 709.0; }
 
 } // namespace
 
-#if defined(__x86_64__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void log_array(const double *x, double *y, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -77,9 +77,7 @@ void log_array(const double *x, double *y, std::uint32_t n)
         if (!plain_log_argument(x[i])) y[i] = std::log(x[i]);
 }
 
-#if defined(__x86_64__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void exp_array(const double *x, double *y, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) {

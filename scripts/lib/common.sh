@@ -17,7 +17,7 @@ VELUMAR_PACKAGES=(
 VELUMAR_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  xvfb chromium
+  xvfb xauth chromium
   lame opus-tools flac
   python3-dev pybind11-dev python3-numpy python3-pytest python3-distributed dpkg-dev
 )

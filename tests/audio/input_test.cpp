@@ -7,8 +7,7 @@
 #include <sndfile.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
+#include <limits>
 #include <filesystem>
 
 using namespace velumar::testing;
@@ -45,59 +44,6 @@ std::string OpenError(const std::string &path, InputMode mode = InputMode::Any)
     return {};
 }
 
-void Put(Bytes &out, std::uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-// The samples as 24-bit words (value × 256).
-Bytes Words24(const std::vector<std::int16_t> &samples)
-{
-    Bytes out;
-    for (std::int16_t s : samples) Put(out, static_cast<std::uint32_t>(s * 256), 3);
-    return out;
-}
-
-Bytes Floats(const std::vector<float> &values)
-{
-    Bytes out;
-    for (float v : values) {
-        std::uint32_t bits;
-        std::memcpy(&bits, &v, 4);
-        Put(out, bits, 4);
-    }
-    return out;
-}
-
-std::vector<float> Scaled(const std::vector<std::int16_t> &samples)
-{
-    std::vector<float> out;
-    for (std::int16_t s : samples) out.push_back(static_cast<float>(s / 32768.0));
-    return out;
-}
-
-// A WAVE_FORMAT_EXTENSIBLE file: 40-byte format chunk whose sub-format is
-// PCM (1) or IEEE float (3).
-Bytes Extensible(std::uint16_t channels, std::uint16_t bits, std::uint16_t subformat, const Bytes &data)
-{
-    WavSpec spec;
-    spec.format_tag = 0xFFFE;
-    spec.channels = channels;
-    spec.bits = bits;
-    spec.fmt_size = 40;
-    Bytes file = WavFile(spec, data);
-    Bytes extension;
-    Put(extension, 22, 2);                    // size of the extension
-    Put(extension, bits, 2);                  // valid bits
-    Put(extension, channels == 2 ? 3 : 4, 4); // speaker positions
-    const unsigned char guid_tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    Put(extension, subformat, 2);
-    extension.insert(extension.end(), guid_tail, guid_tail + 14);
-    std::copy(extension.begin(), extension.end(), file.begin() + 36);
-    return file;
-}
-
 // A file written by libsndfile in `format` from values in ±1.
 std::string WriteWithSndfile(const TempDir &dir, const std::string &name, int format, int rate, int channels,
                              const std::vector<double> &values)
@@ -109,7 +55,6 @@ std::string WriteWithSndfile(const TempDir &dir, const std::string &name, int fo
     info.format = format;
     SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) throw std::runtime_error(sf_strerror(nullptr));
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     sf_writef_double(file, values.data(), static_cast<sf_count_t>(values.size() / static_cast<std::size_t>(channels)));
     sf_close(file);
     return path;
@@ -134,11 +79,6 @@ WavSpec Spec(std::uint16_t channels, std::uint32_t rate = 48000, std::uint16_t b
     return spec;
 }
 
-bool HaveTool(const char *name)
-{
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 } // namespace
 
 TEST(Input, EveryLosslessRouteGivesTheNativeValues)
@@ -149,21 +89,16 @@ TEST(Input, EveryLosslessRouteGivesTheNativeValues)
     const auto expected = ReadAll(*OpenInput(native));
     ASSERT_EQ(expected, samples);
 
-    const std::vector<std::pair<std::string, std::string>> routes = {
-        {dir.Write("pcm24.wav", WavFile(Spec(2, 48000, 24, 1), Words24(samples))), "WAV/PCM_24"},
-        {dir.Write("float.wav", WavFile(Spec(2, 48000, 32, 3), Floats(Scaled(samples)))),
-         "WAV/FLOAT"},
-        {dir.Write("ext24.wav", Extensible(2, 24, 1, Words24(samples))), "WAVEX/PCM_24"},
-        {dir.Write("extfloat.wav", Extensible(2, 32, 3, Floats(Scaled(samples)))), "WAVEX/FLOAT"},
-        {dir.Write("ext16.wav", Extensible(2, 16, 1, SampleBytes(samples))), "WAVEX/PCM_16"},
-        {WriteWithSndfile(dir, "a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, AsDoubles(samples)), "FLAC/PCM_16"},
-        {WriteWithSndfile(dir, "a24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2, AsDoubles(samples)),
-         "FLAC/PCM_24"},
-        {WriteWithSndfile(dir, "a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 48000, 2, AsDoubles(samples)), "AIFF/PCM_16"},
-        {WriteWithSndfile(dir, "a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_24, 48000, 2, AsDoubles(samples)), "W64/PCM_24"},
-        {WriteWithSndfile(dir, "a.rf64", SF_FORMAT_RF64 | SF_FORMAT_DOUBLE, 48000, 2, AsDoubles(samples)),
-         "RF64/DOUBLE"},
-    };
+    // 24-bit words hold the values × 256, floating-point ones / 32768.
+    const auto values = AsDoubles(samples);
+    std::vector<std::pair<std::string, std::string>> routes;
+    for (const auto &[format, name] : std::vector<std::pair<int, std::string>>{
+             {SF_FORMAT_WAV | SF_FORMAT_PCM_24, "WAV/PCM_24"},     {SF_FORMAT_WAV | SF_FORMAT_FLOAT, "WAV/FLOAT"},
+             {SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, "WAVEX/PCM_16"}, {SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, "WAVEX/PCM_24"},
+             {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "FLAC/PCM_16"},   {SF_FORMAT_FLAC | SF_FORMAT_PCM_24, "FLAC/PCM_24"},
+             {SF_FORMAT_AIFF | SF_FORMAT_PCM_16, "AIFF/PCM_16"},   {SF_FORMAT_W64 | SF_FORMAT_PCM_24, "W64/PCM_24"},
+             {SF_FORMAT_RF64 | SF_FORMAT_DOUBLE, "RF64/DOUBLE"}})
+        routes.emplace_back(WriteWithSndfile(dir, std::to_string(format), format, 48000, 2, values), name);
     for (const auto &[path, name] : routes) {
         SCOPED_TRACE(name);
         auto source = OpenInput(path);
@@ -178,24 +113,6 @@ TEST(Input, EveryLosslessRouteGivesTheNativeValues)
         EXPECT_EQ(info.converted, info.subtype != "PCM_16");
         EXPECT_EQ(ReadAll(*source, 4097), expected);
         EXPECT_EQ(source->info().clipped_samples, 0u);
-    }
-}
-
-TEST(Input, WordLengthsFollowTheStoredCoding)
-{
-    TempDir dir;
-    const std::vector<double> values(480, 0.25);
-    struct Case {
-        int format;
-        std::uint32_t bits;
-    };
-    for (const Case c : {Case{SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8}, Case{SF_FORMAT_WAV | SF_FORMAT_PCM_32, 32},
-                         Case{SF_FORMAT_WAV | SF_FORMAT_ULAW, 8}, Case{SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 0},
-                         Case{SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0}}) {
-        SCOPED_TRACE(c.format);
-        auto source = OpenInput(WriteWithSndfile(dir, std::to_string(c.format) + ".snd", c.format, 48000, 1, values));
-        EXPECT_EQ(source->info().bits, c.bits);
-        EXPECT_TRUE(source->info().converted);
     }
 }
 
@@ -248,7 +165,8 @@ TEST(Input, LeadKeepsTheValuesForTheFirstRead)
 {
     TempDir dir;
     const auto samples = MusicSignal(50000, 2);
-    auto source = OpenInput(dir.Write("a24.wav", WavFile(Spec(2, 48000, 24, 1), Words24(samples))));
+    auto source =
+        OpenInput(WriteWithSndfile(dir, "a24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, AsDoubles(samples)));
     const auto lead = source->Lead(30001);
     EXPECT_EQ(std::vector<std::int16_t>(lead.begin(), lead.end()),
               std::vector<std::int16_t>(samples.begin(), samples.begin() + 30001));
@@ -288,15 +206,15 @@ TEST(Input, ResampledLengthIsTheAnnouncedOneAndTheSignalKeepsItsTime)
 TEST(Input, ValuesBeyondFullScaleAreClippedAndCounted)
 {
     TempDir dir;
-    const std::vector<float> values = {0.5f, 1.5f, -2.0f, -1.0f, 1.0f, 0.25f, std::numeric_limits<float>::infinity(),
-                                       0.0f};
-    auto source = OpenInput(dir.Write("loud.wav", WavFile(Spec(1, 48000, 32, 3), Floats(values))));
+    const double inf = std::numeric_limits<double>::infinity();
+    auto source = OpenInput(WriteWithSndfile(dir, "loud.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                                             {0.5, 1.5, -2.0, -1.0, 1.0, 0.25, inf, 0.0}));
     EXPECT_EQ(ReadAll(*source), (std::vector<std::int16_t>{16384, 32767, -32768, -32768, 32767, 8192, 32767, 0}));
     EXPECT_EQ(source->info().clipped_samples, 3u);
 
-    const std::vector<float> not_numbers = {0.5f, std::numeric_limits<float>::quiet_NaN()};
-    EXPECT_EQ(OpenError(dir.Write("nan.wav", WavFile(Spec(1, 48000, 32, 3), Floats(not_numbers)))),
-              "Файл " + (dir.path() / "nan.wav").string() + " содержит значения, не являющиеся числами (NaN)");
+    const std::string nan = WriteWithSndfile(dir, "nan.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                                             {0.5, std::numeric_limits<double>::quiet_NaN()});
+    EXPECT_EQ(OpenError(nan), "Файл " + nan + " содержит значения, не являющиеся числами (NaN)");
 }
 
 TEST(Input, RefusalsNameTheParameterAndTheValues)
@@ -330,45 +248,4 @@ TEST(Input, RefusalsNameTheParameterAndTheValues)
     std::filesystem::resize_file(flac, std::filesystem::file_size(flac) / 2);
     EXPECT_NE(OpenError(flac).find(flac), std::string::npos);
 
-}
-
-TEST(Input, LossyFilesFromTheDebianEncodersDecode)
-{
-    if (!HaveTool("lame") || !HaveTool("opusenc")) GTEST_SKIP() << "lame and opusenc are needed";
-    TempDir dir;
-    const auto samples = MusicSignal(44100, 2);
-    const std::string wav = dir.Write("music.wav", WavFile(Spec(2, 44100, 16, 1), samples));
-    const std::string mp3 = (dir.path() / "music.mp3").string();
-    const std::string opus = (dir.path() / "music.opus").string();
-    // Without its Info tag an MP3 file only estimates its length.
-    const std::string untagged = (dir.path() / "untagged.mp3").string();
-    ASSERT_EQ(std::system(("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'").c_str()), 0);
-    ASSERT_EQ(std::system(("lame --quiet -t -b 160 '" + wav + "' '" + untagged + "'").c_str()), 0);
-    ASSERT_EQ(std::system(("opusenc --quiet --bitrate 96 '" + wav + "' '" + opus + "'").c_str()), 0);
-
-    struct Expect {
-        std::string path, name;
-        std::uint32_t rate;
-    };
-    for (const Expect &e : {Expect{mp3, "MPEG/MPEG_LAYER_III", 44100}, Expect{untagged, "MPEG/MPEG_LAYER_III", 44100},
-                            Expect{opus, "OGG/OPUS", 48000}}) {
-        SCOPED_TRACE(e.name);
-        auto source = OpenInput(e.path);
-        const InputInfo info = source->info();
-        EXPECT_EQ(info.format + "/" + info.subtype, e.name);
-        EXPECT_EQ(info.bits, 0u);
-        EXPECT_EQ(info.channels, 2u);
-        EXPECT_EQ(info.sample_rate, e.rate);
-        EXPECT_TRUE(info.converted);
-        // Encoder delay and padding aside, about one second of the music.
-        EXPECT_NEAR(static_cast<double>(info.samples_per_channel), e.rate, e.rate * 0.1);
-        const auto out = ReadAll(*source);
-        ASSERT_EQ(out.size(), source->total_values());
-        double energy = 0.0;
-        for (std::int16_t v : out) energy += static_cast<double>(v) * v;
-        double original = 0.0;
-        for (std::int16_t v : samples) original += static_cast<double>(v) * v;
-        const double mean = original / static_cast<double>(samples.size());
-        EXPECT_NEAR(energy / static_cast<double>(out.size()), mean, mean * 0.2);
-    }
 }

@@ -267,6 +267,18 @@ TEST(CliReport, PairAndBatchPagesAreSelfContainedAndSayWhatHappened)
     EXPECT_NE(page.find("Оценки нет"), std::string::npos);
     EXPECT_NE(page.find("too_short"), std::string::npos);
 
+    // A pair at 44.1 kHz goes through a conversion, and the page says so.
+    WavSpec cd;
+    cd.rate = 44100;
+    const std::string cd_ref = dir.Write("cd-ref.wav", WavFile(cd, MusicSignal(88200, 1)));
+    const std::string cd_test = dir.Write("cd-test.wav", WavFile(cd, AddNoise(MusicSignal(88200, 1), 30.0)));
+    run = Cli(dir, {"--report", page_path, cd_ref, cd_test});
+    EXPECT_EQ(run.code, 0) << run.err;
+    page = Slurp(page_path);
+    EXPECT_NE(page.find("<td class=\"num\">44100</td>"), std::string::npos);
+    EXPECT_NE(page.find("<span class=\"warn\">да</span>"), std::string::npos);
+    EXPECT_NE(page.find("converted"), std::string::npos);
+
     const std::string list =
         dir.Write("list.csv", "reference,test\n" + pair.reference + "," + pair.test + "\n" + short_ref + "," +
                                   short_test + "\n" + pair.reference + ",absent.wav\n");

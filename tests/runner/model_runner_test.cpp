@@ -7,6 +7,8 @@
 #include <memory>
 #include <numeric>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -241,38 +243,51 @@ TEST_F(RunnerTest, FileRewrittenInPlaceGetsNoGrade)
     EXPECT_EQ(fake.destroys, 1);
 }
 
+// Calculations run side by side, as a batch runs them: each instance of the
+// library keeps its state to itself, so every grade equals the one a lone
+// run of the same pair gets, to the last bit. Two pairs with different
+// degradations, so a grade that leaked between instances shows.
+TEST(RunnerThreads, SideBySideRunsGradeAsLoneRunsDo)
+{
+    TempDir dir;
+    const auto signal = MusicSignal(48000 * 2, 1);
+    const std::string reference = dir.Write("r.wav", WavFile(WavSpec{}, signal));
+    const std::string tests[2] = {dir.Write("t0.wav", WavFile(WavSpec{}, AddNoise(signal, 30))),
+                                  dir.Write("t1.wav", WavFile(WavSpec{}, AddNoise(signal, 3000)))};
+    struct Grade final : CRunObserver {
+        double grade = 0.0;
+        int ends = 0;
+        void OnRunEvent(RUN_EVENT e, std::int32_t *) override
+        {
+            if (e.type == RUN_FINISHED) {
+                grade = e.grade;
+                ++ends;
+            }
+        }
+    };
+    auto grade_of = [&](int pair, Grade &observer) {
+        const CWaveFile ref(reference);
+        const CWaveFile test(tests[pair]);
+        RunModel(&ref, &test, DefaultRunSettings(), &observer);
+    };
+    Grade lone[2];
+    grade_of(0, lone[0]);
+    grade_of(1, lone[1]);
+    ASSERT_NE(lone[0].grade, lone[1].grade);
+
+    Grade side[4];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { grade_of(i % 2, side[i]); });
+    for (std::thread &t : threads) t.join();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(side[i].ends, 1) << i;
+        EXPECT_EQ(side[i].grade, lone[i % 2].grade) << i;
+    }
+}
+
 } // namespace
 
 namespace {
-
-// With a message handler the library's lines reach the handler and nothing
-// reaches standard output, and the grade is the one printed runs give.
-TEST_F(RunnerTest, TheModelsLinesGoToTheGivenHandler)
-{
-    MakePair(48000, 2);
-    RUN_SETTINGS s = DefaultRunSettings();
-    s.listening_level_db = 85.5;
-    std::string lines;
-    const ModelMessages messages{[](void *user, const char *text) { *static_cast<std::string *>(user) += text; },
-                                 &lines};
-    M_RESULTS routed{}, printed{};
-    ::testing::internal::CaptureStdout();
-    RunModel(reference.get(), test.get(), s, nullptr, &routed, messages);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(lines, "Уровень громкости = 85.500000\n");
-
-    ::testing::internal::CaptureStdout();
-    RunModel(reference.get(), test.get(), s, nullptr, &printed);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Уровень громкости = 85.500000\n");
-    EXPECT_EQ(routed.odg, printed.odg);
-    EXPECT_EQ(routed.frames, printed.frames);
-    EXPECT_GT(routed.frames, 20u);
-
-    // A double without creation by handler is still created, by create.
-    fake.create_fails = false;
-    CModelRunner runner(reference.get(), test.get(), s, nullptr, messages, kFakeApi);
-    EXPECT_EQ(fake.settings.channel_mode, 1);
-}
 
 // An input of its own: a stereo pair in memory, with the checks counted
 // and the end check failing on demand.
@@ -331,6 +346,39 @@ TEST_F(RunnerTest, AnyBlockInputIsFedAndCheckedLikeTheFiles)
     EXPECT_EQ(fake.grades, 0);
     EXPECT_NE(none.events.back().type, RUN_FINISHED);
     EXPECT_EQ(fake.destroys, 1);
+}
+
+} // namespace
+
+namespace {
+
+// With a message handler the library's lines reach the handler and nothing
+// reaches standard output, and the grade is the one printed runs give.
+TEST_F(RunnerTest, TheModelsLinesGoToTheGivenHandler)
+{
+    MakePair(48000, 2);
+    RUN_SETTINGS s = DefaultRunSettings();
+    s.listening_level_db = 85.5;
+    std::string lines;
+    const ModelMessages messages{[](void *user, const char *text) { *static_cast<std::string *>(user) += text; },
+                                 &lines};
+    M_RESULTS routed{}, printed{};
+    ::testing::internal::CaptureStdout();
+    RunModel(reference.get(), test.get(), s, nullptr, &routed, messages);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(lines, "Уровень громкости = 85.500000\n");
+
+    ::testing::internal::CaptureStdout();
+    RunModel(reference.get(), test.get(), s, nullptr, &printed);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Уровень громкости = 85.500000\n");
+    EXPECT_EQ(routed.odg, printed.odg);
+    EXPECT_EQ(routed.frames, printed.frames);
+    EXPECT_GT(routed.frames, 20u);
+
+    // A double without creation by handler is still created, by create.
+    fake.create_fails = false;
+    CModelRunner runner(reference.get(), test.get(), s, nullptr, messages, kFakeApi);
+    EXPECT_EQ(fake.settings.channel_mode, 1);
 }
 
 } // namespace

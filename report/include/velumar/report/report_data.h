@@ -48,7 +48,7 @@ struct PairCheckInfo {
     double gain_db = 0.0;
     bool inverted = false;
     std::vector<std::string> warnings;  // codes: "delay", "level", ...
-    std::vector<std::string> messages;  // the same in Russian sentences, if the caller has them
+    std::vector<std::string> messages;  // Russian sentences, one per warning in its order, if the caller has them
 };
 
 struct AppliedFix {

@@ -114,12 +114,12 @@ public:
     // null (then nothing is reported and no grade is computed).
     CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
                  CRunObserver *observer, const ModelApi &api = LibraryModelApi());
-    // The same, with the model's lines sent where messages says.
-    CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
-                 CRunObserver *observer, ModelMessages messages, const ModelApi &api = LibraryModelApi());
     // The same over any input; it is borrowed and must outlive the runner.
     CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer,
                  const ModelApi &api = LibraryModelApi());
+    // Both, with the model's lines sent where messages says.
+    CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+                 CRunObserver *observer, ModelMessages messages, const ModelApi &api = LibraryModelApi());
     CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, ModelMessages messages,
                  const ModelApi &api = LibraryModelApi());
     virtual ~CModelRunner();  // releases the model instance

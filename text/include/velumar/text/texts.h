@@ -1,9 +1,11 @@
 // The program's string table: every text a user sees, keyed by its id.
 //
-// Texts are UTF-8. Placeholders follow the message style of the original
-// resources: %1 is replaced by the first argument (a file name as the user
-// gave it). Ids below 60000 are the resource ids the dialogs and messages
-// have always used; ids from 60000 on are texts that had no resource id.
+// Texts are UTF-8. %1 is replaced by the first argument (a file name as the
+// user gave it), so a message reads the same whatever its argument holds:
+// printf-style directives in a path are never interpreted. Ids below 60000
+// are the string ids the dialog descriptions give to these texts; ids from
+// 60000 on belong to texts that have none there (the command-line tool's,
+// the wizard's additions), kept apart so the two ranges never collide.
 #pragma once
 
 #include <cstdint>
