@@ -190,10 +190,10 @@ private slots:
         auto *details = wizard.resultsPage()->findChild<QPushButton *>(QStringLiteral("details"));
         QVERIFY(details);
         QVERIFY(!details->isEnabled());  // nothing to show before a run
-        wizard.button(ui::ID_WIZNEXT)->click();
+        wizard.button(ui::WizardButton::Next)->click();
         wizard.setupPage()->referenceEdit()->setText(QString::fromStdString(pair.reference));
         wizard.setupPage()->testEdit()->setText(QString::fromStdString(pair.test));
-        wizard.button(ui::ID_WIZNEXT)->click();
+        wizard.button(ui::WizardButton::Next)->click();
         QCOMPARE(wizard.activeIndex(), 2);
         wizard.progressPage()->startButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(wizard.activeIndex() == 3, 60000);
