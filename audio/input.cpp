@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -520,6 +521,10 @@ std::uint16_t WavCoding(const std::string &path, bool raw)
 
 std::unique_ptr<SampleSource> OpenDecoded(const std::string &path)
 {
+    // Only regular files: opening a FIFO or a terminal would wait for a
+    // writer that may never come.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) throw InputError(t::format(t::IDS_FILE_OPEN_ERROR, path));
     SF_INFO sf_info{};
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &sf_info);
     if (file == nullptr) {

@@ -1,6 +1,7 @@
 #include <velumar/cli/cli.h>
 
 #include <velumar/app/any_format.h>
+
 #include <cstdio>
 
 namespace velumar::cli {

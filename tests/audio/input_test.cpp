@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <limits>
+
+#include <sys/stat.h>
 #include <filesystem>
 
 using namespace velumar::testing;
@@ -237,6 +239,10 @@ TEST(Input, RefusalsNameTheParameterAndTheValues)
     EXPECT_NE(OpenError(adpcm).find("WAV с кодом формата 0x0083"), std::string::npos) << OpenError(adpcm);
     EXPECT_EQ(OpenError((dir.path() / "missing.flac").string()),
               "Ошибка при открытии файла " + (dir.path() / "missing.flac").string());
+    // A FIFO with no writer would block a reader: refused at once.
+    const std::string fifo = (dir.path() / "pipe.wav").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(OpenError(fifo), "Ошибка при открытии файла " + fifo);
     // The part before a NUL names a readable file, the path as given none.
     const std::string with_nul = slow + std::string(1, '\0') + ".flac";
     EXPECT_EQ(OpenError(with_nul), "Ошибка при открытии файла " + with_nul);
