@@ -76,7 +76,7 @@ def test_refusals_name_what_is_wrong(pairs):
         (dict(reference=ref.astype(np.int32), test=ref), "int32"),
         (dict(reference=ref, test=np.zeros((ref.shape[0], 3), np.int16)), "(28800, 3)"),
         (dict(reference=ref, test=ref[:, 0]), "каналов"),
-        (dict(reference=ref, test=ref[:-1]), "57598"),
+        (dict(reference=ref, test=ref[:-1]), "28799 сэмплов на канал"),
         (dict(reference=ref / 32768.0, test=np.where(np.arange(ref.size).reshape(ref.shape) == 7, np.nan, 0.0)),
          "[3, 1]"),
         (dict(reference="reference.wav", test=ref), "<U13"),
@@ -89,7 +89,7 @@ def test_refusals_name_what_is_wrong(pairs):
             velumar.grade(**kwargs)
         assert detail in str(caught.value)
         assert isinstance(caught.value, velumar.Error)
-        assert caught.value.reason_code == ("lengths_differ" if detail == "57598" else "input")
+        assert caught.value.reason_code == ("lengths_differ" if detail.startswith("28799") else "input")
 
     with pytest.raises(velumar.InputError, match="Ошибка при открытии файла .*missing.wav"):
         velumar.grade_files(pairs["mono"][0], pairs["mono"][0] + ".missing.wav")
