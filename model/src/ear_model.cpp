@@ -6,6 +6,7 @@
 // each channel for the quantities that exist per channel only. Channels
 // never mix: each channel is a separate ear.
 #include "stages.h"
+#include "dispatch.h"
 #include "vector_math.h"
 
 #include <cmath>
@@ -68,7 +69,7 @@ void add_arrays(double *x, const double *y, std::uint32_t n)
 // agrees with the pair-by-pair form to about 1e-14 relative; the order of
 // every sum over j is the same (lowest source first).
 #if defined(__x86_64__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 #endif
 void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 {

@@ -1,4 +1,5 @@
 #include "vector_math.h"
+#include "dispatch.h"
 
 #include <bit>
 #include <cfloat>
@@ -51,7 +52,7 @@ inline bool plain_exp_argument(double x) { return x >= -708.0 && x <= 709.0; }
 } // namespace
 
 #if defined(__x86_64__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 #endif
 void log_array(const double *x, double *y, std::uint32_t n)
 {
@@ -78,7 +79,7 @@ void log_array(const double *x, double *y, std::uint32_t n)
 }
 
 #if defined(__x86_64__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 #endif
 void exp_array(const double *x, double *y, std::uint32_t n)
 {
