@@ -172,6 +172,59 @@ __attribute__((target("avx512f"))) void span4_avx512(std::uint32_t n, COMPLEX *d
     }
 }
 
+// The twiddles of span 2 (w0 w1 w0 w1), widened once.
+__attribute__((target("avx512f"))) inline Wide512 span2_twiddles_avx512(const TWIDDLE *section)
+{
+    const __m512d wide = _mm512_broadcast_f64x4(_mm256_cvtps_pd(_mm_loadu_ps(&section->re)));
+    return {_mm512_movedup_pd(wide), _mm512_permute_pd(wide, 0xFF)};
+}
+
+// The span-2 and span-4 butterflies of one block of four values (x0 x1 x2
+// x3), held in one register as (a, b) = (x0 x0 x2 x2, x1 x1 x3 x3): the
+// span-2 stage gives the block (y0 y1 y2 y3), whose span-4 butterflies
+// follow as in span4_avx512.
+__attribute__((target("avx512f"))) inline __m512d spans_2_and_4_avx512(__m512d a, __m512d b, const Wide512 &w2,
+                                                                         const Wide512 &w4)
+{
+    const __m512d y = butterfly_avx512(a, b, w2);
+    return butterfly_avx512(_mm512_shuffle_f64x2(y, y, 0x44), _mm512_shuffle_f64x2(y, y, 0xEE), w4);
+}
+
+// The first two stages over data already in bit-reversed order.
+__attribute__((target("avx512f"))) void first_two_stages_avx512(std::uint32_t n, COMPLEX *data, const TWIDDLE *table)
+{
+    const Wide512 w2 = span2_twiddles_avx512(table), w4 = widen_avx512(table + 2);
+    for (std::uint32_t start = 0; start < n; start += 4) {
+        double *p = &data[start].re;
+        const __m512d x = _mm512_loadu_pd(p);
+        // Within each half of the register: (x0 x0) and (x1 x1) as pairs.
+        const __m512d a = _mm512_permutex_pd(x, 0x44);
+        const __m512d b = _mm512_permutex_pd(x, 0xEE);
+        _mm512_storeu_pd(p, spans_2_and_4_avx512(a, b, w2, w4));
+    }
+}
+
+// The same, reading the real signal through the reordering table: each
+// value enters as (x, 0), with the imaginary zeros the reordering would
+// have written, so the butterflies see exactly what they would see after it.
+__attribute__((target("avx512f"))) void first_two_stages_from_signal_avx512(const double *signal,
+                                                                            const std::uint32_t *index,
+                                                                            COMPLEX *out, std::uint32_t n,
+                                                                            const TWIDDLE *table)
+{
+    const Wide512 w2 = span2_twiddles_avx512(table), w4 = widen_avx512(table + 2);
+    const __m512i pick_a = _mm512_set_epi64(0, 2, 0, 2, 0, 0, 0, 0);
+    const __m512i pick_b = _mm512_set_epi64(0, 3, 0, 3, 0, 1, 0, 1);
+    for (std::uint32_t start = 0; start < n; start += 4) {
+        const __m256d x = _mm256_set_pd(signal[index[start + 3]], signal[index[start + 2]],
+                                        signal[index[start + 1]], signal[index[start]]);
+        const __m512d wide = _mm512_castpd256_pd512(x);
+        const __m512d a = _mm512_maskz_permutexvar_pd(0x55, pick_a, wide);  // (x0,0)(x0,0)(x2,0)(x2,0)
+        const __m512d b = _mm512_maskz_permutexvar_pd(0x55, pick_b, wide);  // (x1,0)(x1,0)(x3,0)(x3,0)
+        _mm512_storeu_pd(&out[start].re, spans_2_and_4_avx512(a, b, w2, w4));
+    }
+}
+
 // The stages of spans s and 2s (s >= 8) in one pass over the data: each
 // group of four quarter-block values goes through its two butterflies of
 // span s and then its two of span 2s while in registers. Every butterfly
@@ -250,6 +303,11 @@ void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table, std::
     const std::uint32_t width = stage_width();
     for (std::uint32_t span = first; span <= n; span *= 2) {
 #if defined(__x86_64__)
+        if (width >= 4 && span == 2 && n >= 4) {
+            first_two_stages_avx512(n, data, table.data);
+            span *= 2;
+            continue;
+        }
         if (width >= 4 && span == 4) {
             span4_avx512(n, data, table.data + (span - 2));
             continue;
@@ -287,6 +345,13 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
         }
         return 0;
     }
+#if defined(__x86_64__)
+    if (stage_width() >= 4 && n >= 4) {
+        first_two_stages_from_signal_avx512(signal, index, out, n, table.data);
+        run_stages(out, n, table, 8);
+        return 0;
+    }
+#endif
     first_stage_from_signal(signal, index, out, n, table);
     run_stages(out, n, table, 4);
     return 0;
