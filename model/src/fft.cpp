@@ -472,15 +472,18 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
         std::fputs("error parametrs func:'get_power_spectrum'\n", stdout);
         return 1;
     }
-    if (get_FFT(signal, work, index, n, forward_table) != 0) return 1;
-    // Squared magnitudes formed in extended precision, then rounded once
-    // more to double; parked in the spent imaginary parts so the x87 loop
-    // has no branches. A power beyond the double range (it becomes
-    // infinite), negative or not a number stops the copy at that line,
-    // leaving it and the lines above as they were.
+    if (forward(signal, work, index, n, forward_table, "error_sortand_cast") != 0) return 1;
+    // The 1/N of the scaled transform is applied in double precision to the
+    // lines that are used, as get_FFT would; the squared magnitudes are then
+    // formed in extended precision and rounded once more to double, parked
+    // in the spent imaginary parts so the x87 loop has no branches. A power
+    // beyond the double range (it becomes infinite), negative or not a
+    // number stops the copy at that line, leaving it and the lines above as
+    // they were.
+    const double scale = reciprocal(n);
     for (std::uint32_t k = 0; k < n / 2; ++k) {
-        const long double re = work[k].re;
-        const long double im = work[k].im;
+        const long double re = static_cast<double>(work[k].re * scale);
+        const long double im = static_cast<double>(work[k].im * scale);
         work[k].im = static_cast<double>(re * re + im * im);
     }
     for (std::uint32_t k = 0; k < n / 2; ++k) {
