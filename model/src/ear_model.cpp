@@ -10,6 +10,7 @@
 #include "vector_math.h"
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 
 namespace velumar::model {
@@ -68,6 +69,10 @@ void add_arrays(double *x, const double *y, std::uint32_t n)
 // exponentials, and forms the sequences by repeated multiplication. It
 // agrees with the pair-by-pair form to about 1e-14 relative; the order of
 // every sum over j is the same (lowest source first).
+// Four doubles operated on lane by lane (each lane exactly the scalar
+// operation), so the loops below are vector code in every dispatched copy.
+typedef double Lanes4 __attribute__((vector_size(32)));
+
 #if defined(__x86_64__)
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 #endif
@@ -92,8 +97,20 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
         row_sum[j] = s.spread_lower_sum[j];
         step[j] = 1.0;
     }
+    // Each row is its own lane: any vector width gives the same values.
     for (std::uint32_t k = 0; k < bands; ++k) {
-        for (std::uint32_t j = 0; j <= k; ++j) {
+        std::uint32_t j = 0;
+        for (; j + 4 <= k + 1; j += 4) {
+            Lanes4 sum, st, ra;
+            std::memcpy(&sum, row_sum + j, sizeof sum);
+            std::memcpy(&st, step + j, sizeof st);
+            std::memcpy(&ra, ratio + j, sizeof ra);
+            sum += st;
+            st *= ra;
+            std::memcpy(row_sum + j, &sum, sizeof sum);
+            std::memcpy(step + j, &st, sizeof st);
+        }
+        for (; j <= k; ++j) {
             row_sum[j] += step[j];
             step[j] *= ratio[j];
         }
@@ -106,17 +123,20 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 
     // Contributions of the sources at or below each band, source by source;
     // four interleaved sequences keep the multiplications independent.
+    // The four sequences are the four lanes of one vector, each lane doing
+    // its own multiplications and additions in the same order.
     for (std::uint32_t k = 0; k < bands; ++k) upward[k] = 0.0;
     for (std::uint32_t j = 0; j < bands; ++j) {
         const double r = ratio04[j];
         const double r4 = (r * r) * (r * r);
-        double t[4] = {share[j], share[j] * r, share[j] * r * r, share[j] * r * r * r};
+        Lanes4 t = {share[j], share[j] * r, share[j] * r * r, share[j] * r * r * r};
         std::uint32_t k = j;
         for (; k + 4 <= bands; k += 4) {
-            for (int lane = 0; lane < 4; ++lane) {
-                upward[k + lane] += t[lane];
-                t[lane] *= r4;
-            }
+            Lanes4 acc;
+            std::memcpy(&acc, upward + k, sizeof acc);
+            acc += t;
+            std::memcpy(upward + k, &acc, sizeof acc);
+            t *= r4;
         }
         for (int lane = 0; k < bands; ++k, ++lane) upward[k] += t[lane];
     }
