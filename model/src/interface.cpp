@@ -149,6 +149,10 @@ bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *
         } else {
             double *const frames[2] = {frame_ch1, frame_ch2};
             std::uint32_t j = 0;
+            for (; j + 1 < from_carry; j += 2) {
+                frame_ch1[j / 2] = carried[j];
+                frame_ch2[j / 2] = carried[j + 1];
+            }
             for (; j < from_carry; ++j) frames[j & 1][j / 2] = carried[j];
             if (j % 2 != 0) {  // a sample pair split between carry and block
                 frame_ch2[j / 2] = fresh[0];
