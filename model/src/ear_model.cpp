@@ -72,6 +72,7 @@ void add_arrays(double *x, const double *y, std::uint32_t n)
 // Four doubles operated on lane by lane (each lane exactly the scalar
 // operation), so the loops below are vector code in every dispatched copy.
 typedef double Lanes4 __attribute__((vector_size(32)));
+typedef double Lanes8 __attribute__((vector_size(64)));
 typedef std::int64_t Mask4 __attribute__((vector_size(32)));
 constexpr std::uint32_t kPaddedBands = (kBandCount + 3) / 4 * 4;
 
@@ -101,8 +102,8 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
     // Each row is its own lane: any vector width gives the same values.
     for (std::uint32_t k = 0; k < bands; ++k) {
         std::uint32_t j = 0;
-        for (; j + 4 <= k + 1; j += 4) {
-            Lanes4 sum, st, ra;
+        for (; j + 8 <= k + 1; j += 8) {
+            Lanes8 sum, st, ra;
             std::memcpy(&sum, row_sum + j, sizeof sum);
             std::memcpy(&st, step + j, sizeof st);
             std::memcpy(&ra, ratio + j, sizeof ra);
