@@ -122,52 +122,52 @@ namespace {
 
 struct BatchResult {
     std::string line;
-    bool graded = false;
+    int code = kExitInputRejected;  // as a single pair would exit
 };
 
 BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, const Options &options)
 {
-    std::string line = "{\"reference\":";
-    line += JsonString(entry.reference);
-    line += ",\"test\":";
-    line += JsonString(entry.test);
-    line += ',';
+    Json line = Json::object();
+    line["reference"] = entry.reference;
+    line["test"] = entry.test;
     std::string error = entry.error;
+    std::string code = app::kReasonInput;
+    int exit_code = kExitInputRejected;
     if (error.empty()) {
         try {
             GradeOutcome outcome = GradePair(ResolveListPath(list_dir, entry.reference),
                                              ResolveListPath(list_dir, entry.test), options);
-            if (outcome.exit_code == kExitGraded) {
-                line += ResultJsonMembers(outcome.result);
-                line += '}';
-                return {std::move(line), true};
+            if (outcome.exit_code == kExitGraded || outcome.exit_code == kExitNotGraded) {
+                line.update(ResultJson(outcome.result));
+                return {JsonLine(line), outcome.exit_code};
             }
             error = outcome.error;
+            code = outcome.result.reason_code;
+            exit_code = outcome.exit_code;
         } catch (const std::exception &e) {
             // Out of memory and the like: this pair fails, the batch goes on.
             error = text::format(text::IDS_CLI_INTERNAL_ERROR, e.what());
+            code = app::kReasonInternal;
         }
     }
-    line += "\"error\":";
-    line += JsonString(error);
-    line += '}';
-    return {std::move(line), false};
+    line.update(ErrorJson(error, code));
+    return {JsonLine(line), exit_code};
 }
 
 } // namespace
 
-bool RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir, const Options &options,
+int RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir, const Options &options,
               unsigned jobs, const std::function<void(const std::string &line)> &emit,
               const std::function<void(std::size_t done, std::size_t total)> &progress)
 {
     const std::size_t total = entries.size();
-    if (total == 0) return true;
+    if (total == 0) return kExitGraded;
     if (jobs == 0) jobs = 1;
     if (jobs > total) jobs = static_cast<unsigned>(total);
 
     std::vector<std::string> lines(total);
     std::vector<char> ready(total, 0);
-    std::vector<char> failed(total, 0);
+    std::vector<int> codes(total, kExitGraded);
     std::mutex mutex;
     std::condition_variable done_cv;
     std::atomic<std::size_t> next{0};
@@ -179,7 +179,7 @@ bool RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_di
             BatchResult result = BatchLine(entries[i], list_dir, options);
             std::lock_guard lock(mutex);
             lines[i] = std::move(result.line);
-            failed[i] = result.graded ? 0 : 1;
+            codes[i] = result.code;
             ready[i] = 1;
             done_cv.notify_all();
         }
@@ -196,20 +196,23 @@ bool RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_di
     }
     if (threads.empty()) worker();  // no thread at all: grade here
 
-    bool all_graded = true;
+    bool refused = false;
+    bool not_graded = false;
     for (std::size_t i = 0; i < total; ++i) {
         std::string line;
         {
             std::unique_lock lock(mutex);
             done_cv.wait(lock, [&] { return ready[i] != 0; });
             line = std::move(lines[i]);
-            if (failed[i]) all_graded = false;
+            refused = refused || (codes[i] != kExitGraded && codes[i] != kExitNotGraded);
+            not_graded = not_graded || codes[i] == kExitNotGraded;
         }
         emit(line);
         if (progress) progress(i + 1, total);
     }
     for (auto &t : threads) t.join();
-    return all_graded;
+    if (refused) return kExitInputRejected;
+    return not_graded ? kExitNotGraded : kExitGraded;
 }
 
 } // namespace velumar::cli

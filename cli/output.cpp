@@ -2,80 +2,44 @@
 
 #include <velumar/text/texts.h>
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace velumar::cli {
 
-std::string JsonNumber(double value)
-{
-    if (!std::isfinite(value)) return "null";
-    // The shortest text that reads back to exactly this double.
-    char buffer[64];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    if (ec != std::errc()) return "null";
-    return std::string(buffer, end);
-}
-
 namespace {
 
-// Length of the valid UTF-8 sequence at s[i], or 0 when there is none.
-std::size_t Utf8Length(std::string_view s, std::size_t i)
+Json Optional(const std::optional<double> &value)
 {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    std::size_t n;
-    std::uint32_t cp;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1Fu; }
-    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0Fu; }
-    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07u; }
-    else return 0;
-    if (s.size() - i < n) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((byte(i + k) & 0xC0u) != 0x80u) return 0;
-        cp = (cp << 6) | (byte(i + k) & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return n;
+    return value ? Json(*value) : Json(nullptr);
 }
 
-void AppendOptional(std::string &out, const std::optional<double> &value)
+Json Movs(const double (&movs)[M_MOV_COUNT], bool with_adb)
 {
-    out += value ? JsonNumber(*value) : "null";
-}
-
-void AppendMovs(std::string &out, const char *key, const double (&movs)[M_MOV_COUNT], bool with_adb)
-{
-    out += ',';
-    out += JsonString(key);
-    out += ":{";
-    bool first = true;
+    Json object = Json::object();
     for (std::int32_t i = 0; i < M_MOV_COUNT; ++i) {
         if (i == M_MOV_ADB && !with_adb) continue;
-        if (!first) out += ',';
-        first = false;
         const char *name = get_mov_name(i);
-        out += JsonString(name != nullptr ? name : "");
-        out += ':';
-        out += JsonNumber(movs[i]);
+        object[name != nullptr ? name : ""] = movs[i];
     }
-    out += '}';
+    return object;
 }
 
-std::string Printf(const char *format, double value)
+// Every real number of the report in one style: fixed point with six
+// decimals, the style of the grade itself; magnitudes from 1e9 on (the
+// model's stand-ins for undefined values, such as 1e100) in exponent form,
+// where fixed point would print a hundred digits; "—" when not finite.
+std::string Number(double value)
 {
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, format, value);
+    if (!std::isfinite(value)) return std::string(text::get(text::IDS_CLI_NOT_AVAILABLE));
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, std::fabs(value) < 1e9 ? "%.6f" : "%.6e", value);
     return buffer;
 }
 
-std::string OrDash(const std::optional<double> &value, const char *format)
+std::string OrDash(const std::optional<double> &value)
 {
-    return value ? Printf(format, *value) : std::string(text::get(text::IDS_CLI_NOT_AVAILABLE));
+    return value ? Number(*value) : std::string(text::get(text::IDS_CLI_NOT_AVAILABLE));
 }
 
 // Pads a UTF-8 string with blanks to `width` characters.
@@ -91,74 +55,79 @@ std::string Pad(std::string_view s, std::size_t width)
 
 } // namespace
 
-std::string JsonString(std::string_view text)
+Json CheckJson(const app::PairCheck &check)
 {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t n = Utf8Length(text, i);
-        if (n == 0) {
-            out += "\\ufffd";
-            ++i;
-            continue;
-        }
-        if (n > 1) {
-            out.append(text.substr(i, n));
-            i += n;
-            continue;
-        }
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                out += buffer;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        ++i;
-    }
-    out += '"';
-    return out;
+    Json object = Json::object();
+    object["delay_samples"] = check.delay_samples;
+    object["delay_ms"] = check.delay_ms;
+    object["correlation"] = check.correlation;
+    object["delay_trusted"] = check.delay_trusted;
+    object["gain_db"] = check.gain_db;
+    object["inverted"] = check.inverted;
+    object["swapped"] = check.swapped;
+    object["silent"] = check.silent;
+    object["clipped"] = check.clipped;
+    object["clipped_values"] = check.test_clipped_values;
+    object["warnings"] = check.warnings;
+    return object;
 }
 
-std::string ResultJsonMembers(const GradeResult &result)
+Json AppliedJson(const app::Applied &applied)
+{
+    Json object = Json::object();
+    object["delay_samples"] = applied.delay_samples;
+    object["gain_db"] = applied.gain_db;
+    object["aligned"] = applied.aligned;
+    object["delay_untrusted"] = applied.delay_untrusted;
+    object["level_matched"] = applied.level_matched;
+    object["inverted_back"] = applied.inverted_back;
+    object["clipped_values"] = applied.clipped_values;
+    return object;
+}
+
+Json ResultJson(const GradeResult &result)
 {
     const M_RESULTS &m = result.model;
-    std::string out;
-    out += "\"odg\":" + JsonNumber(m.odg);
-    out += ",\"di\":" + JsonNumber(m.di);
-    out += ",\"grade_text\":" + JsonString(text::get(text::grade_category(m.odg)));
-    out += ",\"frames\":" + std::to_string(m.frames);
-    out += ",\"channels\":" + std::to_string(m.channels);
-    out += ",\"values\":" + std::to_string(result.stats.values);
-    out += ",\"time_s\":" + JsonNumber(result.stats.total_time / 100.0);
-    out += ",\"speed\":";
-    AppendOptional(out, result.stats.Speed());
-    out += ",\"rtf\":";
-    AppendOptional(out, result.stats.RealTimeFactor(result.sample_rate));
-    AppendMovs(out, "movs", m.movs, true);
+    const bool graded = result.graded();
+    // Without a grade the model's in-band failure value must not look like
+    // one: grade, index, category and MOVs are null.
+    auto or_null = [&](Json value) { return graded ? std::move(value) : Json(nullptr); };
+    Json object = Json::object();
+    object["graded"] = graded;
+    object["odg"] = or_null(m.odg);
+    object["di"] = or_null(m.di);
+    object["grade_text"] = or_null(text::get(text::grade_category(m.odg)));
+    object["reason"] = graded ? Json(nullptr) : Json(result.reason);
+    object["reason_code"] = graded ? Json(nullptr) : Json(result.reason_code);
+    object["frames"] = m.frames;
+    object["channels"] = m.channels;
+    object["values"] = result.stats.values;
+    object["time_s"] = result.stats.total_time / 100.0;  // kept in hundredths
+    object["speed"] = Optional(result.stats.Speed());
+    object["rtf"] = Optional(result.stats.RealTimeFactor(result.sample_rate));
+    object["movs"] = or_null(Movs(m.movs, true));
     if (m.channels == 2) {
-        AppendMovs(out, "movs_ch1", m.channel_movs[0], false);
-        AppendMovs(out, "movs_ch2", m.channel_movs[1], false);
+        object["movs_ch1"] = or_null(Movs(m.channel_movs[0], false));
+        object["movs_ch2"] = or_null(Movs(m.channel_movs[1], false));
     }
-    return out;
+    object["check"] = result.check ? CheckJson(*result.check) : Json(nullptr);
+    object["applied"] = result.applied ? AppliedJson(*result.applied) : Json(nullptr);
+    return object;
 }
 
-std::string ResultJson(const GradeResult &result)
+Json ErrorJson(const std::string &message, const std::string &reason_code)
 {
-    std::string out = "{";
-    out += ResultJsonMembers(result);
-    out += '}';
-    return out;
+    Json object = Json::object();
+    object["graded"] = false;
+    object["error"] = message;
+    object["reason_code"] = reason_code;
+    return object;
+}
+
+std::string JsonLine(const Json &value)
+{
+    // No indentation, UTF-8 kept as it is, invalid bytes replaced.
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
 }
 
 std::string ResultText(const GradeResult &result, const std::string &reference, const std::string &test)
@@ -175,15 +144,29 @@ std::string ResultText(const GradeResult &result, const std::string &reference, 
     };
     line(text::IDS_CLI_REFERENCE_LABEL, reference);
     line(text::IDS_CLI_TEST_LABEL, test);
-    line(text::IDS_CLI_ODG_LABEL, Printf("%f", m.odg));
-    line(text::IDS_CLI_GRADE_LABEL, std::string(get(text::grade_category(m.odg))));
-    line(text::IDS_CLI_DI_LABEL, Printf("%f", m.di));
+    const bool graded = result.graded();
+    if (graded) {
+        line(text::IDS_CLI_ODG_LABEL, Number(m.odg));
+        line(text::IDS_CLI_GRADE_LABEL, std::string(get(text::grade_category(m.odg))));
+        line(text::IDS_CLI_DI_LABEL, Number(m.di));
+    } else {
+        line(text::IDS_CLI_NOT_GRADED_LABEL, result.reason);
+    }
     line(text::IDS_CLI_TIME_LABEL, FormatDuration(s.total_time));
-    line(text::IDS_CLI_SPEED_LABEL, OrDash(s.Speed(), "%.2f"));
-    line(text::IDS_CLI_RTF_LABEL, OrDash(s.RealTimeFactor(result.sample_rate), "%.2f"));
+    line(text::IDS_CLI_SPEED_LABEL, OrDash(s.Speed()));
+    line(text::IDS_CLI_RTF_LABEL, OrDash(s.RealTimeFactor(result.sample_rate)));
     line(text::IDS_CLI_FRAMES_LABEL, std::to_string(m.frames));
     line(text::IDS_CLI_CHANNELS_LABEL, std::to_string(m.channels));
     line(text::IDS_CLI_VALUES_LABEL, std::to_string(s.values));
+    if (result.check) {
+        out += '\n';
+        out += app::CheckSection(*result.check);
+    }
+    if (result.applied) {
+        out += '\n';
+        out += app::AppliedSection(*result.applied);
+    }
+    if (!graded) return out;
 
     out += '\n';
     out += get(text::IDS_CLI_MOVS_TITLE);
@@ -199,15 +182,15 @@ std::string ResultText(const GradeResult &result, const std::string &reference, 
         const char *name = get_mov_name(i);
         out += "  " + Pad(name != nullptr ? name : "", kName);
         if (!stereo) {
-            out += Printf("%.6g", m.movs[i]) + '\n';
+            out += Number(m.movs[i]) + '\n';
             continue;
         }
-        out += Pad(Printf("%.6g", m.movs[i]), kColumn);
+        out += Pad(Number(m.movs[i]), kColumn);
         if (i == M_MOV_ADB) {
             // ADB is binaural: there is no value per channel.
             out += Pad(get(text::IDS_CLI_NOT_AVAILABLE), kColumn) + std::string(get(text::IDS_CLI_NOT_AVAILABLE));
         } else {
-            out += Pad(Printf("%.6g", m.channel_movs[0][i]), kColumn) + Printf("%.6g", m.channel_movs[1][i]);
+            out += Pad(Number(m.channel_movs[0][i]), kColumn) + Number(m.channel_movs[1][i]);
         }
         out += '\n';
     }

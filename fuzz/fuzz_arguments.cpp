@@ -1,6 +1,6 @@
 // velumar-cli's parsers fed arbitrary text: the input split at NUL bytes is
 // a command line; the whole input is also a batch list, every argument a
-// JSON string and the first eight bytes a duration to format.
+// JSON error line and the first eight bytes a duration to format.
 #include <velumar/cli/cli.h>
 
 #include <algorithm>
@@ -28,13 +28,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto given = [&](const std::string &name) { return std::find(args.begin(), args.end(), name) != args.end(); };
     if (o.action == Action::Grade && !(given(o.reference) && given(o.test))) std::abort();
     if (o.action != Action::UsageError &&
-        (!(o.level >= 0.0 && o.level <= 100.0) || o.step == 0 || o.jobs > kMaxJobs))
+        (!(o.level >= 0.0 && o.level <= 100.0) || o.step == 0 || o.jobs > kMaxJobs ||
+         !(o.max_delay_ms >= 0.0 && o.max_delay_ms <= 10000.0) || (!o.check && (o.align || o.match_level))))
         std::abort();
     if (o.action == Action::Batch && o.batch_list.empty()) std::abort();
 
+    // Any argument, whatever its bytes, is written as one line of JSON that
+    // reads back as an object holding one string.
     for (const auto &a : args) {
-        const std::string quoted = JsonString(a);
-        if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') std::abort();
+        const std::string line = JsonLine(ErrorJson(a, "input"));
+        if (line.find('\n') != line.size() - 1) std::abort();
+        const Json back = Json::parse(line, nullptr, false);
+        if (back.is_discarded() || !back["error"].is_string()) std::abort();
     }
 
     std::size_t last_line = 0;

@@ -48,18 +48,69 @@ const ModelApi &LibraryModelApi()
     return api;
 }
 
+// The two mapped files, read in place.
+class CModelRunner::WavePair final : public CRunInput {
+public:
+    WavePair(const CWaveFile *reference, const CWaveFile *test) : reference_(reference), test_(test) {}
+
+    std::uint16_t channel_count() const override { return reference_->channel_count(); }
+    // The reference decides the length; the pair check guarantees that the
+    // test file's data chunk has the same size.
+    std::uint32_t value_count() const override { return GetSampleCount(*reference_); }
+    void NextBlock(std::uint32_t count, const std::int16_t **reference, const std::int16_t **test) override
+    {
+        *reference = reference_->sample_data() + done_;
+        *test = test_->sample_data() + done_;
+        done_ += count;
+    }
+    // A file cut short under the mapping reads as zeros (see
+    // mapping_guard.h): the step's result is void, and so is the run.
+    void CheckStep() const override
+    {
+        ThrowIfFaulted(*reference_);
+        ThrowIfFaulted(*test_);
+    }
+    // A file rewritten in place, or cut short where it was not read again,
+    // shows in its size or time: checked once before any grade goes out
+    // rather than with a system call on every step.
+    void CheckEnd() const override
+    {
+        ThrowIfChanged(*reference_);
+        ThrowIfChanged(*test_);
+    }
+
+private:
+    const CWaveFile *reference_;
+    const CWaveFile *test_;
+    std::size_t done_ = 0;
+};
+
 CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
                            CRunObserver *observer, const ModelApi &api)
+    : CModelRunner(nullptr, settings, observer, api, std::make_unique<WavePair>(reference, test))
+{
+    test_ = test;
+    reference_ = reference;
+}
+
+CModelRunner::CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, const ModelApi &api)
+    : CModelRunner(input, settings, observer, api, nullptr)
+{
+}
+
+CModelRunner::CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, const ModelApi &api,
+                           std::unique_ptr<WavePair> own)
     : step_(settings.step),
       notify_(observer != nullptr ? 1 : 0),
-      test_(test),
-      reference_(reference),
+      own_input_(std::move(own)),
+      input_(own_input_ ? own_input_.get() : input),
       observer_(observer),
       api_(api)
 {
     // A step of 0 would never finish a pass; callers validate it, this
     // keeps a slip from turning into an endless loop.
     if (step_ == 0) throw std::invalid_argument("model runner: step must be at least 1");
+    if (input_ == nullptr) throw std::invalid_argument("model runner: no input");
 
     model_settings_.version = settings.version;
     model_settings_.reserved1 = 0;
@@ -68,9 +119,9 @@ CModelRunner::CModelRunner(const CWaveFile *reference, const CWaveFile *test, RU
     model_settings_.reserved3 = 0;
     model_settings_.reserved4 = 0;
     model_settings_.sample_rate = settings.sample_rate;
-    // The test file's channel count is not consulted: the pair has been
-    // checked to agree before a runner is made.
-    model_settings_.channel_mode = reference_->channel_count() == 2 ? 1 : 0;
+    // The test's channel count is not consulted: the pair has been checked
+    // to agree before a runner is made.
+    model_settings_.channel_mode = input_->channel_count() == 2 ? 1 : 0;
 
     handle_ = api_.create(&model_settings_);
     if (handle_ == nullptr) throw PeaqErrors::ModelCreationFailed();
@@ -83,12 +134,9 @@ CModelRunner::~CModelRunner()
 
 void CModelRunner::Run()
 {
-    // The reference decides the length; the pair check guarantees that the
-    // test file's data chunk has the same size.
-    const std::uint32_t total = GetSampleCount(*reference_);
-
-    M_BUFFER reference_block{reference_->sample_data(), 0};
-    M_BUFFER test_block{test_->sample_data(), 0};
+    const std::uint32_t total = input_->value_count();
+    M_BUFFER reference_block{nullptr, 0};
+    M_BUFFER test_block{nullptr, 0};
 
     if (notify_ != 0) {
         RUN_EVENT started{};
@@ -101,16 +149,12 @@ void CModelRunner::Run()
     std::uint32_t done = 0;
     while (done != total) {
         const std::uint32_t count = total - done < step_ ? total - done : step_;
+        input_->NextBlock(count, &reference_block.samples, &test_block.samples);
         reference_block.count = count;
         test_block.count = count;
         const std::int32_t code = api_.feed(handle_, &reference_block, &test_block);
-        // A file cut short under the mapping reads as zeros (see
-        // mapping_guard.h): the step's result is void, and so is the run.
-        ThrowIfFaulted(*reference_);
-        ThrowIfFaulted(*test_);
+        input_->CheckStep();
         if (code != 0) throw PeaqErrors::ModelExecutionError{code};
-        reference_block.samples += count;
-        test_block.samples += count;
         done += count;
         // The model keeps what it still needs of a block in its own carry,
         // so what it has been given is never read again: memory stays flat
@@ -126,24 +170,15 @@ void CModelRunner::Run()
             step.step_time = std::chrono::duration<double, std::centi>(now - last).count();
             last = now;
             if (Notify(observer_, step) != 0) {
-                ThrowIfAnyChanged();
+                input_->CheckEnd();
                 Notify(observer_, GradeEvent(RUN_STOPPED, api_.grade(handle_)));
                 return;
             }
         }
     }
 
-    ThrowIfAnyChanged();
+    input_->CheckEnd();
     if (notify_ != 0) Notify(observer_, GradeEvent(RUN_FINISHED, api_.grade(handle_)));
-}
-
-void CModelRunner::ThrowIfAnyChanged() const
-{
-    // A file rewritten in place, or cut short where it was not read again,
-    // shows in its size or time: checked once before any grade goes out
-    // rather than with a system call on every step.
-    ThrowIfChanged(*reference_);
-    ThrowIfChanged(*test_);
 }
 
 std::int32_t CModelRunner::Results(M_RESULTS *results) const

@@ -30,6 +30,11 @@ void ShowError(const MessageBoxFn &box, QWidget *parent, const QString &text)
     box(parent, {text, Text(velumar::text::IDS_ERROR_CAPTION), QMessageBox::Critical, QMessageBox::Ok});
 }
 
+void ShowWarning(const MessageBoxFn &box, QWidget *parent, const QString &text)
+{
+    box(parent, {text, Text(velumar::text::IDS_APP_TITLE), QMessageBox::Warning, QMessageBox::Ok});
+}
+
 bool AskYesNo(const MessageBoxFn &box, QWidget *parent, const QString &text)
 {
     const auto answer = box(parent, {text, Text(velumar::text::IDS_APP_TITLE), QMessageBox::Question,

@@ -27,6 +27,8 @@ MessageBoxFn StandardMessageBox();
 
 // A validation error: caption "Ошибка!", error icon, OK only.
 void ShowError(const MessageBoxFn &box, QWidget *parent, const QString &text);
+// A warning under the application title: warning icon, OK only.
+void ShowWarning(const MessageBoxFn &box, QWidget *parent, const QString &text);
 // A question with Yes and No under the application title; true for Yes.
 bool AskYesNo(const MessageBoxFn &box, QWidget *parent, const QString &text);
 

@@ -3,6 +3,7 @@
 #include "settings_dialog.h"
 #include <velumar/text/texts.h>
 
+#include <velumar/app/pipeline.h>
 #include <velumar/audio/wave_file.h>
 
 #include <QGroupBox>
@@ -26,53 +27,13 @@ namespace {
 // produces steps.
 constexpr int kRefreshMs = 25;
 
-// "mm:ss,hh" of t hundredths of a second, into a caller's buffer so the
-// worker can format on every step without allocating.
-void FormatDurationInto(double t, char *buffer, std::size_t size)
-{
-    // Out-of-range doubles cannot be converted to unsigned: a negative time
-    // (a clock stepping back) shows as zero, an absurdly long one as the
-    // largest count of minutes.
-    if (!(t > 0.0)) t = 0.0;
-    t = std::min(t, 6000.0 * std::numeric_limits<std::uint32_t>::max());
-    const auto minutes = static_cast<std::uint32_t>(t / 6000.0);
-    const double rest = t - 6000.0 * minutes;
-    const auto seconds = static_cast<std::uint32_t>(rest / 100.0);
-    const auto hundredths = static_cast<std::uint32_t>(rest - 100.0 * seconds);
-    std::snprintf(buffer, size, "%02u:%02u,%02u", minutes, seconds, hundredths);
-}
-
 } // namespace
 
 QString FormatDuration(double t)
 {
-    char buffer[32];
-    FormatDurationInto(t, buffer, sizeof buffer);
+    char buffer[48];
+    app::FormatDuration(t, buffer, sizeof buffer);
     return QString::fromLatin1(buffer);
-}
-
-void RunStatistics::Start(std::uint32_t announced)
-{
-    *this = RunStatistics{};
-    announced_steps = announced;
-}
-
-void RunStatistics::Step(std::uint32_t value, double step_time)
-{
-    values_fed += value;
-    steps_done += 1;
-    total_time += step_time;
-    mean_step_time = total_time / steps_done;
-    speed = values_fed / total_time * 100.0;
-    const std::uint32_t left = announced_steps > steps_done ? announced_steps - steps_done : 0;
-    remaining_time = left * mean_step_time;
-}
-
-double RunStatistics::RealTimeFactor() const
-{
-    const std::uint32_t seconds = values_fed / 48000;
-    if (seconds == 0) return std::numeric_limits<double>::quiet_NaN();
-    return total_time / (static_cast<double>(seconds) * 100.0);
 }
 
 CProgressPage::CProgressPage(CWizard *wizard)
@@ -179,33 +140,51 @@ void CProgressPage::LaunchRun()
 {
     const CWaveFile *reference = wizard()->referenceFile();
     const CWaveFile *test = wizard()->testFile();
-    const RUN_SETTINGS settings = settings_;
+    app::GradeSettings settings;
+    settings.run = settings_;
+    // The pair was checked and analysed on the input-files page.
+    settings.check = false;
+    total_values_ = GetSampleCount(*reference);
     worker_ = std::thread([this, reference, test, settings] {
         Outcome failure = Outcome::None;
         std::int32_t code = 0;
         QString detail;
+        QString not_graded;
         try {
-            RunModel(reference, test, settings, this);
-        } catch (const PeaqErrors::ModelCreationFailed &) {
-            failure = Outcome::CreationFailed;
-        } catch (const PeaqErrors::ModelExecutionError &e) {
-            failure = Outcome::ExecutionError;
-            code = e.code;
-        } catch (const WaveErrors::FileException &e) {
-            // An input file went wrong under the run (cut short or rewritten).
-            failure = Outcome::FileError;
-            detail = QString::fromStdString(e.text());
+            app::WavePairSource source(reference, test);
+            app::GradeHooks hooks;
+            hooks.observer = this;
+            const app::GradeReport report = app::GradeSource(source, settings, hooks);
+            const QString reason = QString::fromStdString(report.reason);
+            if (report.status == app::Status::NotGraded) {
+                not_graded = reason;
+            } else if (report.reason_code == app::kReasonModelCreation) {
+                failure = Outcome::CreationFailed;
+            } else if (report.reason_code == app::kReasonModelExecution) {
+                failure = Outcome::ExecutionError;
+                code = report.stage_code;
+            } else if (report.reason_code == app::kReasonFileChanged) {
+                // An input file went wrong under the run (cut short or rewritten).
+                failure = Outcome::FileError;
+                detail = reason;
+            } else if (!report.ran()) {
+                failure = Outcome::OtherError;
+                detail = reason;
+            }
         } catch (const std::exception &e) {
             failure = Outcome::OtherError;
             detail = QString::fromLocal8Bit(e.what());
         } catch (...) {
             failure = Outcome::OtherError;
         }
-        if (failure != Outcome::None) {
+        {
             std::lock_guard lock(mutex_);
-            outcome_ = failure;
-            error_code_ = code;
-            error_detail_ = detail;
+            not_graded_reason_ = not_graded;
+            if (failure != Outcome::None) {
+                outcome_ = failure;
+                error_code_ = code;
+                error_detail_ = detail;
+            }
         }
         QMetaObject::invokeMethod(this, &CProgressPage::FinishRun, Qt::QueuedConnection);
     });
@@ -221,7 +200,7 @@ void CProgressPage::OnRunEvent(RUN_EVENT event, std::int32_t *stop)
     std::lock_guard lock(mutex_);
     switch (event.type) {
     case RUN_STARTED:
-        stats_.Start(event.value);
+        stats_.Start(event.value, total_values_);
         range_changed_ = true;
         ++generation_;
         break;
@@ -229,8 +208,9 @@ void CProgressPage::OnRunEvent(RUN_EVENT event, std::int32_t *stop)
         stats_.Step(event.value, event.step_time);
         std::snprintf(step_time_text_, sizeof step_time_text_, "%.3f", event.step_time);
         std::snprintf(step_values_text_, sizeof step_values_text_, "%u", event.value);
-        FormatDurationInto(stats_.total_time, elapsed_text_, sizeof elapsed_text_);
-        FormatDurationInto(stats_.remaining_time, remaining_text_, sizeof remaining_text_);
+        // Formatted into the page's buffers: nothing is allocated per step.
+        app::FormatDuration(stats_.total_time, elapsed_text_, sizeof elapsed_text_);
+        app::FormatDuration(stats_.remaining_time, remaining_text_, sizeof remaining_text_);
         ++generation_;
         *stop = cancel_request_.load();
         break;
@@ -288,9 +268,11 @@ void CProgressPage::FinishRun()
     double grade;
     std::int32_t code;
     QString detail;
+    QString not_graded;
     RunStatistics stats;
     {
         std::lock_guard lock(mutex_);
+        not_graded = not_graded_reason_;
         outcome = outcome_;
         grade = grade_;
         code = error_code_;
@@ -311,7 +293,11 @@ void CProgressPage::FinishRun()
     case Outcome::Finished:
     case Outcome::Stopped:
         progress_->setValue(0);
-        wizard()->ShowResults(stats.total_time, stats.speed, stats.RealTimeFactor(), grade);
+        // The results page shows the model's value as it always does; the
+        // user is told first that it is no grade, and why.
+        if (!not_graded.isEmpty())
+            ShowWarning(wizard()->messageBox(), this, Text(text::IDS_NOT_GRADED_BOX).arg(not_graded));
+        wizard()->ShowResults(stats.total_time, stats.speed, stats.WizardRealTimeFactor(), grade);
         break;
     case Outcome::CreationFailed:
         ShowError(wizard()->messageBox(), this, Text(text::IDS_MODEL_CREATION_FAILED));

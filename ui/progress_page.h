@@ -12,6 +12,7 @@
 
 #include "wizard.h"
 
+#include <velumar/app/run_statistics.h>
 #include <velumar/runner/model_runner.h>
 
 #include <QString>
@@ -32,21 +33,7 @@ namespace velumar::ui {
 QString FormatDuration(double t);
 
 // The run statistics the page keeps, updated by the runner's events.
-struct RunStatistics {
-    double speed = 0.0;           // 16-bit values per second
-    std::uint32_t values_fed = 0;
-    std::uint32_t steps_done = 0;
-    double total_time = 0.0;      // hundredths of a second
-    double remaining_time = 0.0;  // hundredths of a second
-    double mean_step_time = 0.0;  // hundredths of a second
-    std::uint32_t announced_steps = 0;
-
-    void Start(std::uint32_t announced);
-    void Step(std::uint32_t value, double step_time);
-    // total time / (whole 48000-value blocks fed x 100); NaN when fewer
-    // than 48000 values were fed and there is nothing to divide by.
-    double RealTimeFactor() const;
-};
+using RunStatistics = app::RunStatistics;
 
 class CProgressPage : public CWizardPage, public CRunObserver {
     Q_OBJECT
@@ -109,6 +96,10 @@ private:
     bool range_changed_ = false;
     Outcome outcome_ = Outcome::None;
     double grade_ = 0.0;
+    std::uint64_t total_values_ = 0;  // of the run, for the statistics
+    // Why the model gave no grade (its value is then an in-band failure
+    // value); empty after a graded run.
+    QString not_graded_reason_;
     std::int32_t error_code_ = 0;
     QString error_detail_;
 

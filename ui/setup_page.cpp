@@ -2,15 +2,21 @@
 
 #include <velumar/text/texts.h>
 
+#include <velumar/app/pipeline.h>
 #include <velumar/audio/wave_file.h>
+
+#include <QApplication>
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <exception>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace velumar::ui {
 
@@ -119,32 +125,38 @@ bool CSetupPage::CheckFilePair(const QString &reference, const QString &test)
     }
 
     wizard()->ReleaseWaveFiles();
-
-    std::unique_ptr<CWaveFile> ref_file;
-    std::unique_ptr<CWaveFile> test_file;
-    // Both files are closed before the message is shown.
-    auto fail = [&](const QString &message) {
-        test_file.reset();
-        ref_file.reset();
-        Fail(message);
+    // On a fault both files are closed before the message is shown.
+    app::OpenedPair opened = app::OpenWavePair(reference.toStdString(), test.toStdString());
+    if (opened.fault != app::OpenFault::None) {
+        Fail(QString::fromStdString(opened.message));
         return false;
-    };
-    try {
-        ref_file.reset(OpenWaveFile(reference.toStdString()));
-        test_file.reset(OpenWaveFile(test.toStdString()));
-    } catch (const WaveErrors::FileException &e) {
-        return fail(QString::fromStdString(e.text()));
     }
-
-    if (!CheckModelRequirements(*ref_file))
-        return fail(QString::fromStdString(text::format(text::IDS_REQUIREMENTS_ERROR, reference.toStdString())));
-    if (!CheckModelRequirements(*test_file))
-        return fail(QString::fromStdString(text::format(text::IDS_REQUIREMENTS_ERROR, test.toStdString())));
-    if (!SameChannelCount(*ref_file, *test_file)) return fail(Text(text::IDS_CHANNELS_DIFFER));
-    if (!SameLength(*ref_file, *test_file)) return fail(Text(text::IDS_LENGTHS_DIFFER));
-
-    wizard()->SetWaveFiles(std::move(ref_file), std::move(test_file));
+    if (!ConfirmPairCheck(*opened.reference, *opened.test)) return false;
+    wizard()->SetWaveFiles(std::move(opened.reference), std::move(opened.test));
     return true;
+}
+
+bool CSetupPage::ConfirmPairCheck(const CWaveFile &reference, const CWaveFile &test)
+{
+    std::vector<std::string> findings;
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        try {
+            app::WavePairSource source(&reference, &test);
+            findings = app::CheckFindings(app::AnalyseSource(source, {}));
+        } catch (const std::exception &) {
+            // The check only advises: without it the pair is graded as before.
+            findings.clear();
+        }
+        QApplication::restoreOverrideCursor();
+    }
+    if (findings.empty()) return true;
+    QString list;
+    for (const std::string &f : findings) {
+        if (!list.isEmpty()) list += QLatin1Char('\n');
+        list += QStringLiteral("– ") + QString::fromStdString(f);
+    }
+    return AskYesNo(wizard()->messageBox(), this, Text(text::IDS_CHECK_QUESTION).arg(list));
 }
 
 } // namespace velumar::ui

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QLineEdit;
+class CWaveFile;
 
 namespace velumar::ui {
 
@@ -33,7 +34,9 @@ public:
 
     // Lets the user pick a file into `target`, then shows both stored paths.
     void ChooseWaveFile(QString &target);
-    // The pair check; on success the files become the wizard's pair.
+    // The pair check; on success the files become the wizard's pair. When
+    // the pair analysis then finds something, the user is asked whether to
+    // go on; "Нет" keeps the page.
     bool CheckFilePair(const QString &reference, const QString &test);
 
     QString referencePath() const { return reference_path_; }
@@ -48,6 +51,9 @@ private:
     // from the controls while going forward runs the pair check.
     bool UpdateData(bool save);
     void Fail(const QString &text);
+    // Analyses the opened pair (busy cursor) and asks about any finding;
+    // true to go on.
+    bool ConfirmPairCheck(const CWaveFile &reference, const CWaveFile &test);
 
     QString reference_path_;
     QString test_path_;

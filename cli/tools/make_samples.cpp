@@ -1,7 +1,15 @@
 // Writes the sample pair that scripts/run grades when it has nothing else
-// to do: a short music-like reference (a few harmonic tones with attack and
-// decay, two channels) and a degraded copy of it (low-pass filtered, with
-// added noise and a coarser quantisation), both 48 kHz, 16-bit PCM.
+// to do, both 48 kHz, 16-bit PCM, two channels:
+//
+// - the reference: a short music-like phrase of harmonic tones with attack
+//   and decay, over noise-like percussion (hi-hat and snare hits) that fills
+//   the spectrum up to about 18 kHz, with a short pause of digital silence;
+// - the test: the same, band-limited to about 11 kHz by a steep low-pass,
+//   with low-level noise (audible in the pause) and a 13-bit quantisation.
+//
+// So every model output variable has something to measure: the bandwidths
+// see content above 8 kHz in the reference and its loss in the test, the
+// noise loudness gets quiet frames, and the grade lands mid-scale.
 //
 //   velumar_make_samples OUTDIR [SECONDS]
 //       writes OUTDIR/reference.wav and OUTDIR/test.wav; the 2.5-second
@@ -17,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -38,6 +47,75 @@ struct Note {
 const Note kNotes[] = {
     {0.00, 2.50, 110.00, 0.50}, {0.00, 0.60, 440.00, 0.30}, {0.50, 0.60, 554.37, 0.40},
     {1.00, 0.60, 659.25, 0.60}, {1.50, 0.90, 880.00, 0.70}, {1.50, 0.90, 329.63, 0.35},
+};
+
+// Percussion hits: noise bursts with an exponential decay.
+struct Hit {
+    double start;     // s
+    double decay;     // s, time constant
+    double level;     // peak amplitude
+    double pan;       // 0 = left .. 1 = right
+    bool snare;       // broadband body; otherwise high-passed (hi-hat)
+};
+
+constexpr double kHatLevel = 2500.0;
+constexpr double kSnareLevel = 3500.0;
+constexpr double kBandEdge = 11000.0;  // Hz, the test's band limit
+constexpr double kNoiseLevel = 10.0;   // peak of the test's added noise
+
+// Nothing sounds in [kPauseStart, kPauseEnd): quiet frames for the model.
+constexpr double kPauseStart = 1.55;
+constexpr double kPauseEnd = 1.95;
+
+// A second-order section (RBJ cookbook), direct form I.
+class Biquad {
+public:
+    static Biquad LowPass(double frequency, double q) { return Make(frequency, q, true); }
+    static Biquad HighPass(double frequency, double q) { return Make(frequency, q, false); }
+
+    double Step(double x)
+    {
+        const double y = b0_ * x + b1_ * x1_ + b2_ * x2_ - a1_ * y1_ - a2_ * y2_;
+        x2_ = x1_;
+        x1_ = x;
+        y2_ = y1_;
+        y1_ = y;
+        return y;
+    }
+
+private:
+    static Biquad Make(double frequency, double q, bool low)
+    {
+        const double w = 2.0 * kPi * frequency / kRate;
+        const double alpha = std::sin(w) / (2.0 * q);
+        const double c = std::cos(w);
+        const double a0 = 1.0 + alpha;
+        Biquad f;
+        f.b1_ = (low ? 1.0 - c : -(1.0 + c)) / a0;
+        f.b0_ = f.b2_ = (low ? (1.0 - c) / 2.0 : (1.0 + c) / 2.0) / a0;
+        f.a1_ = -2.0 * c / a0;
+        f.a2_ = (1.0 - alpha) / a0;
+        return f;
+    }
+    double b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
+    double x1_ = 0, x2_ = 0, y1_ = 0, y2_ = 0;
+};
+
+// A Butterworth low-pass of 2 × count(q) poles: one section per q.
+class LowPass {
+public:
+    LowPass(double frequency, std::initializer_list<double> qs)
+    {
+        for (double q : qs) sections_.push_back(Biquad::LowPass(frequency, q));
+    }
+    double Step(double x)
+    {
+        for (Biquad &s : sections_) x = s.Step(x);
+        return x;
+    }
+
+private:
+    std::vector<Biquad> sections_;
 };
 
 std::uint32_t g_state = 0x2545F491u;
@@ -151,27 +229,58 @@ int main(int argc, char **argv)
         }
     }
 
+    // Percussion: a hi-hat on every eighth note, a snare on beats 2 and 4
+    // (120 beats per minute), both limited to about 18 kHz like a recording.
+    std::vector<Hit> hits;
+    for (int k = 0; k < 20; ++k) hits.push_back({k * 0.125, 0.018, kHatLevel, 0.65, false});
+    for (double start : {0.5, 1.5, 2.0}) hits.push_back({start, 0.045, kSnareLevel, 0.45, true});
+    std::vector<double> drums_left(phrase, 0.0), drums_right(phrase, 0.0);
+    for (const Hit &h : hits) {
+        Biquad high = Biquad::HighPass(6000.0, 0.7071);
+        const auto first = static_cast<std::uint32_t>(h.start * kRate);
+        for (std::uint32_t i = 0; first + i < phrase; ++i) {
+            const double t = static_cast<double>(i) / kRate;
+            const double env = std::exp(-t / h.decay);
+            if (env < 1e-4) break;
+            double v = Noise();
+            if (!h.snare) v = high.Step(v);
+            v *= h.level * env;
+            drums_left[first + i] += v * (1.0 - h.pan);
+            drums_right[first + i] += v * h.pan;
+        }
+    }
+    LowPass air_left(17000.0, {0.5098, 0.6013, 0.8999, 2.5629}), air_right(17000.0, {0.5098, 0.6013, 0.8999, 2.5629});
+    for (std::uint32_t i = 0; i < phrase; ++i) {
+        left[i] += air_left.Step(drums_left[i]);
+        right[i] += air_right.Step(drums_right[i]);
+    }
+
+    // The pause, with 5 ms fades so that it does not click.
+    for (std::uint32_t i = 0; i < phrase; ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        const double gain = std::clamp(std::max((kPauseStart - t) / 0.005, (t - kPauseEnd) / 0.005), 0.0, 1.0);
+        left[i] *= gain;
+        right[i] *= gain;
+    }
+
     WaveWriter reference_file(dir + "/reference.wav", frames);
     WaveWriter test_file(dir + "/test.wav", frames);
     constexpr std::uint32_t kBlock = 65536;
     std::vector<std::int16_t> reference, test;
     reference.reserve(kBlock * kChannels);
     test.reserve(kBlock * kChannels);
-    // Degradation: a two-pole low-pass near 8 kHz, low-level white noise and
-    // a 13-bit quantisation: clearly audible, "slightly annoying".
-    const double a = std::exp(-2.0 * kPi * 8000.0 / kRate);
-    double l1 = 0, l2 = 0, r1 = 0, r2 = 0;
+    // Degradation: low-level noise, then an eighth-order low-pass at the
+    // band edge (a codec's band limit: the noise is limited too), then a
+    // 13-bit quantisation.
+    const std::initializer_list<double> kButterworth8 = {0.5098, 0.6013, 0.8999, 2.5629};
+    LowPass band_left(kBandEdge, kButterworth8), band_right(kBandEdge, kButterworth8);
     for (std::uint32_t i = 0; i < frames; ++i) {
         const double l = left[i % phrase];
         const double r = right[i % phrase];
         reference.push_back(Clip(l));
         reference.push_back(Clip(r));
-        l1 = (1 - a) * l + a * l1;
-        l2 = (1 - a) * l1 + a * l2;
-        r1 = (1 - a) * r + a * r1;
-        r2 = (1 - a) * r1 + a * r2;
-        const double nl = l2 + 30.0 * Noise();
-        const double nr = r2 + 30.0 * Noise();
+        const double nl = band_left.Step(l + kNoiseLevel * Noise());
+        const double nr = band_right.Step(r + kNoiseLevel * Noise());
         test.push_back(Clip(std::round(nl / 8.0) * 8.0));
         test.push_back(Clip(std::round(nr / 8.0) * 8.0));
         if (reference.size() == kBlock * kChannels || i + 1 == frames) {

@@ -4,12 +4,20 @@
 VELUMAR_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 VELUMAR_JOBS="$(nproc 2>/dev/null || echo 2)"
 
-# Debian packages the build, the tests and the fuzzers need.
+# Debian packages that building and running the programs need (scripts/run).
+# Unversioned names only: the same lists serve Debian 12 and 13.
 VELUMAR_PACKAGES=(
   cmake g++ make pkg-config
+  nlohmann-json3-dev libsndfile1-dev libsoxr-dev libfftw3-dev
+  qt6-base-dev qt6-charts-dev qt6-translations-l10n fonts-liberation
+)
+
+# What only the tests, benchmarks and fuzzers need on top of those
+# (scripts/test installs both lists).
+VELUMAR_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-dev
+  xvfb
 )
 
 velumar_missing_packages() {
@@ -32,9 +40,22 @@ velumar_install() {
   $sudo apt-get install -y -qq --no-install-recommends $missing
 }
 
-# velumar_build DIR [cmake options...]: configure (once) and build.
-velumar_build() {
+# velumar_configure DIR [cmake options...]: configure a build directory.
+velumar_configure() {
   local dir="$1"; shift
   cmake -S "$VELUMAR_ROOT" -B "$dir" "$@" >/dev/null
+}
+
+# velumar_build DIR [cmake options...]: configure (once) and build everything.
+velumar_build() {
+  local dir="$1"; shift
+  velumar_configure "$dir" "$@"
   cmake --build "$dir" -j "$VELUMAR_JOBS"
+}
+
+# velumar_build_targets DIR TARGET...: build only these targets of a
+# configured directory.
+velumar_build_targets() {
+  local dir="$1"; shift
+  cmake --build "$dir" -j "$VELUMAR_JOBS" --target "$@"
 }

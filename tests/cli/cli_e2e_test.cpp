@@ -1,11 +1,12 @@
 // velumar-cli as a user runs it: a separate process on files written here.
-#include "json_check.h"
 #include "test_wav.h"
 
 #include <velumar/model.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -14,6 +15,8 @@
 #include <sys/wait.h>
 
 using namespace velumar::testing;
+using Json = nlohmann::ordered_json;
+using namespace std::string_literals;
 
 extern char **environ;
 
@@ -33,14 +36,24 @@ std::string Slurp(const std::filesystem::path &p)
     return s.str();
 }
 
-CliRun Cli(const TempDir &dir, std::vector<std::string> args)
+// Where a run reads and writes besides its arguments; empty: the defaults.
+struct CliIo {
+    std::string stdin_path;   // default: nothing (/dev/null)
+    std::string stdout_path;  // default: a file read back into CliRun::out
+    std::string cwd;          // default: the test's own
+};
+
+CliRun Cli(const TempDir &dir, std::vector<std::string> args, const CliIo &io = {})
 {
-    const std::string out = (dir.path() / "stdout").string();
+    const std::string out = io.stdout_path.empty() ? (dir.path() / "stdout").string() : io.stdout_path;
     const std::string err = (dir.path() / "stderr").string();
+    const std::string in = io.stdin_path.empty() ? "/dev/null" : io.stdin_path;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!io.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, io.cwd.c_str());
     args.insert(args.begin(), VELUMAR_CLI_PATH);
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
@@ -53,7 +66,7 @@ CliRun Cli(const TempDir &dir, std::vector<std::string> args)
         run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
-    run.out = Slurp(out);
+    if (io.stdout_path.empty()) run.out = Slurp(out);
     run.err = Slurp(err);
     return run;
 }
@@ -101,29 +114,19 @@ TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
     Pair("s", 36000, 2, 200.0);
     const CliRun run = Cli(dir, {"--json", "--level", "73.5", Path("s_ref.wav"), Path("s_test.wav")});
     ASSERT_EQ(run.code, 0) << run.err;
-    const auto json = JsonReader::Parse(run.out);
-    ASSERT_TRUE(json && json->type == Json::Object) << run.out;
+    const Json json = Json::parse(run.out);
+    ASSERT_TRUE(json.is_object()) << run.out;
 
-    std::vector<std::string> keys;
-    for (const auto &[k, v] : json->object) keys.push_back(k);
-    EXPECT_EQ(keys, (std::vector<std::string>{"odg", "di", "grade_text", "frames", "channels", "values", "time_s",
-                                              "speed", "rtf", "movs", "movs_ch1", "movs_ch2"}));
-    EXPECT_EQ(json->Find("odg")->number, LibraryGrade(ref_, test_, 2, 73.5));
-    EXPECT_EQ(json->Find("channels")->number, 2);
-    EXPECT_EQ(json->Find("values")->number, 72000);
-    EXPECT_EQ(json->Find("frames")->number, (36000 - 2048) / 1024 + 1);
-    EXPECT_EQ(json->Find("rtf")->type, Json::Number);
-
-    const std::vector<std::string> movs = {"BandwidthRefB", "BandwidthTestB", "TotalNMRB",    "WinModDiff1B",
-                                           "ADBB",          "EHSB",           "AvgModDiff1B", "AvgModDiff2B",
-                                           "RmsNoiseLoudB", "MFPDB",          "RelDistFramesB"};
-    std::vector<std::string> got, per_channel;
-    for (const auto &[k, v] : json->Find("movs")->object) got.push_back(k);
-    for (const auto &[k, v] : json->Find("movs_ch1")->object) per_channel.push_back(k);
-    EXPECT_EQ(got, movs);
-    auto without_adb = movs;
-    without_adb.erase(without_adb.begin() + 4);
-    EXPECT_EQ(per_channel, without_adb);
+    EXPECT_EQ(json["graded"], true);
+    EXPECT_EQ(json["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 73.5));
+    EXPECT_EQ(json["check"]["delay_samples"], 0);
+    EXPECT_EQ(json["check"]["warnings"], Json::array());
+    EXPECT_TRUE(json["applied"].is_null());
+    EXPECT_EQ(json["channels"], 2);
+    EXPECT_EQ(json["values"], 72000);
+    EXPECT_EQ(json["frames"], (36000 - 2048) / 1024 + 1);
+    EXPECT_TRUE(json["rtf"].is_number());
+    EXPECT_TRUE(json.contains("movs_ch2"));
 
     // The library's creation line went to standard error, not into the JSON.
     EXPECT_NE(run.err.find("73.500000"), std::string::npos) << run.err;
@@ -163,7 +166,11 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         {{mono, missing}, 1, "Ошибка при открытии файла " + missing + "\n"},
         {{r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
         {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
-        {{mono, Path("long_test.wav")}, 1, "Файлы имеют разную длину (в сэмплах)\n"},
+        {{mono, Path("long_test.wav")}, 1,
+         "Файлы имеют разную длину: эталонный 4000 сэмплов (0,08 с), исследуемый 4001 сэмплов (0,08 с). "
+         "С параметром --align"},
+        {{"--align", "--no-check", mono, mono}, 2, "Параметры --align и --match-level"},
+        {{"--max-delay", "-1", mono, mono}, 2, "Недопустимая наибольшая задержка \"-1\""},
         {{"", mono}, 1, "Строка не может быть пустой\n"},
         {{"--step", "4001", mono, Path("mono_test.wav")}, 2, "Размер шага 4001 больше"},
         {{"--oops", mono, mono}, 2, "Неизвестный параметр --oops"},
@@ -175,11 +182,30 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
 
-    const CliRun json = Cli(dir, {"--json", mono, missing});
-    EXPECT_EQ(json.code, 1);
-    const auto parsed = JsonReader::Parse(json.out);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->Find("error")->string, "Ошибка при открытии файла " + missing);
+
+    // With --json every failure is one JSON object on standard output too,
+    // usage errors included, with the same exit code and message.
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string error;
+        std::string reason_code;
+    } json_cases[] = {
+        {{"--oops", "--json", mono, mono}, 2, "Неизвестный параметр --oops", "usage"},
+        {{"--json", mono}, 2, "Нужно указать два файла: эталонный и исследуемый", "usage"},
+        {{"--json", "--jobs", "2", mono, mono}, 2, "Параметр --jobs используется только вместе с --batch", "usage"},
+        {{"--json", "--step", "4001", mono, Path("mono_test.wav")}, 2,
+         "Размер шага 4001 больше числа 16-битных значений в эталонном файле", "step_too_large"},
+        {{"--json", mono, missing}, 1, "Ошибка при открытии файла " + missing, "input"},
+        {{"--json", "--batch", missing}, 1, "Не удалось прочитать список пар " + missing, "input"},
+    };
+    for (const auto &c : json_cases) {
+        const CliRun run = Cli(dir, c.args);
+        EXPECT_EQ(run.code, c.code) << c.error;
+        EXPECT_EQ(run.out, "{\"graded\":false,\"error\":\"" + c.error + "\",\"reason_code\":\"" + c.reason_code +
+                               "\"}\n");
+        EXPECT_EQ(run.err.rfind(c.error + "\n", 0), 0u) << run.err;
+    }
 
     const CliRun version = Cli(dir, {"--version"});
     EXPECT_EQ(version.code, 0);
@@ -206,23 +232,167 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
 
     std::vector<Json> lines;
     std::istringstream in(run.out);
-    for (std::string line; std::getline(in, line);) {
-        const auto json = JsonReader::Parse(line);
-        ASSERT_TRUE(json) << line;
-        lines.push_back(*json);
-    }
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
     ASSERT_EQ(lines.size(), 3u) << run.out;
-    EXPECT_EQ(lines[0].Find("reference")->string, "a_ref.wav");
-    EXPECT_EQ(lines[0].Find("odg")->number, LibraryGrade(a_ref, a_test, 1, 92.0));
-    EXPECT_EQ(lines[1].Find("test")->string, "nothing.wav");
-    EXPECT_EQ(lines[1].Find("error")->string, "Ошибка при открытии файла " + Path("nothing.wav"));
-    EXPECT_EQ(lines[1].Find("odg"), nullptr);
-    EXPECT_EQ(lines[2].Find("odg")->number, LibraryGrade(ref_, test_, 2, 92.0));
-    EXPECT_NE(lines[2].Find("movs_ch2"), nullptr);
+    EXPECT_EQ(lines[0]["reference"], "a_ref.wav");
+    EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(a_ref, a_test, 1, 92.0));
+    EXPECT_EQ(lines[1]["test"], "nothing.wav");
+    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла " + Path("nothing.wav"));
+    EXPECT_EQ(lines[1]["graded"], false);
+    EXPECT_EQ(lines[0]["graded"], true);
+    EXPECT_FALSE(lines[1].contains("odg"));
+    EXPECT_EQ(lines[2]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
+    EXPECT_TRUE(lines[2].contains("movs_ch2"));
+
+    // "-" reads the list from standard input, paths relative to the current
+    // folder; a path with a NUL byte is refused under its whole name.
+    dir.Write("stdin.csv", "b_ref.wav,b_test.wav\na_ref.wav\0.bak,a_test.wav\n"s);
+    CliIo from_stdin;
+    from_stdin.stdin_path = Path("stdin.csv");
+    from_stdin.cwd = dir.path().string();
+    const CliRun piped = Cli(dir, {"--batch", "-", "--no-progress"}, from_stdin);
+    EXPECT_EQ(piped.code, 1) << piped.err;
+    lines.clear();
+    std::istringstream piped_in(piped.out);
+    for (std::string line; std::getline(piped_in, line);) lines.push_back(Json::parse(line));
+    ASSERT_EQ(lines.size(), 2u) << piped.out;
+    EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
+    EXPECT_EQ(lines[1]["reference"], "a_ref.wav\0.bak"s);
+    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла a_ref.wav\0.bak"s);
+    EXPECT_FALSE(lines[1].contains("odg"));
 
     const CliRun no_list = Cli(dir, {"--batch", Path("none.csv")});
     EXPECT_EQ(no_list.code, 1);
     EXPECT_EQ(no_list.err, "Не удалось прочитать список пар " + Path("none.csv") + "\n");
+}
+
+TEST_F(CliTest, TooShortPairIsNotGradedAloneOrInABatch)
+{
+    // 0.3 s: 13 frames, fewer than the 23 the network needs.
+    Pair("short", 14400, 2, 50.0);
+    const std::string r = Path("short_ref.wav"), t = Path("short_test.wav");
+
+    const CliRun json = Cli(dir, {"--json", r, t});
+    EXPECT_EQ(json.code, 4) << json.err;
+    const Json j = Json::parse(json.out);
+    EXPECT_EQ(j["graded"], false);
+    for (const char *key : {"odg", "di", "grade_text", "movs", "movs_ch1", "movs_ch2"})
+        EXPECT_TRUE(j[key].is_null()) << key;
+    EXPECT_EQ(j["reason_code"], "too_short");
+    EXPECT_NE(j["reason"].get<std::string>().find("0,30 с"), std::string::npos) << j["reason"];
+
+    const CliRun text = Cli(dir, {"--no-progress", r, t});
+    EXPECT_EQ(text.code, 4);
+    EXPECT_NE(text.out.find("Оценка не получена: Сигнал короче 23 кадров"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("Значение ODG"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("искажения незаметны"), std::string::npos) << text.out;
+
+    // Batch exit codes: all graded 0; some not graded 4; any refused 1.
+    Pair("long", 48000, 2, 50.0);
+    dir.Write("good.csv", "long_ref.wav,long_test.wav\n");
+    dir.Write("short.csv", "long_ref.wav,long_test.wav\nshort_ref.wav,short_test.wav\n");
+    dir.Write("bad.csv", "short_ref.wav,short_test.wav\nshort_ref.wav,none.wav\n");
+    EXPECT_EQ(Cli(dir, {"--batch", Path("good.csv")}).code, 0);
+    const CliRun batch = Cli(dir, {"--batch", Path("short.csv")});
+    EXPECT_EQ(batch.code, 4);
+    std::istringstream in(batch.out);
+    std::vector<Json> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["graded"], true);
+    EXPECT_EQ(lines[1]["graded"], false);
+    EXPECT_EQ(lines[1]["reason_code"], "too_short");
+    EXPECT_TRUE(lines[1]["odg"].is_null());
+    EXPECT_EQ(Cli(dir, {"--batch", Path("bad.csv")}).code, 1);
+}
+
+TEST_F(CliTest, CheckAlignAndMatchLevelOnTheCommandLine)
+{
+    // The test 1105 frames late and 6 dB quieter, over broadband noise.
+    constexpr std::size_t kDelay = 1105;
+    const std::vector<std::int16_t> source = AddNoise(std::vector<std::int16_t>(2 * (48000 * 2 + kDelay), 0), 6000.0, 3);
+    const std::vector<std::int16_t> ref(source.begin() + 2 * kDelay, source.end());
+    std::vector<std::int16_t> test(source.begin(), source.end() - 2 * kDelay);
+    for (auto &v : test) v = static_cast<std::int16_t>(std::lround(v * 0.5011872336272722));
+    WavSpec spec;
+    spec.channels = 2;
+    const std::string r = dir.Write("r.wav", WavFile(spec, ref));
+    const std::string t = dir.Write("t.wav", WavFile(spec, test));
+
+    const CliRun plain = Cli(dir, {"--json", r, t});
+    const Json p = Json::parse(plain.out);
+    EXPECT_EQ(p["check"]["delay_samples"], 1105);
+    EXPECT_NEAR(p["check"]["gain_db"].get<double>(), -6.0, 0.05);
+    EXPECT_EQ(p["check"]["warnings"], Json({"delay", "level"}));
+    EXPECT_TRUE(p["applied"].is_null());
+
+    const CliRun fixed = Cli(dir, {"--json", "--align", "--match-level", r, t});
+    ASSERT_EQ(fixed.code, 0) << fixed.err;
+    const Json f = Json::parse(fixed.out);
+    EXPECT_EQ(f["applied"]["delay_samples"], 1105);
+    EXPECT_NEAR(f["applied"]["gain_db"].get<double>(), 6.0, 0.05);
+    EXPECT_EQ(f["values"], 2 * (48000 * 2 - kDelay));
+    EXPECT_GT(f["odg"].get<double>(), p["odg"].get<double>());
+
+    const CliRun text = Cli(dir, {"--no-progress", "--max-delay", "10", r, t});
+    EXPECT_NE(text.out.find("Проверка пары:"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("запаздывает"), std::string::npos) << text.out;  // 23 ms is outside 10 ms
+    const CliRun found = Cli(dir, {"--no-progress", r, t});
+    EXPECT_NE(found.out.find("Исследуемый сигнал запаздывает относительно эталонного на 1105 сэмплов (23,02 мс)"),
+              std::string::npos) << found.out;
+    EXPECT_NE(found.out.find("отличается от эталонного на -6,00 дБ"), std::string::npos) << found.out;
+
+    const CliRun unchecked = Cli(dir, {"--json", "--no-check", r, t});
+    EXPECT_TRUE(Json::parse(unchecked.out)["check"].is_null());
+}
+
+// The pair a newcomer grades first shows every measure at work: each MOV
+// has a value, per channel too, and the grade is mid-scale. The committed
+// files are what the generator writes, byte for byte.
+TEST_F(CliTest, BundledSamplePairEngagesEveryMeasureAndIsReproducible)
+{
+    const std::string samples = VELUMAR_SAMPLES_DIR;
+    const CliRun run = Cli(dir, {"--json", samples + "/reference.wav", samples + "/test.wav"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const Json json = Json::parse(run.out);
+    const double odg = json["odg"];
+    EXPECT_GT(odg, -2.5);
+    EXPECT_LT(odg, -1.5);
+    for (const char *group : {"movs", "movs_ch1", "movs_ch2"})
+        for (const auto &item : json[group].items())
+            EXPECT_NE(item.value().get<double>(), 0.0) << group << " " << item.key();
+    EXPECT_GT(json["movs"]["BandwidthRefB"].get<double>(), json["movs"]["BandwidthTestB"].get<double>());
+
+    pid_t pid = 0;
+    std::string tool = VELUMAR_MAKE_SAMPLES_PATH, out = dir.path().string();
+    char *argv[] = {tool.data(), out.data(), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, environ), 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const char *name : {"reference.wav", "test.wav"})
+        EXPECT_TRUE(Slurp(dir.path() / name) == Slurp(std::filesystem::path(samples) / name)) << name;
+}
+
+TEST_F(CliTest, AResultThatCannotBeWrittenIsAnErrorNotASuccess)
+{
+    const std::string test = Pair("f", 30000, 1, 50.0);
+    const std::string ref = Path("f_ref.wav");
+    dir.Write("list.csv", "f_ref.wav,f_test.wav\n");
+    const std::vector<std::vector<std::string>> runs = {
+        {"--no-progress", ref, test},
+        {"--json", ref, test},
+        {"--batch", Path("list.csv")},
+        {"--json", "--oops"},
+        {"--help"},
+    };
+    CliIo full;
+    full.stdout_path = "/dev/full";
+    for (const auto &args : runs) {
+        const CliRun run = Cli(dir, args, full);
+        EXPECT_NE(run.code, 0) << args[0];
+        EXPECT_NE(run.err.find("Не удалось записать результат\n"), std::string::npos) << run.err;
+    }
 }
 
 } // namespace

@@ -1,15 +1,18 @@
 #include <velumar/cli/cli.h>
-#include "json_check.h"
 #include "test_wav.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
+#include <cstring>
+#include <limits>
 
 #include <unistd.h>
 
 using namespace velumar::cli;
-using velumar::testing::JsonReader;
+using namespace std::string_literals;
 
 namespace {
 
@@ -65,6 +68,11 @@ TEST(Arguments, BadCommandLinesAreUsageErrorsWithTheirMessage)
         {{"--batch", "l", "a"}, "С параметром --batch"},
         {{"a", "b", "c"}, "Нужно указать два файла"},
         {{"--json=1", "a", "b"}, "Неизвестный параметр --json=1"},
+        {{"--lev", "50", "a", "b"}, "Неизвестный параметр --lev"},  // no abbreviations
+        {{"-hx", "a", "b"}, "Неизвестный параметр -hx"},
+        {{"--level=", "a", "b"}, "Недопустимый уровень прослушивания \"\""},
+        {{"--batch="}, "Для параметра --batch не задано значение"},
+        {{"--\0"s, "a", "b"}, "Неизвестный параметр --"},  // not the end of the options
     };
     for (const auto &c : cases) {
         const Options o = Parse(c.args);
@@ -73,38 +81,208 @@ TEST(Arguments, BadCommandLinesAreUsageErrorsWithTheirMessage)
     }
 }
 
-TEST(Format, DurationTruncatesEachPart)
+TEST(Arguments, EveryParseStartsAfreshAndKeepsArgumentsWhole)
 {
-    EXPECT_EQ(FormatDuration(12345.6), "02:03,45");
-    EXPECT_EQ(FormatDuration(6000.0), "01:00,00");
-    EXPECT_EQ(FormatDuration(99.999), "00:00,99");
-    EXPECT_EQ(FormatDuration(0.0), "00:00,00");
-    EXPECT_EQ(FormatDuration(-5.0), "00:00,00");
-    EXPECT_EQ(FormatDuration(std::nan("")), "00:00,00");
-}
-
-TEST(Format, StatisticsWithoutADivisionByZero)
-{
-    RunStats s;
-    s.values = 47999;
-    s.total_time = 50.0;
-    EXPECT_FALSE(s.RealTimeFactor(48000));
-    EXPECT_DOUBLE_EQ(*s.Speed(), 47999.0 / 0.5);
-    s.values = 96001;  // whole seconds only: 2
-    EXPECT_DOUBLE_EQ(*s.RealTimeFactor(48000), 50.0 / 200.0);
-    s.total_time = 0.0;
-    EXPECT_FALSE(s.Speed());
-}
-
-TEST(Format, JsonNumbersReadBackExactlyAndStringsAreEscaped)
-{
-    for (double v : {-1.2345678901234567, 0.1, 1e100, -1e-300, 5e-324}) {
-        const auto parsed = JsonReader::Parse(JsonNumber(v));
-        ASSERT_TRUE(parsed) << JsonNumber(v);
-        EXPECT_EQ(parsed->number, v);
+    // Parsing keeps its position between calls only if it is not reset.
+    for (int i = 0; i < 3; ++i) {
+        const Options o = Parse({"--level", "5", "a", "b"});
+        ASSERT_EQ(o.action, Action::Grade) << o.error;
+        EXPECT_EQ(o.level, 5.0);
     }
-    EXPECT_EQ(JsonNumber(std::nan("")), "null");
-    EXPECT_EQ(JsonString("a\"b\\c\n\x01/путь\xff"), "\"a\\\"b\\\\c\\n\\u0001/путь\\ufffd\"");
+    // An abbreviation is refused without taking the next argument as its value.
+    EXPECT_EQ(Parse({"--lev", "--help"}).action, Action::Help);
+
+    // A NUL byte does not cut an argument short: the file is refused later
+    // under its whole name, never opened under the part before the NUL.
+    Options o = Parse({"a\0b"s, "--batch=l\0x"s});
+    EXPECT_EQ(o.action, Action::UsageError);
+    o = Parse({"--batch", "l\0x"s});
+    EXPECT_EQ(o.batch_list, "l\0x"s);
+    o = Parse({"r\0.wav"s, "--level=5"});
+    EXPECT_EQ(o.action, Action::UsageError);
+    o = Parse({"r\0.wav"s, "t.wav"});
+    EXPECT_EQ(o.reference, "r\0.wav"s);
+
+    // Several threads may parse at once.
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string level = std::to_string(t * 10);
+            for (int i = 0; i < 200; ++i) {
+                const Options p = Parse({"x.wav", "--level", level, "y.wav"});
+                if (p.action != Action::Grade || p.level != t * 10 || p.test != "y.wav") ++wrong;
+            }
+        });
+    }
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+// A result as the model and the runner would leave it, with recognisable values.
+GradeResult SampleResult(std::uint32_t channels)
+{
+    GradeResult r;
+    r.status = velumar::app::Status::Graded;
+    r.model.odg = -1.25;
+    r.model.di = 0.75;
+    r.model.frames = 91;
+    r.model.channels = channels;
+    for (std::int32_t i = 0; i < M_MOV_COUNT; ++i) {
+        r.model.movs[i] = 10.0 + i;
+        r.model.channel_movs[0][i] = 100.0 + i;
+        r.model.channel_movs[1][i] = 200.0 + i;
+    }
+    r.stats.values = 96000 * channels;
+    r.stats.total_time = 250.0;  // hundredths of a second
+    r.sample_rate = 48000;
+    return r;
+}
+
+Json ParseLine(const std::string &line)
+{
+    EXPECT_TRUE(line.ends_with('\n'));
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line only: " << line;
+    return Json::parse(line);  // throws, failing the test, on anything that is not JSON
+}
+
+TEST(Json, ResultObjectKeysUnitsAndChannels)
+{
+    const Json stereo = ParseLine(JsonLine(ResultJson(SampleResult(2))));
+    std::vector<std::string> keys;
+    for (const auto &item : stereo.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"graded", "odg", "di", "grade_text", "reason", "reason_code", "frames",
+                                              "channels", "values", "time_s", "speed", "rtf", "movs", "movs_ch1",
+                                              "movs_ch2", "check", "applied"}));
+    EXPECT_EQ(stereo["graded"], true);
+    EXPECT_TRUE(stereo["reason"].is_null() && stereo["reason_code"].is_null());
+    EXPECT_TRUE(stereo["check"].is_null() && stereo["applied"].is_null());
+    EXPECT_EQ(stereo["odg"], -1.25);
+    EXPECT_EQ(stereo["grade_text"], "искажения заметны, но не раздражают");
+    EXPECT_EQ(stereo["frames"], 91);
+    EXPECT_EQ(stereo["values"], 192000);
+    EXPECT_EQ(stereo["time_s"], 2.5);             // seconds, not hundredths
+    EXPECT_EQ(stereo["speed"], 192000 / 2.5);     // values per second
+    EXPECT_EQ(stereo["rtf"], 250.0 / (4 * 100));  // 4 whole seconds of values
+    EXPECT_EQ(stereo["movs"].size(), 11u);
+    EXPECT_EQ(stereo["movs"]["ADBB"], 14.0);
+    EXPECT_EQ(stereo["movs"]["RelDistFramesB"], 20.0);
+    // ADB is binaural: no value per channel.
+    EXPECT_EQ(stereo["movs_ch1"].size(), 10u);
+    EXPECT_FALSE(stereo["movs_ch1"].contains("ADBB"));
+    EXPECT_EQ(stereo["movs_ch1"]["BandwidthRefB"], 100.0);
+    EXPECT_EQ(stereo["movs_ch2"]["RelDistFramesB"], 210.0);
+
+    GradeResult mono = SampleResult(1);
+    mono.stats.values = 47999;  // under one second: no real-time factor
+    mono.stats.total_time = 0.0;  // no time measured: no speed
+    mono.model.odg = std::nan("");
+    const Json parsed = ParseLine(JsonLine(ResultJson(mono)));
+    EXPECT_FALSE(parsed.contains("movs_ch1"));
+    EXPECT_TRUE(parsed["speed"].is_null());
+    EXPECT_TRUE(parsed["rtf"].is_null());
+    EXPECT_TRUE(parsed["odg"].is_null());  // never a bare NaN, which is not JSON
+}
+
+TEST(Json, NoGradeLooksLikeAGradeWithoutOne)
+{
+    // The model's in-band value 1.0 for a signal too short to grade.
+    GradeResult r = SampleResult(2);
+    r.status = velumar::app::Status::NotGraded;
+    r.model.odg = 1.0;
+    r.reason = "слишком короткий";
+    r.reason_code = "too_short";
+    velumar::app::PairCheck check;
+    check.delay_samples = -480;
+    check.delay_ms = -10.0;
+    check.correlation = -0.5;
+    check.gain_db = -6.0;
+    check.inverted = true;
+    check.warnings = {"delay", "level", "inverted"};
+    r.check = check;
+    velumar::app::Applied applied;
+    applied.delay_samples = -480;
+    applied.aligned = true;
+    r.applied = applied;
+    const Json j = ParseLine(JsonLine(ResultJson(r)));
+    EXPECT_EQ(j["graded"], false);
+    for (const char *key : {"odg", "di", "grade_text", "movs", "movs_ch1", "movs_ch2"})
+        EXPECT_TRUE(j[key].is_null()) << key;
+    EXPECT_EQ(j["reason"], "слишком короткий");
+    EXPECT_EQ(j["reason_code"], "too_short");
+    EXPECT_EQ(j["check"]["delay_samples"], -480);
+    EXPECT_EQ(j["check"]["delay_ms"], -10.0);
+    EXPECT_EQ(j["check"]["correlation"], -0.5);
+    EXPECT_EQ(j["check"]["gain_db"], -6.0);
+    EXPECT_EQ(j["check"]["inverted"], true);
+    EXPECT_EQ(j["check"]["warnings"], Json({"delay", "level", "inverted"}));
+    EXPECT_EQ(j["applied"]["delay_samples"], -480);
+    EXPECT_EQ(j["applied"]["gain_db"], 0.0);
+
+    const std::string text = ResultText(r, "r.wav", "t.wav");
+    EXPECT_NE(text.find("Оценка не получена: слишком короткий"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Значение ODG"), std::string::npos) << text;
+    EXPECT_EQ(text.find("незаметны"), std::string::npos) << text;
+    EXPECT_NE(text.find("опережает эталонный на 480 сэмплов (10,00 мс)"), std::string::npos) << text;
+    EXPECT_NE(text.find("инвертирован"), std::string::npos) << text;
+    EXPECT_NE(text.find("Задержка убрана: сдвиг на -480 сэмплов"), std::string::npos) << text;
+}
+
+TEST(Json, NumbersReadBackToTheSameDouble)
+{
+    const double values[] = {-1.2345678901234567, 0.1,  1.0 / 3.0, 1e100, -1e-300, 5e-324,
+                             2.2250738585072014e-308, 1.7976931348623157e308, -0.0, 3.98};
+    for (double v : values) {
+        GradeResult r = SampleResult(1);
+        r.model.di = v;
+        const std::string line = JsonLine(ResultJson(r));
+        const double back = ParseLine(line)["di"].get<double>();
+        EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0) << line;
+    }
+    GradeResult r = SampleResult(1);
+    r.model.di = std::numeric_limits<double>::infinity();
+    EXPECT_TRUE(ParseLine(JsonLine(ResultJson(r)))["di"].is_null());
+}
+
+TEST(Json, EveryControlCharacterIsEscapedAndReadsBack)
+{
+    std::string all;
+    for (int c = 0; c < 0x20; ++c) all += static_cast<char>(c);
+    all += "\"\\/\x7f";
+    const std::string line = JsonLine(ErrorJson(all, "input"));
+    for (std::size_t i = 0; i + 1 < line.size(); ++i)
+        EXPECT_GE(static_cast<unsigned char>(line[i]), 0x20u) << "raw byte at " << i << " of " << line;
+    EXPECT_NE(line.find("\\u0000"), std::string::npos) << line;
+    EXPECT_NE(line.find("\\u001f"), std::string::npos) << line;
+    EXPECT_EQ(ParseLine(line)["error"], all);
+}
+
+TEST(Json, InvalidUtf8BecomesReplacementCharactersWithoutLosingTheRest)
+{
+    const std::string replacement = "\xEF\xBF\xBD";
+    const struct {
+        const char *name;
+        std::string bytes;
+    } cases[] = {
+        {"stray byte", "\xFF"},
+        {"lone continuation", "\x80"},
+        {"overlong slash", "\xC0\xAF"},
+        {"UTF-8 of a surrogate", "\xED\xA0\x80"},
+        {"cut sequence", "\xE2\x82"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80"},
+    };
+    for (const auto &c : cases) {
+        const std::string path = "/данные/" + c.bytes + "/😀.wav";
+        std::string line;
+        ASSERT_NO_THROW(line = JsonLine(ErrorJson(path, "input"))) << c.name;
+        const std::string back = ParseLine(line)["error"];
+        EXPECT_TRUE(back.starts_with("/данные/")) << c.name << ": " << back;
+        EXPECT_TRUE(back.ends_with("/😀.wav")) << c.name << ": " << back;
+        EXPECT_NE(back.find(replacement), std::string::npos) << c.name << ": " << back;
+    }
+    // Valid text outside ASCII stays as it is, 4-byte sequences included.
+    EXPECT_EQ(JsonLine(ErrorJson("путь/😀", "input")),
+              "{\"graded\":false,\"error\":\"путь/😀\",\"reason_code\":\"input\"}\n");
 }
 
 TEST(Batch, ListLinesHeaderCommentsQuotesAndMalformedLines)
@@ -155,6 +333,11 @@ TEST(Grade, FailuresDuringTheRunHaveTheirExitCodesAndMessages)
     outcome = GradePair(r, t, o, {}, failing);
     EXPECT_EQ(outcome.exit_code, kExitModelFailure);
     EXPECT_EQ(outcome.error, "Не удалось создать экземпляр модели PEAQ");
+
+    // A path with a NUL byte names no file, although the part before it does.
+    outcome = GradePair(r + "\0.tmp"s, t, o, {}, failing);
+    EXPECT_EQ(outcome.exit_code, kExitInputRejected);
+    EXPECT_EQ(outcome.error, "Ошибка при открытии файла " + r + "\0.tmp"s);
 
     o = Parse({"--step", "4097", r, t});  // more than the 4096 values of the file
     outcome = GradePair(r, t, o, {}, failing);

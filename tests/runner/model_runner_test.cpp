@@ -242,3 +242,66 @@ TEST_F(RunnerTest, FileRewrittenInPlaceGetsNoGrade)
 }
 
 } // namespace
+
+namespace {
+
+// An input of its own: a stereo pair in memory, with the checks counted
+// and the end check failing on demand.
+struct MemoryInput final : CRunInput {
+    std::vector<std::int16_t> reference, test;
+    std::size_t done = 0;
+    std::vector<std::uint32_t> asked;
+    mutable int step_checks = 0;
+    bool end_fails = false;
+
+    std::uint16_t channel_count() const override { return 2; }
+    std::uint32_t value_count() const override { return static_cast<std::uint32_t>(reference.size()); }
+    void NextBlock(std::uint32_t count, const std::int16_t **r, const std::int16_t **t) override
+    {
+        asked.push_back(count);
+        *r = reference.data() + done;
+        *t = test.data() + done;
+        done += count;
+    }
+    void CheckStep() const override { ++step_checks; }
+    void CheckEnd() const override
+    {
+        if (end_fails) throw std::runtime_error("changed");
+    }
+};
+
+TEST_F(RunnerTest, AnyBlockInputIsFedAndCheckedLikeTheFiles)
+{
+    MemoryInput input;
+    input.reference = MusicSignal(2500, 2);
+    input.test = AddNoise(input.reference, 50);
+    RUN_SETTINGS s = DefaultRunSettings();
+    s.step = 2048;
+    Recorder rec;
+    {
+        CModelRunner runner(&input, s, &rec, kFakeApi);
+        runner.Run();
+    }
+    EXPECT_EQ(fake.settings.channel_mode, 1);
+    EXPECT_EQ(input.asked, (std::vector<std::uint32_t>{2048, 2048, 904}));
+    EXPECT_EQ(fake.counts, input.asked);
+    EXPECT_EQ(fake.ref_blocks[1], input.reference.data() + 2048);
+    EXPECT_EQ(input.step_checks, 3);
+    EXPECT_EQ(rec.events.back().type, RUN_FINISHED);
+    EXPECT_EQ(fake.destroys, 1);
+
+    // An input that changed under the run gets no grade.
+    SetUp();
+    input.done = 0;
+    input.end_fails = true;
+    Recorder none;
+    {
+        CModelRunner runner(&input, s, &none, kFakeApi);
+        EXPECT_THROW(runner.Run(), std::runtime_error);
+    }
+    EXPECT_EQ(fake.grades, 0);
+    EXPECT_NE(none.events.back().type, RUN_FINISHED);
+    EXPECT_EQ(fake.destroys, 1);
+}
+
+} // namespace

@@ -89,6 +89,7 @@ private slots:
     void stopWithTheLargestStepWhileRunning();
     void closeDuringRunStopsThenCloses();
     void failedModelCreationIsReported();
+    void tooShortPairIsToldBeforeTheResults();
     void aFileChangedUnderTheRunIsReopened();
     void settingsFirstOpeningAndPresets();
     void settingsRefuseBadValues_data();
@@ -174,9 +175,9 @@ void CalculationTest::realTimeFactorNeedsOneSecond()
     RunStatistics s;
     s.Start(0);
     s.Step(47999, 30.0);
-    QVERIFY(std::isnan(s.RealTimeFactor()));
+    QVERIFY(std::isnan(s.WizardRealTimeFactor()));
     s.Step(1, 10.0);
-    QCOMPARE(s.RealTimeFactor(), 40.0 / 100.0);
+    QCOMPARE(s.WizardRealTimeFactor(), 40.0 / 100.0);
 }
 
 void CalculationTest::eventsOfARun()
@@ -215,6 +216,44 @@ void CalculationTest::eventsOfARun()
     page()->startButton()->click();
     QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
     QCOMPARE(page()->statistics().steps_done, 49u);
+}
+
+void CalculationTest::tooShortPairIsToldBeforeTheResults()
+{
+    // 0.3 s: 13 frames, no grade from the network.
+    Open(14400, 2);
+    int results_active_when_told = -1;
+    box_.onShow([&] { results_active_when_told = wizard_->activeIndex(); });
+    page()->startButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+    QCOMPARE(box_.count(), 1);
+    const MessageRequest told = box_.last();
+    QCOMPARE(told.caption, QStringLiteral("Velumar"));
+    QCOMPARE(told.icon, QMessageBox::Warning);
+    QCOMPARE(told.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY2(told.text.startsWith(QStringLiteral("Сигнал не может быть оценён.\n")), qPrintable(told.text));
+    QVERIFY2(told.text.contains(QStringLiteral("короче 23 кадров")), qPrintable(told.text));
+    QVERIFY2(told.text.contains(QStringLiteral("0,30 с")), qPrintable(told.text));
+    QCOMPARE(results_active_when_told, 2);  // before the results page opened
+    // The results page itself shows the model's value as always.
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1021), QStringLiteral("1.000000"));
+    QCOMPARE(LabelText(wizard_->resultsPage(), 1039), QStringLiteral("искажения незаметны"));
+
+    // A graded run tells nothing.
+    box_.clear();
+    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(ID_WIZBACK)->click();
+    vt::WavSpec spec;
+    spec.channels = 2;
+    const auto music = vt::MusicSignal(48000, 2);
+    wizard_->setupPage()->referenceEdit()->setText(QString::fromStdString(dir_->Write("long_ref.wav", vt::WavFile(spec, music))));
+    wizard_->setupPage()->testEdit()->setText(
+        QString::fromStdString(dir_->Write("long_test.wav", vt::WavFile(spec, vt::AddNoise(music, 400.0)))));
+    wizard_->button(ID_WIZNEXT)->click();
+    QCOMPARE(wizard_->activeIndex(), 2);
+    page()->startButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+    QCOMPARE(box_.count(), 0);
 }
 
 void CalculationTest::stopAfterFirstStep()

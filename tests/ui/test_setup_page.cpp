@@ -7,9 +7,13 @@
 
 #include <velumar/audio/wave_file.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+
+#include <cmath>
+#include <vector>
 
 using namespace velumar::ui;
 namespace vt = velumar::testing;
@@ -49,6 +53,7 @@ private slots:
     void failures_data();
     void failures();
     void validPairBecomesTheWizardsPair();
+    void findingsOfThePairCheckAreAsked();
     void backNeverChecks();
     void fileChooserFillsOrKeepsThePath();
 
@@ -179,6 +184,53 @@ void SetupPageTest::validPairBecomesTheWizardsPair()
 
     wizard_.reset();
     QCOMPARE(velumar::uitest::OpenDescriptorCount(), before);
+}
+
+void SetupPageTest::findingsOfThePairCheckAreAsked()
+{
+    // The test is the reference 1105 frames late, 6 dB quieter and
+    // upside down.
+    constexpr std::uint32_t kDelay = 1105;
+    const auto source = vt::AddNoise(std::vector<std::int16_t>(2 * (48000 + kDelay), 0), 6000.0, 5);
+    std::vector<std::int16_t> test(source.begin(), source.end() - 2 * kDelay);
+    for (auto &v : test) v = static_cast<std::int16_t>(std::lround(v * -0.5011872336272722));
+    vt::WavSpec spec;
+    spec.channels = 2;
+    const QString ref = QString::fromStdString(
+        dir_->Write("ref.wav", vt::WavFile(spec, std::vector<std::int16_t>(source.begin() + 2 * kDelay, source.end()))));
+    const QString late = QString::fromStdString(dir_->Write("late.wav", vt::WavFile(spec, test)));
+    const int before = velumar::uitest::OpenDescriptorCount();
+
+    box_.answer(QMessageBox::No);
+    Next(ref, late);
+    QCOMPARE(box_.count(), 1);
+    const MessageRequest asked = box_.last();
+    QCOMPARE(asked.caption, QStringLiteral("Velumar"));
+    QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
+    QVERIFY2(asked.text.contains(QStringLiteral("запаздывает относительно эталонного на 1105 сэмплов (23,02 мс)")),
+             qPrintable(asked.text));
+    QVERIFY2(asked.text.contains(QStringLiteral("отличается от эталонного на -6,00 дБ")), qPrintable(asked.text));
+    QVERIFY2(asked.text.contains(QStringLiteral("инвертирован")), qPrintable(asked.text));
+    QVERIFY(asked.text.endsWith(QStringLiteral("Продолжить?")));
+    // "Нет": still on the page, nothing open, the paths as typed.
+    QCOMPARE(wizard_->activeIndex(), 1);
+    QVERIFY(!wizard_->referenceFile());
+    QCOMPARE(velumar::uitest::OpenDescriptorCount(), before);
+    QCOMPARE(wizard_->setupPage()->testEdit()->text(), late);
+    QVERIFY(!QApplication::overrideCursor());
+
+    box_.answer(QMessageBox::Yes);
+    wizard_->button(ID_WIZNEXT)->click();
+    QCOMPARE(box_.count(), 2);
+    QCOMPARE(wizard_->activeIndex(), 2);
+    QVERIFY(wizard_->testFile());
+
+    // A pair without findings asks nothing.
+    wizard_->button(ID_WIZBACK)->click();
+    box_.clear();
+    Next(ref, ref);
+    QCOMPARE(box_.count(), 0);
+    QCOMPARE(wizard_->activeIndex(), 2);
 }
 
 void SetupPageTest::backNeverChecks()

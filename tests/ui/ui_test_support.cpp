@@ -10,6 +10,7 @@ velumar::ui::MessageBoxFn MessageRecorder::fn()
 {
     return [this](QWidget *, const velumar::ui::MessageRequest &request) {
         shown_.append(request);
+        if (on_show_) on_show_();
         if (!(request.buttons & QMessageBox::Yes)) return QMessageBox::Ok;
         return answers_.isEmpty() ? QMessageBox::Yes : answers_.takeFirst();
     };

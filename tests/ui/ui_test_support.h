@@ -8,6 +8,7 @@
 
 #include <QList>
 
+#include <functional>
 #include <string>
 
 namespace velumar::uitest {
@@ -20,14 +21,22 @@ public:
     velumar::ui::MessageBoxFn fn();
 
     void answer(QMessageBox::StandardButton b) { answers_.append(b); }
+    // Called whenever a box is shown, before it is answered.
+    void onShow(std::function<void()> hook) { on_show_ = std::move(hook); }
     const QList<velumar::ui::MessageRequest> &shown() const { return shown_; }
     int count() const { return static_cast<int>(shown_.size()); }
     velumar::ui::MessageRequest last() const { return shown_.isEmpty() ? velumar::ui::MessageRequest{} : shown_.last(); }
-    void clear() { shown_.clear(); answers_.clear(); }
+    void clear()
+    {
+        shown_.clear();
+        answers_.clear();
+        on_show_ = nullptr;
+    }
 
 private:
     QList<velumar::ui::MessageRequest> shown_;
     QList<QMessageBox::StandardButton> answers_;
+    std::function<void()> on_show_;
 };
 
 // A reference file of `frames` sample frames of a music-like signal and a

@@ -2,7 +2,10 @@
 // targets can drive the parser, the pair check and the formatting directly.
 #pragma once
 
+#include <velumar/app/pipeline.h>
 #include <velumar/runner/model_runner.h>
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +26,7 @@ enum ExitCode : int {
     kExitInputRejected = 1,  // also: a batch with at least one failed pair
     kExitUsage = 2,
     kExitModelFailure = 3,
+    kExitNotGraded = 4,      // the model ran but gave no grade (e.g. too short)
 };
 
 enum class Action { Grade, Batch, Help, Version, UsageError };
@@ -39,6 +43,10 @@ struct Options {
     unsigned jobs = 0;           // 0: one per core
     bool json = false;
     ProgressMode progress = ProgressMode::Auto;
+    bool check = true;           // the pair analysis before grading
+    double max_delay_ms = 500.0;
+    bool align = false;
+    bool match_level = false;
     std::string error;           // the message of a UsageError
 };
 
@@ -48,74 +56,51 @@ constexpr unsigned kMaxJobs = 256;
 // a bad command line gives Action::UsageError with a message.
 Options ParseArguments(const std::vector<std::string> &args);
 
-// "%02u:%02u,%02u" of minutes, seconds and hundredths of a time given in
-// hundredths of a second, truncating each part.
-std::string FormatDuration(double hundredths);
+using app::FormatDuration;
+// The run statistics and the whole result of one pair come from the
+// grading pipeline.
+using RunStats = app::RunStatistics;
+using GradeResult = app::GradeReport;
 
-// The two files of a pair, opened and checked the way the input-files page
-// checks them.
-struct FilePair {
-    std::unique_ptr<CWaveFile> reference;
-    std::unique_ptr<CWaveFile> test;
-};
-
-// Opens and checks a pair; on failure returns the page's message for the
-// first fault (nothing stays open), on success an empty string.
-std::string OpenFilePair(const std::string &reference, const std::string &test, FilePair &pair);
-
-// Statistics of one run, gathered from the runner's events.
-struct RunStats {
-    std::uint32_t announced_steps = 0;
-    std::uint32_t steps = 0;
-    std::uint64_t values = 0;    // 16-bit values actually fed, both channels
-    double total_time = 0.0;     // hundredths of a second
-    bool stopped = false;
-
-    // Values per second; none when no time was measured.
-    std::optional<double> Speed() const;
-    // Calculation time over signal time, the signal time taken as whole
-    // seconds of `rate` values; none below one second of values.
-    std::optional<double> RealTimeFactor(std::uint32_t rate) const;
-};
-
-struct GradeResult {
-    M_RESULTS model{};
-    std::int32_t model_status = 0;  // what get_model_results returned
-    RunStats stats;
-    std::uint32_t sample_rate = 48000;
-};
-
-// Called after every step with the values fed so far and the total.
-using ProgressCallback = std::function<void(std::uint64_t done, std::uint64_t total)>;
+using app::ProgressCallback;
 
 struct GradeOutcome {
     int exit_code = kExitGraded;
-    std::string error;  // the message when exit_code is not kExitGraded
+    // The message when the pair was refused or the model failed (exit
+    // codes 1 to 3); a pair without a grade (4) has its reason in result.
+    std::string error;
     GradeResult result;
 };
 
-// Checks the pair, validates an explicit step against the reference file
-// and runs the model. Never throws for bad files or model failures.
+// The pipeline's settings for these options.
+app::GradeSettings PipelineSettings(const Options &options);
+
+// Grades a pair through the pipeline and maps its outcome to an exit code.
+// Never throws for bad files or model failures.
 GradeOutcome GradePair(const std::string &reference, const std::string &test, const Options &options,
                        const ProgressCallback &progress = {}, const ModelApi &api = LibraryModelApi());
 
-// Runs the model over an open, checked pair.
-// Throws PeaqErrors::ModelCreationFailed / ModelExecutionError and
-// WaveErrors::FileChangedError.
-GradeResult RunPair(const FilePair &pair, const RUN_SETTINGS &settings, const ProgressCallback &progress = {},
-                    const ModelApi &api = LibraryModelApi());
-
 // --- output ----------------------------------------------------------------
 
-// A double so that it reads back to the same value; null when not finite.
-std::string JsonNumber(double value);
-// A quoted JSON string; bytes that are not valid UTF-8 become U+FFFD.
-std::string JsonString(std::string_view text);
-// The members of the result object, without the enclosing braces.
-std::string ResultJsonMembers(const GradeResult &result);
-// The whole result object.
-std::string ResultJson(const GradeResult &result);
-// The human-readable report.
+// Every JSON value the program writes keeps its keys in insertion order.
+using Json = nlohmann::ordered_json;
+
+// The result object: "graded", the grade (null without one, with
+// "reason" and "reason_code" saying why), statistics, the MOVs (per
+// channel too for two channels), the pair check and what was applied.
+// Values that cannot be computed are null.
+Json ResultJson(const GradeResult &result);
+// {"graded": false, "error": message, "reason_code": code}: what a reader
+// of the JSON gets instead of a result.
+Json ErrorJson(const std::string &message, const std::string &reason_code);
+Json CheckJson(const app::PairCheck &check);
+Json AppliedJson(const app::Applied &applied);
+// `value` as one line of compact JSON with its newline. Never throws: bytes
+// that are not valid UTF-8 (a path may hold any bytes) become U+FFFD, and a
+// double that is not finite becomes null.
+std::string JsonLine(const Json &value);
+// The human-readable report: the reason instead of a grade when there is
+// none, the pair check and what was applied.
 std::string ResultText(const GradeResult &result, const std::string &reference, const std::string &test);
 
 // --- batch -----------------------------------------------------------------
@@ -136,9 +121,11 @@ std::vector<BatchEntry> ParseBatchList(std::string_view content);
 std::string ResolveListPath(const std::string &list_dir, const std::string &path);
 
 // Grades every entry on `jobs` threads (at least one) and hands each JSON
-// line to `emit` in list order, as soon as it and all before it are done.
-// Returns true when every pair was graded.
-bool RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir, const Options &options,
+// line (newline included) to `emit` in list order, as soon as it and all
+// before it are done. Every line carries "graded".
+// Returns kExitGraded when every pair was graded, kExitInputRejected when
+// any was refused or failed, else kExitNotGraded.
+int RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir, const Options &options,
               unsigned jobs, const std::function<void(const std::string &line)> &emit,
               const std::function<void(std::size_t done, std::size_t total)> &progress = {});
 

@@ -11,6 +11,7 @@
 #include <velumar/model.h>
 
 #include <cstdint>
+#include <memory>
 
 class CWaveFile;
 
@@ -69,6 +70,29 @@ struct ModelApi {
 };
 const ModelApi &LibraryModelApi();
 
+// A pair of signals the runner feeds from, block by block: the mapped files
+// of the constructor below, or any other source of interleaved 16-bit
+// values at the model's rate (a trimmed or level-matched pair, a decoder).
+class CRunInput {
+public:
+    // Channels of the reference (1 or 2): the model's channel mode.
+    virtual std::uint16_t channel_count() const = 0;
+    // 16-bit values of each signal to be fed, both channels together.
+    virtual std::uint32_t value_count() const = 0;
+    // Points *reference and *test at the next `count` values of each signal
+    // (count never exceeds what remains, nor the step). The values stay
+    // valid until the next call.
+    virtual void NextBlock(std::uint32_t count, const std::int16_t **reference, const std::int16_t **test) = 0;
+    // After every step: throws when what was just read is void (a file cut
+    // short under its mapping). Must be cheap.
+    virtual void CheckStep() const {}
+    // Before any grade goes out: throws when an input changed at all.
+    virtual void CheckEnd() const {}
+
+protected:
+    ~CRunInput() = default;
+};
+
 class CModelRunner {
 public:
     // Creates the model instance; throws PeaqErrors::ModelCreationFailed.
@@ -76,6 +100,9 @@ public:
     // null (then nothing is reported and no grade is computed).
     CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
                  CRunObserver *observer, const ModelApi &api = LibraryModelApi());
+    // The same over any input; it is borrowed and must outlive the runner.
+    CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer,
+                 const ModelApi &api = LibraryModelApi());
     virtual ~CModelRunner();  // releases the model instance
     CModelRunner(const CModelRunner &) = delete;
     CModelRunner &operator=(const CModelRunner &) = delete;
@@ -90,12 +117,16 @@ public:
     std::int32_t Results(M_RESULTS *results) const;
 
 private:
-    void ThrowIfAnyChanged() const;
+    class WavePair;
+    CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, const ModelApi &api,
+                 std::unique_ptr<WavePair> own);
 
     std::uint32_t step_;
     std::int32_t notify_;
-    const CWaveFile *test_;
-    const CWaveFile *reference_;
+    const CWaveFile *test_ = nullptr;
+    const CWaveFile *reference_ = nullptr;
+    std::unique_ptr<WavePair> own_input_;  // the files' input, for the first constructor
+    CRunInput *input_ = nullptr;
     M_HANDLE handle_ = nullptr;
     M_SETTINGS model_settings_{};
     CRunObserver *observer_;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -102,6 +103,37 @@ enum Id : std::uint32_t {
     IDS_RUN_FAILED,                 // %1 = what went wrong
     IDS_LEVEL_RANGE,                // %1, %2 = the permitted range
     IDS_STEP_RANGE,                 // %1, %2 = the permitted range
+
+    // The grading pipeline: why a pair has no grade, the pair check and
+    // what was done to the pair before grading.
+    IDS_REASON_TOO_SHORT = 62000,   // %1 = frames, %2 = seconds
+    IDS_REASON_NOT_BASIC,           // %1 = the version chosen
+    IDS_REASON_MOVS_UNAVAILABLE,
+    IDS_REASON_LENGTHS_DIFFER,      // %1, %2 = reference values, seconds; %3, %4 = test
+    IDS_NOT_GRADED_BOX,             // %1 = the reason
+    IDS_CHECK_TITLE,
+    IDS_CHECK_DELAY,                // %1 = samples, %2 = milliseconds
+    IDS_CHECK_CORRELATION,          // %1 = the correlation
+    IDS_CHECK_GAIN,                 // %1 = dB
+    IDS_CHECK_NO_WARNINGS,
+    IDS_WARN_LATE,                  // %1 = samples, %2 = milliseconds
+    IDS_WARN_EARLY,                 // %1 = samples, %2 = milliseconds
+    IDS_WARN_LEVEL,                 // %1 = dB
+    IDS_WARN_INVERTED,
+    IDS_WARN_SWAPPED,
+    IDS_WARN_SILENT,
+    IDS_WARN_CLIPPED,               // %1 = values in full-scale runs
+    IDS_CHECK_QUESTION,             // %1 = the findings, one per line
+    IDS_APPLIED_TITLE,
+    IDS_APPLIED_DELAY,              // %1 = samples
+    IDS_APPLIED_GAIN,               // %1 = dB
+    IDS_APPLIED_CLIPPED,            // %1 = values clipped when scaled
+    IDS_APPLIED_UNTRUSTED,          // %1 = the correlation
+    IDS_APPLIED_NOTHING,
+    IDS_CLI_NO_OVERLAP,
+    IDS_CLI_BAD_MAX_DELAY,          // %1 = the value given
+    IDS_CLI_NO_CHECK_CONFLICT,
+    IDS_CLI_NOT_GRADED_LABEL,
 };
 
 // The text of an id; empty when the table has no such entry.
@@ -109,6 +141,8 @@ std::string_view get(std::uint32_t id);
 
 // The text of an id with every %1 replaced by arg.
 std::string format(std::uint32_t id, std::string_view arg);
+// The text of an id with %1 ... %9 replaced by the arguments in order.
+std::string format(std::uint32_t id, std::initializer_list<std::string_view> args);
 
 // The verbal category of an Objective Difference Grade (ids 57356..57361).
 std::uint32_t grade_category(double odg);

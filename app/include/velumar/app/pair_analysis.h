@@ -1,0 +1,91 @@
+// Pair analysis: how the signal under test sits against its reference
+// before it is graded — delay, correlation, level, polarity, swapped
+// channels, a silent reference and clipping the reference does not have.
+//
+// A grade says how different two signals sound; it cannot say that the
+// difference is a decoder's delay or a volume knob. The analysis finds those
+// cheaply (on a few segments, never a transform of the whole signal) so that
+// a front end can warn, and the pipeline can align and level-match on
+// request.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace velumar::app {
+
+// Warning codes, as they appear in the JSON "warnings" array.
+inline constexpr const char *kWarnDelay = "delay";        // a trusted delay of at least one sample
+inline constexpr const char *kWarnLevel = "level";        // |gain| >= kLevelWarningDb
+inline constexpr const char *kWarnInverted = "inverted";  // the test is the reference upside down
+inline constexpr const char *kWarnSwapped = "swapped";    // left and right exchanged
+inline constexpr const char *kWarnSilent = "silent";      // the reference is (nearly) digital silence
+inline constexpr const char *kWarnClipped = "clipped";    // full-scale runs the reference lacks
+
+// A correlation peak whose magnitude is below this is not trusted: the test
+// is then too unlike the reference (unrelated material, or noise louder than
+// the signal) for its position to mean anything. Unrelated white noise peaks
+// near 0.02 over the analysed segments; a codec's output, even at low bit
+// rates, stays well above 0.5.
+inline constexpr double kTrustedCorrelation = 0.3;
+// A peak is also not trusted when another one, outside its own lobe, comes
+// within this ratio of it: a steady tone or a loop correlates as well one
+// period away, and no delay can be told from the signal.
+inline constexpr double kAmbiguousPeakRatio = 0.99;
+// Level differences below this are left alone.
+inline constexpr double kLevelWarningDb = 0.5;
+// A reference whose largest value is at most this (about -72 dBFS) counts
+// as silent: there is nothing to correlate or to grade against.
+inline constexpr int kSilentPeak = 8;
+// Consecutive values of one channel at full scale that count as clipping.
+inline constexpr std::uint32_t kClipRun = 3;
+// gain_db when the test holds nothing of the reference.
+inline constexpr double kGainFloorDb = -200.0;
+
+struct AnalysisSettings {
+    // The delay is searched in [-max_delay_ms, +max_delay_ms].
+    double max_delay_ms = 500.0;
+    std::uint32_t sample_rate = 48000;
+};
+
+struct PairCheck {
+    // Delay of the test against the reference, in samples: positive when
+    // the test is late (its sample d + i holds the reference's sample i).
+    std::int64_t delay_samples = 0;
+    double delay_ms = 0.0;
+    // Signed normalised correlation at the peak of largest magnitude.
+    double correlation = 0.0;
+    // |correlation| >= kTrustedCorrelation and the peak is unambiguous.
+    bool delay_trusted = false;
+    // 20 log10 |<t,r> / <r,r>|, the least-squares gain of the test onto the
+    // reference aligned by the delay, over the analysed segments (the
+    // loudest few seconds of the reference; channels paired as found, so
+    // swapped channels still measure their level). Added noise does not
+    // bias it. 0 when the reference is silent, kGainFloorDb at the lowest.
+    double gain_db = 0.0;
+    // The least-squares gain itself (negative when inverted).
+    double gain = 1.0;
+    bool inverted = false;
+    bool swapped = false;
+    bool silent = false;
+    bool clipped = false;
+    // Values of each file that lie in full-scale runs of kClipRun or more.
+    std::uint64_t reference_clipped_values = 0;
+    std::uint64_t test_clipped_values = 0;
+    // Codes in the order above (kWarn...); front ends may append their own
+    // (e.g. a conversion of the input).
+    std::vector<std::string> warnings;
+
+    bool HasWarning(const std::string &code) const;
+};
+
+// Analyses interleaved 16-bit signals of `channels` (1 or 2) channels; the
+// two may differ in length. A trailing odd value of a two-channel signal is
+// ignored. Thread-safe. Throws std::invalid_argument for a channel count
+// other than 1 or 2 or a max delay that is negative or not finite.
+PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const std::int16_t> test,
+                      unsigned channels, const AnalysisSettings &settings = {});
+
+} // namespace velumar::app

@@ -1,0 +1,203 @@
+#include <velumar/app/pair_analysis.h>
+
+#include "test_wav.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+using velumar::app::AnalysePair;
+using velumar::app::PairCheck;
+using Samples = std::vector<std::int16_t>;
+
+// Broadband noise, one or two independent channels.
+Samples Noise(std::size_t frames, unsigned channels, std::uint32_t seed, double amplitude = 8000.0)
+{
+    return velumar::testing::AddNoise(Samples(frames * channels, 0), amplitude, seed);
+}
+
+// Frames [from, from + count) of an interleaved signal.
+Samples Cut(const Samples &x, unsigned channels, std::size_t from, std::size_t count)
+{
+    return Samples(x.begin() + static_cast<std::ptrdiff_t>(from * channels),
+                   x.begin() + static_cast<std::ptrdiff_t>((from + count) * channels));
+}
+
+Samples Scaled(const Samples &x, double gain)
+{
+    Samples out(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double v = std::round(x[i] * gain);
+        out[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
+    }
+    return out;
+}
+
+Samples Swapped(const Samples &x)
+{
+    Samples out(x);
+    for (std::size_t i = 0; i + 1 < out.size(); i += 2) std::swap(out[i], out[i + 1]);
+    return out;
+}
+
+TEST(PairAnalysis, FindsDelaysExactlyOnBroadbandMaterial)
+{
+    constexpr std::size_t kFrames = 48000 * 4;
+    constexpr std::size_t kStart = 30000;  // room for the test to start earlier or later
+    for (const unsigned channels : {1u, 2u}) {
+        const Samples source = velumar::testing::AddNoise(Noise(kStart * 2 + kFrames, channels, 3), 300.0, 4);
+        const Samples ref = Cut(source, channels, kStart, kFrames);
+        for (const std::int64_t delay : {0, 1, 1105, -480, 24000}) {
+            SCOPED_TRACE(testing::Message() << channels << " channel(s), delay " << delay);
+            // The test's sample i + delay is the reference's sample i, with
+            // noise of its own on top as a codec would add.
+            const Samples test = velumar::testing::AddNoise(
+                Cut(source, channels, static_cast<std::size_t>(static_cast<std::int64_t>(kStart) - delay), kFrames),
+                400.0, 9);
+            const PairCheck check = AnalysePair(ref, test, channels);
+            EXPECT_EQ(check.delay_samples, delay);
+            EXPECT_DOUBLE_EQ(check.delay_ms, static_cast<double>(delay) / 48.0);
+            EXPECT_TRUE(check.delay_trusted);
+            EXPECT_GT(check.correlation, 0.9);
+            EXPECT_NEAR(check.gain_db, 0.0, 0.1);
+            EXPECT_EQ(check.HasWarning("delay"), delay != 0);
+            EXPECT_EQ(check.warnings.size(), delay != 0 ? 1u : 0u);
+        }
+    }
+}
+
+TEST(PairAnalysis, SearchStopsAtTheMaximumDelayAndAcceptsDifferentLengths)
+{
+    const Samples source = Noise(48000 * 3, 1, 5);
+    const Samples ref = Cut(source, 1, 0, 48000 * 2);
+    // Late by 2400 samples (50 ms) and one second longer.
+    Samples test(2400, 0);
+    test.insert(test.end(), source.begin(), source.end() - 2400);
+    velumar::app::AnalysisSettings narrow;
+    narrow.max_delay_ms = 40.0;
+    const PairCheck outside = AnalysePair(ref, test, 1, narrow);
+    EXPECT_FALSE(outside.delay_trusted);
+    EXPECT_FALSE(outside.HasWarning("delay"));
+    EXPECT_LE(std::abs(outside.delay_samples), 1920);
+
+    const PairCheck inside = AnalysePair(ref, test, 1);
+    EXPECT_EQ(inside.delay_samples, 2400);
+    EXPECT_TRUE(inside.HasWarning("delay"));
+}
+
+TEST(PairAnalysis, LevelPolarityAndChannelOrder)
+{
+    const Samples ref = Noise(48000 * 3, 2, 11);
+
+    const PairCheck quieter = AnalysePair(ref, Scaled(ref, std::pow(10.0, -6.0 / 20.0)), 2);
+    EXPECT_NEAR(quieter.gain_db, -6.0, 0.05);
+    EXPECT_EQ(quieter.warnings, std::vector<std::string>{"level"});
+
+    const PairCheck slightly = AnalysePair(ref, Scaled(ref, std::pow(10.0, -0.3 / 20.0)), 2);
+    EXPECT_NEAR(slightly.gain_db, -0.3, 0.05);
+    EXPECT_TRUE(slightly.warnings.empty());
+
+    const PairCheck inverted = AnalysePair(ref, Scaled(ref, -1.0), 2);
+    EXPECT_TRUE(inverted.inverted);
+    EXPECT_LT(inverted.correlation, -0.99);
+    EXPECT_NEAR(inverted.gain_db, 0.0, 0.01);
+    EXPECT_EQ(inverted.delay_samples, 0);
+    EXPECT_EQ(inverted.warnings, std::vector<std::string>{"inverted"});
+
+    const PairCheck swapped = AnalysePair(ref, Swapped(Scaled(ref, 0.5)), 2);
+    EXPECT_TRUE(swapped.swapped);
+    EXPECT_FALSE(swapped.inverted);
+    EXPECT_EQ(swapped.delay_samples, 0);
+    // Paired as found, the level still reads right.
+    EXPECT_NEAR(swapped.gain_db, 20.0 * std::log10(0.5), 0.05);
+    EXPECT_EQ(swapped.warnings, (std::vector<std::string>{"level", "swapped"}));
+
+    // The same material in both channels cannot be swapped.
+    Samples twin = Noise(48000 * 2, 1, 12);
+    Samples dual;
+    for (const std::int16_t v : twin) dual.insert(dual.end(), {v, v});
+    EXPECT_TRUE(AnalysePair(dual, Swapped(dual), 2).warnings.empty());
+}
+
+TEST(PairAnalysis, IdenticalSignalsGiveNoWarning)
+{
+    for (const unsigned channels : {1u, 2u}) {
+        const Samples music = velumar::testing::MusicSignal(48000 * 3, static_cast<std::uint16_t>(channels));
+        const PairCheck check = AnalysePair(music, music, channels);
+        EXPECT_EQ(check.delay_samples, 0);
+        EXPECT_NEAR(check.correlation, 1.0, 1e-9);
+        EXPECT_EQ(check.gain_db, 0.0);
+        EXPECT_TRUE(check.warnings.empty()) << check.warnings.front();
+    }
+}
+
+TEST(PairAnalysis, UnrelatedNoiseIsNotTrusted)
+{
+    const Samples ref = Noise(48000 * 5, 2, 21);
+    const Samples test = Noise(48000 * 5, 2, 22);
+    const PairCheck check = AnalysePair(ref, test, 2);
+    EXPECT_LT(std::abs(check.correlation), 0.05);
+    EXPECT_FALSE(check.delay_trusted);
+    EXPECT_FALSE(check.HasWarning("delay"));
+    // Nothing is claimed about level, polarity or order of unrelated signals.
+    EXPECT_FALSE(check.HasWarning("level"));
+    EXPECT_FALSE(check.inverted);
+    EXPECT_FALSE(check.swapped);
+}
+
+TEST(PairAnalysis, SteadyToneHasNoTrustedDelay)
+{
+    // A 1 kHz tone matches itself every 48 samples: a shift cannot be told.
+    Samples ref(48000 * 2);
+    for (std::size_t i = 0; i < ref.size(); ++i)
+        ref[i] = static_cast<std::int16_t>(std::lround(8000.0 * std::sin(2.0 * 3.14159265358979 * 1000.0 * static_cast<double>(i) / 48000.0)));
+    const Samples test(ref.begin() + 100, ref.end());
+    const PairCheck check = AnalysePair(ref, test, 1);
+    EXPECT_FALSE(check.delay_trusted);
+    EXPECT_FALSE(check.HasWarning("delay"));
+}
+
+TEST(PairAnalysis, SilenceAndClipping)
+{
+    const Samples quiet = Noise(48000, 1, 31, 8.0);
+    const PairCheck silent = AnalysePair(quiet, Noise(48000, 1, 32), 1);
+    EXPECT_TRUE(silent.silent);
+    EXPECT_EQ(silent.warnings, std::vector<std::string>{"silent"});
+    EXPECT_EQ(silent.correlation, 0.0);
+
+    const PairCheck empty = AnalysePair({}, {}, 2);
+    EXPECT_TRUE(empty.silent);
+
+    // Four times louder: most peaks run into full scale.
+    const Samples ref = Noise(48000 * 2, 2, 33, 20000.0);
+    const PairCheck clipped = AnalysePair(ref, Scaled(ref, 4.0), 2);
+    EXPECT_TRUE(clipped.clipped);
+    EXPECT_GT(clipped.test_clipped_values, 1000u);
+    EXPECT_EQ(clipped.reference_clipped_values, 0u);
+    EXPECT_TRUE(clipped.HasWarning("clipped"));
+    // Clipping the reference shares is not the test's fault.
+    EXPECT_FALSE(AnalysePair(Scaled(ref, 4.0), Scaled(ref, 4.0), 2).clipped);
+}
+
+TEST(PairAnalysis, RefusesWhatItCannotAnalyse)
+{
+    const Samples x = Noise(1000, 1, 41);
+    EXPECT_THROW(AnalysePair(x, x, 3), std::invalid_argument);
+    EXPECT_THROW(AnalysePair(x, x, 0), std::invalid_argument);
+    velumar::app::AnalysisSettings bad;
+    bad.max_delay_ms = std::nan("");
+    EXPECT_THROW(AnalysePair(x, x, 1, bad), std::invalid_argument);
+    bad.max_delay_ms = -1.0;
+    EXPECT_THROW(AnalysePair(x, x, 1, bad), std::invalid_argument);
+    // A stereo signal with a dangling value, and a one-frame pair.
+    Samples odd = Noise(2001, 1, 42);
+    EXPECT_NO_THROW(AnalysePair(odd, odd, 2));
+    EXPECT_NO_THROW(AnalysePair(Samples{1000}, Samples{1000}, 1));
+}
+
+} // namespace
