@@ -88,6 +88,7 @@ void CFileMap::ReleaseBefore(std::size_t offset) const
     if (view_ == nullptr) return;
     static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     const std::size_t end = std::min<std::size_t>(offset, size_) / page * page;
+    if (end < released_) released_ = 0;  // a new pass over the file from its start
     if (end < released_ + kReleaseStep) return;
     // A read-only private mapping holds no changes of its own, so dropping
     // its pages loses nothing; pages the bus-error guard replaced by zeros

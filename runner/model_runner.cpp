@@ -59,6 +59,11 @@ public:
     std::uint32_t value_count() const override { return GetSampleCount(*reference_); }
     void NextBlock(std::uint32_t count, const std::int16_t **reference, const std::int16_t **test) override
     {
+        // The model keeps what it still needs of a block in its own carry,
+        // so the blocks it was given are never read again: their pages may
+        // go, and memory stays flat however long the files are.
+        reference_->ReleaseSamplesBefore(reference_->sample_data() + done_);
+        test_->ReleaseSamplesBefore(test_->sample_data() + done_);
         *reference = reference_->sample_data() + done_;
         *test = test_->sample_data() + done_;
         done_ += count;
@@ -156,11 +161,6 @@ void CModelRunner::Run()
         input_->CheckStep();
         if (code != 0) throw PeaqErrors::ModelExecutionError{code};
         done += count;
-        // The model keeps what it still needs of a block in its own carry,
-        // so what it has been given is never read again: memory stays flat
-        // however long the files are.
-        reference_->ReleaseSamplesBefore(reference_block.samples);
-        test_->ReleaseSamplesBefore(test_block.samples);
 
         if (notify_ != 0) {
             const auto now = Clock::now();

@@ -84,7 +84,8 @@ public:
     // pages among them leave this process's memory (a later read fetches
     // them from the file again, so nothing changes but residency). Done in
     // steps of at least kReleaseStep bytes, so calling it after every small
-    // read costs nothing.
+    // read costs nothing. An offset below the last one starts a new pass
+    // over the file.
     void ReleaseBefore(std::size_t offset) const;
     static constexpr std::size_t kReleaseStep = std::size_t{1} << 20;
 
