@@ -182,7 +182,8 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
 
         AdjustedInput input(source, adjustment, settings.run.step);
         PipelineObserver observer(adjustment.values, hooks);
-        CModelRunner runner(&input, settings.run, &observer, hooks.api != nullptr ? *hooks.api : LibraryModelApi());
+        CModelRunner runner(&input, settings.run, &observer, hooks.messages,
+                            hooks.api != nullptr ? *hooks.api : LibraryModelApi());
         runner.Run();
         report.model_status = runner.Results(&report.model);
         report.stats = observer.stats();

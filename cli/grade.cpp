@@ -1,5 +1,7 @@
 #include <velumar/cli/cli.h>
 
+#include <cstdio>
+
 namespace velumar::cli {
 
 app::GradeSettings PipelineSettings(const Options &options)
@@ -21,6 +23,9 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
     app::GradeHooks hooks;
     hooks.progress = progress;
     hooks.api = &api;
+    // The model's own lines (its level line, its failures) go to standard
+    // error: standard output carries only the results.
+    hooks.messages = {[](void *, const char *line) { std::fputs(line, stderr); }, nullptr};
     GradeOutcome outcome;
     outcome.result = app::GradeFiles(reference, test, PipelineSettings(options), hooks);
     const GradeResult &r = outcome.result;

@@ -10,29 +10,9 @@
 #include <sstream>
 #include <thread>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace velumar::cli {
-
-std::FILE *DivertStandardOutput()
-{
-    std::fflush(stdout);
-    const int real_stdout = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (real_stdout < 0) return nullptr;
-    std::FILE *out = ::fdopen(real_stdout, "w");
-    if (out == nullptr) {
-        ::close(real_stdout);
-        return nullptr;
-    }
-    if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        std::fclose(out);
-        return nullptr;
-    }
-    // Diagnostics are whole lines: keep them in order with our own stderr.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    return out;
-}
 
 namespace {
 
@@ -165,10 +145,6 @@ int Fail(std::FILE *out, const Options &options, const std::string &message, int
 int GradeOne(const Options &options)
 {
     std::FILE *out = stdout;
-    if (options.json) {
-        out = DivertStandardOutput();
-        if (out == nullptr) out = stdout;
-    }
 
     GradeOutcome outcome;
     {
@@ -224,8 +200,7 @@ int GradeBatch(const Options &options)
     const std::string list_dir =
         from_stdin ? std::string() : std::filesystem::path(options.batch_list).parent_path().string();
 
-    std::FILE *out = DivertStandardOutput();
-    if (out == nullptr) out = stdout;
+    std::FILE *out = stdout;
 
     unsigned jobs = options.jobs;
     if (jobs == 0) jobs = std::thread::hardware_concurrency();

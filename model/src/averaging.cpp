@@ -94,11 +94,11 @@ void read_channel(M_STATE &s, const ChannelAverages &c)
 std::int32_t averaging_of_all_mov(M_STATE *s)
 {
     if (s->version != 0) {
-        std::fputs("Error'averaging_of_all_mov()' - version is no basic\n", stdout);
+        say("Error'averaging_of_all_mov()' - version is no basic\n");
         return 1;
     }
     if (!valid_channel_mode(*s)) {
-        std::fputs("error:'averaging_of_all_mov()'\n", stdout);
+        say("error:'averaging_of_all_mov()'\n");
         return 2;
     }
     for (int ch = 0; ch < channel_count(*s); ++ch) average_channel(*s, kChannels[ch]);
@@ -108,11 +108,11 @@ std::int32_t averaging_of_all_mov(M_STATE *s)
 std::int32_t get_all_mov(M_STATE *s)
 {
     if (s->version != 0) {
-        std::fputs("Error'get_all_mov()' - version is no basic\n", stdout);
+        say("Error'get_all_mov()' - version is no basic\n");
         return 1;
     }
     if (!valid_channel_mode(*s)) {
-        std::fputs("error:'averaging_of_all_mov()'\n", stdout);
+        say("error:'averaging_of_all_mov()'\n");
         return 2;
     }
     for (int ch = 0; ch < channel_count(*s); ++ch) read_channel(*s, kChannels[ch]);

@@ -1,4 +1,5 @@
 #include "avg_value.h"
+#include "messages.h"
 
 #include "alloc.h"
 
@@ -7,6 +8,7 @@
 
 using velumar::model::give_back;
 using velumar::model::obtain;
+using velumar::model::say;
 
 namespace {
 
@@ -14,7 +16,7 @@ constexpr const char *kKindError = "error:'processing_avg_value()'\n";
 
 std::int32_t unsupported_kind(std::int32_t kind)
 {
-    std::fputs(kKindError, stdout);
+    say(kKindError);
     return kind == AVG_RESERVED ? 1 : 2;
 }
 
@@ -31,7 +33,7 @@ AVG_VALUE *create_avg_value(std::int32_t kind, std::uint32_t window_length, std:
 {
     auto *avg = static_cast<AVG_VALUE *>(obtain(1, sizeof(AVG_VALUE)));
     if (avg == nullptr) {
-        std::fputs("error malloc func:'create_avg_value()'\n", stdout);
+        say("error malloc func:'create_avg_value()'\n");
         return nullptr;
     }
     avg->kind = kind;
@@ -39,7 +41,7 @@ AVG_VALUE *create_avg_value(std::int32_t kind, std::uint32_t window_length, std:
     if (has_window(kind)) {
         avg->window = static_cast<double *>(obtain(window_length, sizeof(double)));
         if (avg->window == nullptr) {
-            std::fputs("error calloc func:'create_avg_value()'\n", stdout);
+            say("error calloc func:'create_avg_value()'\n");
             give_back(avg);
             return nullptr;
         }
@@ -51,7 +53,7 @@ AVG_VALUE *create_avg_value(std::int32_t kind, std::uint32_t window_length, std:
 std::int32_t windowed_average(AVG_VALUE *avg, double value)
 {
     if (value < 0.0) {
-        std::fputs("Error:'windowed_average()'\n", stdout);
+        say("Error:'windowed_average()'\n");
         return 1;
     }
     const double root = std::sqrt(value);

@@ -25,8 +25,11 @@ namespace {
 
 constexpr std::uint32_t kLargestSize = 32768;
 
-// 2 pi as the double the transforms have always used; the angle built from
-// it is formed in extended precision before the single-precision rounding.
+// 2 pi as the nearest double. The twiddles are single precision (every
+// spectrum and the golden outputs depend on exactly those floats); the angle
+// is formed in extended precision so that each twiddle is its cosine and
+// sine rounded once to float, with no rounding error of the angle carried
+// into it.
 constexpr double kTwoPi = 6.283185307179586;
 
 TWIDDLE twiddle_at(std::int32_t m, std::int32_t n, double two_pi)
@@ -344,12 +347,12 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
                      const TwiddleTable &table, const char *permutation_error)
 {
     if (!table_serves(table, n)) {
-        std::fputs("error parametrs func:'get_FFT'\n", stdout);
+        say("error parametrs func:'get_FFT'\n");
         return 1;
     }
     if (n == 1) {
         if (sort_and_cast(signal, out, index, n) != 0) {
-            std::fputs(permutation_error, stdout);
+            say(permutation_error);
             return 1;
         }
         return 0;
@@ -372,12 +375,12 @@ std::int32_t get_index_for_FFT(std::uint32_t *index, std::uint32_t n)
 {
     auto *temp = static_cast<std::uint32_t *>(obtain(n, sizeof(std::uint32_t)));
     if (temp == nullptr) {
-        std::fputs("error malloc func:'get_index_for_FFT'\n", stdout);
+        say("error malloc func:'get_index_for_FFT'\n");
         return 1;
     }
     for (std::uint32_t i = 0; i < n; ++i) index[i] = i;
     if (n > kLargestSize) {
-        std::fputs("quantity>16", stdout);
+        say("quantity>16");
         give_back(temp);
         return 1;
     }
@@ -430,7 +433,7 @@ std::int32_t sort_and_cast(const double *signal, COMPLEX *out, const std::uint32
 std::int32_t sort_global(const COMPLEX *in, COMPLEX *out, const std::uint32_t *index, std::uint32_t n)
 {
     if (n > kLargestSize) {
-        std::fputs("quantity>16", stdout);
+        say("quantity>16");
         return 1;
     }
     for (std::uint32_t i = 0; i < n; ++i) out[i] = in[index[i]];
@@ -459,11 +462,11 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
                       const TwiddleTable &inverse_table)
 {
     if (!table_serves(inverse_table, n)) {
-        std::fputs("error parametrs func:'get_IFFT'\n", stdout);
+        say("error parametrs func:'get_IFFT'\n");
         return 1;
     }
     if (sort_global(in, work, index, n) != 0) {
-        std::fputs("error_sort_global", stdout);
+        say("error_sort_global");
         return 1;
     }
     run_stages(work, n, inverse_table, 2);
@@ -478,7 +481,7 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
     bool listed = false;
     for (std::uint32_t size : FFT_SIZES) listed = listed || size == n;
     if (!listed) {
-        std::fputs("error parametrs func:'get_power_spectrum'\n", stdout);
+        say("error parametrs func:'get_power_spectrum'\n");
         return 1;
     }
     if (forward(signal, work, index, n, forward_table, "error_sortand_cast") != 0) return 1;
@@ -498,7 +501,7 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
     for (std::uint32_t k = 0; k < n / 2; ++k) {
         const double p = work[k].im;
         if (!(p >= 0.0) || p > DBL_MAX) {
-            std::fputs("\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)", stdout);
+            say("\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)");
             return 1;
         }
         power[k] = p;

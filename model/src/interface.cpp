@@ -104,19 +104,29 @@ void set_model_constants(M_STATE &s)
     s.adb_threshold = 0.5;
 }
 
+// Blocks of different counts would cut the two signals' frames apart (the
+// frame loop stops as soon as one signal lacks a frame), and a missing block
+// cannot be read: both are refused before anything is consumed.
+bool blocks_usable(const M_BUFFER *reference, const M_BUFFER *test)
+{
+    if (reference == nullptr || test == nullptr || reference->count != test->count) return false;
+    return reference->count == 0 || (reference->samples != nullptr && test->samples != nullptr);
+}
+
 } // namespace
 
-M_STATE *create_basic_method(const M_SETTINGS *settings)
+M_STATE *create_basic_method(const M_SETTINGS *settings, const MessageSink &sink)
 {
     auto *s = static_cast<M_STATE *>(obtain(1, sizeof(M_STATE)));
     if (s == nullptr) {
-        std::fputs("error malloc func:'create_basic_method'\n", stdout);
+        say("error malloc func:'create_basic_method'\n");
         return nullptr;
     }
     s->version = settings->version;
     s->sample_rate = settings->sample_rate;
     s->listening_level_db = settings->listening_level_db;
     s->stereo = settings->channel_mode == 1 ? 1 : 0;
+    s->sink = sink;
     set_model_constants(*s);
 
     // Whatever was obtained before a failure is given back: a failed
@@ -197,6 +207,7 @@ std::int32_t basic_method(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test)
         for (const Stage &stage : kStages) {
             if (should_run(*s, stage.condition) && stage.run(s) != 0) return stage.code;
         }
+        if (s->frame_observer != nullptr) notify_frame_observer(*s);
         ++s->frame_index;
     }
     return 0;
@@ -206,42 +217,69 @@ std::int32_t basic_method(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test)
 
 using namespace velumar::model;
 
-extern "C" M_HANDLE create_method(const M_SETTINGS *settings)
+// Every public call names its instance's message sink for its duration
+// (SinkScope), so whatever the stages and helpers print goes there.
+
+namespace {
+
+M_HANDLE create_instance(const M_SETTINGS *settings, velumar_message_handler handler, void *user)
 {
-    if (settings == nullptr || settings->version != 0) {
-        std::fputs("Error of input datas (struct M_SETTINGS) for the function -create_method!\n", stdout);
+    const MessageSink sink{handler, handler != nullptr ? user : nullptr};
+    const SinkScope scope(&sink);
+    // A level that is not a number would make every grade a NaN.
+    if (settings == nullptr || settings->version != 0 || !std::isfinite(settings->listening_level_db)) {
+        say("Error of input datas (struct M_SETTINGS) for the function -create_method!\n");
         return nullptr;
     }
-    return create_basic_method(settings);
+    return create_basic_method(settings, sink);
 }
 
-extern "C" std::int32_t method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test)
+} // namespace
+
+extern "C" M_HANDLE velumar_create_method_ex(const M_SETTINGS *settings, velumar_message_handler handler, void *user)
 {
+    return create_instance(settings, handler, user);
+}
+
+extern "C" M_HANDLE velumar_create_method(const M_SETTINGS *settings)
+{
+    return create_instance(settings, nullptr, nullptr);
+}
+
+extern "C" std::int32_t velumar_method(M_HANDLE handle, const M_BUFFER *reference, const M_BUFFER *test)
+{
+    const SinkScope scope(&handle->sink);
     if (handle->version != 0) {
-        std::fputs("Error of input datas (HANDLE) for the function - method()!\n", stdout);
+        say("Error of input datas (HANDLE) for the function - method()!\n");
+        return 1;
+    }
+    if (!blocks_usable(reference, test)) {
+        say("Error of input datas (M_BUFFER) for the function - method()!\n");
         return 1;
     }
     return basic_method(handle, reference, test);
 }
 
-extern "C" double get_objective_difference_grade(M_HANDLE handle)
+extern "C" double velumar_get_objective_difference_grade(M_HANDLE handle)
 {
+    const SinkScope scope(&handle->sink);
     if (handle->version == 0) return get_all_mov(handle) != 0 ? 1.0 : neural_network(handle);
-    std::fputs("Error of input datas (HANDLE) for the function - get_objective_difference_grade()!\n", stdout);
+    say("Error of input datas (HANDLE) for the function - get_objective_difference_grade()!\n");
     if (handle->version == 1) return 1.0;
     if (handle->version == 2) return 2.0;
     return 3.0;
 }
 
-extern "C" std::int32_t destroy_method(M_HANDLE handle)
+extern "C" std::int32_t velumar_destroy_method(M_HANDLE handle)
 {
     if (handle == nullptr) return 1;
+    const SinkScope scope(&handle->sink);
     release_basic_method(handle);
     give_back(handle);
     return 0;
 }
 
-extern "C" void get_default_settings(M_SETTINGS_DEFAULTS *defaults)
+extern "C" void velumar_get_default_settings(M_SETTINGS_DEFAULTS *defaults)
 {
     defaults->basic_available = 1;
     defaults->advanced_available = 0;
@@ -256,3 +294,5 @@ extern "C" void get_default_settings(M_SETTINGS_DEFAULTS *defaults)
     defaults->step_max = UINT32_MAX;
     defaults->step_default = 2048;
 }
+
+extern "C" const char *velumar_version(void) { return VELUMAR_VERSION_STRING; }

@@ -77,7 +77,7 @@ double sigmoid(double x) { return 1.0 / (1.0 + std::exp(-x)); }
 std::int32_t get_input_signals_array_basic(const M_STATE &movs, double *inputs, std::int32_t stereo)
 {
     if (stereo != 0 && stereo != 1) {
-        std::fputs("Error of input datas for the function - get_input_signals_array_basic()!\n", stdout);
+        say("Error of input datas for the function - get_input_signals_array_basic()!\n");
         return 1;
     }
     for (int i = 0; i < kNetworkInputs; ++i) {
@@ -119,7 +119,7 @@ double neural_network(M_STATE *s)
 {
     if (s->version == 0) return neural_network_basic(s).odg;
     if (s->version == 1 || s->version == 2) return non_basic_grade(s->version);
-    std::fputs("Error of input datas (struct M_SETTINGS) for the function -neural_network()!\n", stdout);
+    say("Error of input datas (struct M_SETTINGS) for the function -neural_network()!\n");
     return 3.0;
 }
 
@@ -127,10 +127,11 @@ double neural_network(M_STATE *s)
 
 using namespace velumar::model;
 
-extern "C" std::int32_t get_model_results(M_HANDLE handle, M_RESULTS *results)
+extern "C" std::int32_t velumar_get_model_results(M_HANDLE handle, M_RESULTS *results)
 {
+    const SinkScope scope(handle != nullptr ? &handle->sink : nullptr);
     if (handle == nullptr || results == nullptr) {
-        std::fputs("Error of input datas (HANDLE) for the function - get_model_results()!\n", stdout);
+        say("Error of input datas (HANDLE) for the function - get_model_results()!\n");
         return 1;
     }
     *results = M_RESULTS{};
@@ -139,7 +140,7 @@ extern "C" std::int32_t get_model_results(M_HANDLE handle, M_RESULTS *results)
     results->frames = handle->frame_index;
     results->channels = static_cast<std::uint32_t>(channel_count(*handle));
     if (handle->version != 0) {
-        std::fputs("Error of input datas (HANDLE) for the function - get_model_results()!\n", stdout);
+        say("Error of input datas (HANDLE) for the function - get_model_results()!\n");
         results->odg = non_basic_grade(handle->version);
         return 1;
     }
@@ -155,7 +156,7 @@ extern "C" std::int32_t get_model_results(M_HANDLE handle, M_RESULTS *results)
     return handle->frame_index < static_cast<std::uint32_t>(handle->averaging_delay_frames) ? 1 : 0;
 }
 
-extern "C" const char *get_mov_name(std::int32_t index)
+extern "C" const char *velumar_get_mov_name(std::int32_t index)
 {
     if (index < 0 || index >= M_MOV_COUNT) return nullptr;
     return kMovNames[index];

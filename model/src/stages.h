@@ -13,7 +13,7 @@ namespace velumar::model {
 // Instance storage.
 std::int32_t allocate_basic_method(M_STATE *s, const M_SETTINGS *settings);
 void release_basic_method(M_STATE *s);
-M_STATE *create_basic_method(const M_SETTINGS *settings);
+M_STATE *create_basic_method(const M_SETTINGS *settings, const MessageSink &sink);
 
 // Frame input.
 bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *frame_ch1,
@@ -53,6 +53,9 @@ std::int32_t calculating_values_for_MFPD_and_ADB_for_frames(M_STATE *s);  // 22
 // Averaging (0; 1 not basic; 2 bad channel mode).
 std::int32_t averaging_of_all_mov(M_STATE *s);                     // 22
 std::int32_t get_all_mov(M_STATE *s);
+
+// Hands the frame just completed to the instance's observer (there is one).
+void notify_frame_observer(const M_STATE &s);
 
 // Grade.
 struct NETWORK_RESULT {

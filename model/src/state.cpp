@@ -28,7 +28,8 @@ struct Slot {
     std::uint32_t length;       // elements; kPerChannelFrame for the carry buffers
     const char *label;
     bool second_channel;        // obtained only with two channels
-    bool closing_quote;         // a few labels have always been printed without it
+    bool closing_quote;         // false for the labels whose published failure line
+                                // lacks it: programs match these lines verbatim
 };
 
 constexpr std::uint32_t kPerChannelFrame = 0;
@@ -257,7 +258,7 @@ constexpr AvgSlot kAverages[2][9] = {
 
 std::int32_t allocation_failed(const char *label, bool closing_quote)
 {
-    std::printf(closing_quote ? "error malloc func:'create_basic_method/%s'\n"
+    sayf(closing_quote ? "error malloc func:'create_basic_method/%s'\n"
                               : "error malloc func:'create_basic_method/%s\n",
                 label);
     return 1;
@@ -277,7 +278,7 @@ std::int32_t obtain_matrix_rows(M_STATE &s)
 std::int32_t allocate_basic_method(M_STATE *s, const M_SETTINGS *settings)
 {
     if (settings->sample_rate != 48000) {
-        std::fputs("ERROR:Initialization of the tables!\n", stdout);
+        say("ERROR:Initialization of the tables!\n");
         return 1;
     }
     const std::uint32_t channels = s->stereo == 1 ? 2 : 1;

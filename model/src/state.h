@@ -10,6 +10,8 @@
 
 #include <velumar/model.h>
 
+#include "messages.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -208,6 +210,11 @@ struct M_STATE {
         mov_ch2_BandwidthRef, mov_ch2_BandwidthTest, mov_ch2_RelDistFrames, mov_ch2_TotalNMR,
         mov_ch2_MFPD, mov_ch2_EHS;
     double mov_ADB;
+
+    // What the caller registered on the instance (all null when nothing).
+    velumar::model::MessageSink sink;  // where its diagnostic lines go
+    velumar_frame_observer frame_observer;
+    void *frame_observer_user;
 };
 
 namespace velumar::model {
@@ -250,7 +257,7 @@ inline bool valid_channel_mode(const M_STATE &s) { return s.stereo == 0 || s.ste
 // Prints a stage's diagnostic line and yields the stage failure result.
 inline std::int32_t report_failure(const char *message)
 {
-    std::fputs(message, stdout);
+    say(message);
     return 1;
 }
 

@@ -145,6 +145,9 @@ TEST_F(CliTest, HumanReportOfAShortMonoPair)
     EXPECT_NE(run.out.find("Фактор \"реального времени\": —\n"), std::string::npos);
     EXPECT_NE(run.out.find("RelDistFramesB"), std::string::npos);
     EXPECT_EQ(run.err.find('\r'), std::string::npos);  // no progress bar
+    // The library's level line goes to standard error, beside the report.
+    EXPECT_NE(run.err.find("Уровень громкости = 92.000000\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("Уровень громкости"), std::string::npos) << run.out;
 }
 
 TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)

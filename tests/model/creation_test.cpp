@@ -26,6 +26,23 @@ TEST(Creation, RefusedSettingsGiveNullAndExactlyOneLineAcceptedOnesTheLevelLine)
         EXPECT_EQ(h, nullptr);
     }
     EXPECT_EQ(stdout_of([] { EXPECT_EQ(create_method(nullptr), nullptr); }), kBadSettings);
+    // A level that is no number would give a NaN grade with return code 0;
+    // the extremes of the finite range are still accepted.
+    for (double level : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        M_SETTINGS s = settings(false);
+        s.listening_level_db = level;
+        const unsigned long made = velumar_allocations_made();
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(create_method(&s), nullptr); }), kBadSettings) << level;
+        EXPECT_EQ(velumar_allocations_made(), made) << "refused before anything is obtained";
+    }
+    for (double level : {-1e300, 1e300}) {
+        M_SETTINGS s = settings(false);
+        s.listening_level_db = level;
+        M_HANDLE h = nullptr;
+        stdout_of([&] { h = create_method(&s); });
+        EXPECT_NE(h, nullptr) << level;
+        destroy_method(h);
+    }
 
     for (std::uint32_t rate : {44100u, 32000u, 0u}) {
         M_SETTINGS s = settings(true);

@@ -11,7 +11,12 @@ using velumar::test::make_instance;
 
 void fill(M_ARRAY &a, double v) { std::fill_n(a.data, a.length, v); }
 
-TEST(ModulationDifference, WeighsIncreasesAndDecreasesAsStated)
+// Expected values computed by hand from the per-band term d / (offset +
+// Mod_r), d = Mod_t - Mod_r, a decrease (d <= 0) weighted by negwt, and
+// MD = 100 x (sum of the terms) / 109: with Mod_r = 1 and Mod_t = 0.5 the
+// terms are 0.5 / 2 = 0.25 (negwt 1, offset 1) and 0.1 x 0.5 / 1.01
+// (negwt 0.1, offset 0.01); with Mod_t = 1.5 (an increase) 0.25 and 0.5 / 1.01.
+TEST(ModulationDifference, CountsADecreaseFullyInTheFirstAndAtOneTenthInTheSecond)
 {
     auto s = make_instance(false);
     fill(s->modulation_ref_ch1, 1.0);
@@ -31,7 +36,13 @@ TEST(ModulationDifference, WeighsIncreasesAndDecreasesAsStated)
     EXPECT_NEAR(s->moddiff2_ch1, 0.5 / 1.01 * 100.0, 1e-12);
 }
 
-TEST(NoiseLoudness, MatchesTheWorkedExampleAndVanishesWithoutNoise)
+// Expected values computed by hand from the per-band noise loudness
+// (E_IN / s_t)^0.23 x ((1 + num / (E_IN + beta s_r e_r))^0.23 - 1), with
+// s = 0.15 Mod + 0.5, beta = exp(-1.5 (e_t - e_r) / e_r), num = s_t e_t - s_r e_r,
+// and NL = 24 x (sum of the terms) / 109: for e_r = 1, e_t = 2, Mod = 0 and
+// E_IN = 1 that is s = 0.5, beta = exp(-1.5), num = 0.5, term 0.1046002 and
+// NL = 24 x term 2.510406.
+TEST(NoiseLoudness, EqualBandsGiveTheHandComputedValueAndNoNoiseGivesZero)
 {
     auto s = make_instance(false);
     fill(s->pattern_adapted_ref_ch1, 1.0);
@@ -69,7 +80,12 @@ TEST(NoiseToMaskRatio, FlagsAFrameFromOnePointFiveDecibels)
     EXPECT_EQ(s->disturbed_frame_ch1, 1);
 }
 
-TEST(DetectionProbability, MatchesTheThreeWorkedBands)
+// Expected values computed by hand for one band from e = L_r - L_t; L =
+// 0.3 L_r + 0.7 L_t and b = 4 when e > 0, else L = L_t and b = 6; the slope
+// s = 142.9535716811 L^-1.71332 + (((9.01033e-11 L + 5.05622e-6) L
+// - 0.00102438) L + 0.0550197) L - 0.198719; pc = 1 - 0.5^((e/s)^b) and
+// qc = |e| truncated / s: for a 0.5 dB and a 1 dB loss and a 1 dB gain.
+TEST(DetectionProbability, OneBandLossOrGainGivesTheHandComputedProbabilityAndSteps)
 {
     struct Case {
         double ref_db, test_db, e, level, slope, pc, qc;

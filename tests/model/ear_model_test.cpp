@@ -12,46 +12,13 @@ using velumar::test::make_instance;
 using velumar::test::Random;
 using velumar::test::stdout_of;
 
-TEST(Stages, ACorruptChannelModeFailsEachStageWithItsMessage)
+// A stage that fails ends method() with that stage's code, and the frame in
+// hand is not counted. Only a damaged record makes a stage fail; a channel
+// mode other than 0 and 1 stands in for one here.
+TEST(FrameLoop, AFailingStageEndsTheCallWithItsCodeAndTheFrameIsNotCounted)
 {
-    const std::pair<std::int32_t (*)(M_STATE *), const char *> stages[] = {
-        {check_energy_threshold_for_frames, "ERROR check_energy_threshold_for_frames()\n"},
-        {spectrum_calculation_for_frames, "ERROR spectrum calculation\n"},
-        {get_bandwidth_of_current_frames, "ERROR get_bandwidth_of_current_frames()\n"},
-        {get_error_harmonic_structure_for_frames, "ERROR get_error_harmonic_structure_for_frames()\n"},
-        {outer_ear_weighting_frames, "ERROR in outer_ear_weighting_frames\n"},
-        {get_noise_of_current_frames, "ERROR get_noise_of_current_frames()\n"},
-        {grouping_into_critical_bands_for_frames, "ERROR - grouping_into_critical_bands_for_frames()\n"},
-        {adding_internal_noise_for_frames, "ERROR adding_internal_noise_for_frames()\n"},
-        {frequency_spreading_for_frames, "ERROR frequency_spreading_for_frames()\n"},
-        {time_spreading_for_frames, "ERROR time_spreading_for_frames()1\n"},
-        {get_masking_threshold, "ERROR get_masking_threshold()\n"},
-        {smoothing_excitation_for_frames, "ERROR get_masking_threshold()\n"},
-        {get_correction_factor, "ERROR get_correction_factor()\n"},
-        {pattern_adaptation_for_frames, "ERROR pattern_adaptation_for_frames()\n"},
-        {get_modulation_for_frames, "ERROR get_modulation_for_frames()\n"},
-        {get_loudnes_for_frames, "ERROR get_loudnes_for_frames()\n"},
-        {get_total_loudness_for_frames, "ERROR get_modulation_for_frames()\n"},
-        {check_loudness_threshold_for_frames, "ERROR get_noise_of_current_frames()\n"},
-        {grouping_noise_into_critical_bands_for_frames, "ERROR get_masking_threshold()\n"},
-        {get_modulation_difference_for_frames, "ERROR get_modulation_difference_for_frames()\n"},
-        {get_overall_loudnes_of_noise_for_frames, "ERROR get_overall_loudnes_of_noise_for_frames()\n"},
-        {get_noise_to_mask_ratio_for_frames, "ERROR get_noise_to_mask_ratio_for_frames()\n"},
-        {get_detection_probability_for_frames, "ERROR get_detection_probability_for_frames()\n"},
-        {calculating_values_for_MFPD_and_ADB_for_frames, "ERROR calculating_values_for_MFPD_and_ADB_for_frames()\n"},
-    };
     auto s = make_instance(false);
     s->stereo = 3;
-    for (const auto &[stage, message] : stages) {
-        std::int32_t code = 0;
-        EXPECT_EQ(stdout_of([&] { code = stage(s.get()); }), message);
-        EXPECT_EQ(code, 1) << message;
-    }
-    EXPECT_EQ(outer_ear_weighting_frames(nullptr), 1);
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(averaging_of_all_mov(s.get()), 2); }), "error:'averaging_of_all_mov()'\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(get_all_mov(s.get()), 2); }), "error:'averaging_of_all_mov()'\n");
-
-    // The frame loop reports the first stage's code and does not count the frame.
     std::vector<std::int16_t> block(2048, 100);
     const M_BUFFER b{block.data(), 2048};
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(method(s.get(), &b, &b), 1); }), "ERROR check_energy_threshold_for_frames()\n");
@@ -60,9 +27,6 @@ TEST(Stages, ACorruptChannelModeFailsEachStageWithItsMessage)
     s->version = 1;
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(method(s.get(), &b, &b), 1); }),
               "Error of input datas (HANDLE) for the function - method()!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(averaging_of_all_mov(s.get()), 1); }),
-              "Error'averaging_of_all_mov()' - version is no basic\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(get_all_mov(s.get()), 1); }), "Error'get_all_mov()' - version is no basic\n");
 }
 
 // The spreading exactly as its formulas read, every weight a power of ten

@@ -8,6 +8,7 @@ namespace {
 
 using velumar::model::next_frame_pair;
 using velumar::test::make_instance;
+using velumar::test::stdout_of;
 
 // A stream whose every value tells its position, for both signals.
 std::vector<std::int16_t> ramp(std::size_t n, int offset)
@@ -84,6 +85,44 @@ TEST(FrameInput, FramesFollowTheSignalLengthWhateverTheBlockSizes)
     EXPECT_EQ(method(s.get(), &empty, &empty), 0);
     EXPECT_EQ(s->frame_index, 1u);
     EXPECT_EQ(s->ref_input.fill, 1024u + 52u);
+}
+
+// Blocks the frame loop cannot use are refused whole: a message, 1, and the
+// instance exactly as before, so feeding goes on as if they had not come.
+TEST(FrameInput, UnusableBlocksAreRefusedAndLeaveTheInstanceUntouched)
+{
+    constexpr const char *kBadBlocks = "Error of input datas (M_BUFFER) for the function - method()!\n";
+    const auto ref = ramp(3 * 2048, 0), test = ramp(3 * 2048, 5);
+    const M_BUFFER r{ref.data(), 3000}, t{test.data(), 3000};
+    const M_BUFFER shorter{test.data(), 2999}, no_samples{nullptr, 3000}, empty{nullptr, 0};
+    const struct {
+        const M_BUFFER *ref, *test;
+        const char *what;
+    } refused[] = {
+        {nullptr, &t, "no reference block"},      {&r, nullptr, "no test block"},
+        {nullptr, nullptr, "no blocks"},          {&r, &shorter, "test block shorter"},
+        {&shorter, &t, "reference block shorter"}, {&empty, &t, "empty against full"},
+        {&no_samples, &t, "reference without samples"}, {&r, &no_samples, "test without samples"},
+    };
+    for (bool stereo : {false, true}) {
+        auto fed = make_instance(stereo), clean = make_instance(stereo);
+        ASSERT_EQ(method(fed.get(), &r, &t), 0);
+        ASSERT_EQ(method(clean.get(), &r, &t), 0);
+        for (const auto &c : refused) {
+            std::int32_t code = 0;
+            EXPECT_EQ(stdout_of([&] { code = method(fed.get(), c.ref, c.test); }), kBadBlocks) << c.what;
+            EXPECT_EQ(code, 1) << c.what;
+        }
+        const M_BUFFER r2{ref.data() + 3000, 3 * 2048 - 3000}, t2{test.data() + 3000, 3 * 2048 - 3000};
+        ASSERT_EQ(method(fed.get(), &r2, &t2), 0);
+        ASSERT_EQ(method(clean.get(), &r2, &t2), 0);
+        EXPECT_EQ(fed->frame_index, clean->frame_index);
+        EXPECT_EQ(fed->ref_input.fill, clean->ref_input.fill);
+        EXPECT_EQ(fed->test_input.fill, clean->test_input.fill);
+        EXPECT_EQ(fed->nmr_mean_ch1, clean->nmr_mean_ch1);
+        EXPECT_EQ(std::vector<std::int16_t>(fed->test_input.samples, fed->test_input.samples + fed->test_input.fill),
+                  std::vector<std::int16_t>(clean->test_input.samples, clean->test_input.samples + clean->test_input.fill));
+    }
 }
 
 } // namespace

@@ -30,7 +30,7 @@ void expect_mov(double got, double want, const std::string &what)
     expect_close(got, want, std::max(kAbsoluteFloor, kRelativeTolerance * std::fabs(want)), what);
 }
 
-TEST(Golden, RecordedOutputsAreReproducedWithinTheStatedTolerance)
+TEST(Golden, RecordedOutputsAreReproducedToOnePartInABillion)
 {
     std::vector<GoldenRecord> records;
     ASSERT_TRUE(read_golden(VELUMAR_GOLDEN_FILE, records)) << VELUMAR_GOLDEN_FILE;

@@ -10,7 +10,13 @@ using namespace velumar::model;
 using velumar::test::make_instance;
 using velumar::test::stdout_of;
 
-TEST(Network, GradesTheInputLimitsAsStated)
+// The expected DI and ODG were computed by hand, in double precision outside
+// this code, from the network's formula with its weights and scaling limits:
+//   DI  = sum_j wy[j] sigmoid(sum_i (x[i] - amin[i]) wx[i][j] / (amax[i] - amin[i]) + wx[11][j]) + wy[3]
+//   ODG = -3.98 + 4.2 sigmoid(DI).
+// Every input moves each hidden node, so a wrong weight, limit or input slot
+// shows; the last set lies outside every limit, where inputs are not clipped.
+TEST(Network, GradesMovSetsAsTheWeightedSumFormulaGives)
 {
     // Channel 1's MOV fields in network input order (ADB in slot 4).
     double M_STATE::*const inputs[11] = {&M_STATE::mov_ch1_BandwidthRef, &M_STATE::mov_ch1_BandwidthTest,
@@ -19,24 +25,23 @@ TEST(Network, GradesTheInputLimitsAsStated)
                                          &M_STATE::mov_ch1_AvgModDiff1,  &M_STATE::mov_ch1_AvgModDiff2,
                                          &M_STATE::mov_ch1_RmsNoiseLoud, &M_STATE::mov_ch1_MFPD,
                                          &M_STATE::mov_ch1_RelDistFrames};
-    const double amin[11] = {393.916656, 361.965332, -24.045116, 1.110661, -0.206623, 0.074318,
-                             1.113683,   0.950345,   0.029985,   0.000101, 0.0};
-    const double amax[11] = {921.0, 881.131226, 16.21203, 107.137772, 2.886017, 13.933351,
-                             63.257874, 1145.018555, 14.81974, 1.0, 1.0};
+    const struct {
+        double x[11];
+        double di, odg;
+    } cases[] = {
+        {{700, 650, -3, 30, 0.8, 2.5, 15, 200, 3, 0.6, 0.4}, -2.606433447584098, -3.6913528136876907},
+        {{850, 820, -15, 5, -0.1, 0.3, 3, 20, 0.5, 0.05, 0.02}, 1.974750443435017, -0.2918941394985364},
+        {{300, 250, 20, 150, 3.5, 20, 80, 1500, 20, 1.2, 1.5}, -3.5972658887044267, -3.867994944735391},
+    };
     auto s = make_instance(false);
     s->frame_index = 23;
-    for (int i = 0; i < 11; ++i) s.get()->*inputs[i] = amin[i];
-    NETWORK_RESULT r = neural_network_basic(s.get());
-    EXPECT_NEAR(r.di, 2.5694151, 1e-7);
-    EXPECT_NEAR(r.odg, -0.0787583, 1e-7);
-    for (int i = 0; i < 11; ++i) s.get()->*inputs[i] = amax[i];
-    r = neural_network_basic(s.get());
-    EXPECT_NEAR(r.di, -4.1205877, 1e-7);
-    EXPECT_NEAR(r.odg, -3.9129024, 1e-7);
-    EXPECT_EQ(neural_network(s.get()), r.odg);
-    // Inputs beyond their limits are used as they are.
-    s->mov_ch1_EHS = 20.0;
-    EXPECT_NE(neural_network_basic(s.get()).odg, r.odg);
+    for (const auto &c : cases) {
+        for (int i = 0; i < 11; ++i) s.get()->*inputs[i] = c.x[i];
+        const NETWORK_RESULT r = neural_network_basic(s.get());
+        EXPECT_NEAR(r.di, c.di, 1e-12) << c.x[0];
+        EXPECT_NEAR(r.odg, c.odg, 1e-12) << c.x[0];
+        EXPECT_EQ(neural_network(s.get()), r.odg);
+    }
 }
 
 TEST(Network, OtherVersionsAndBadArgumentsAnswerInBand)

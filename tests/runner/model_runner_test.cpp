@@ -305,3 +305,36 @@ TEST_F(RunnerTest, AnyBlockInputIsFedAndCheckedLikeTheFiles)
 }
 
 } // namespace
+
+namespace {
+
+// With a message handler the library's lines reach the handler and nothing
+// reaches standard output, and the grade is the one printed runs give.
+TEST_F(RunnerTest, TheModelsLinesGoToTheGivenHandler)
+{
+    MakePair(48000, 2);
+    RUN_SETTINGS s = DefaultRunSettings();
+    s.listening_level_db = 85.5;
+    std::string lines;
+    const ModelMessages messages{[](void *user, const char *text) { *static_cast<std::string *>(user) += text; },
+                                 &lines};
+    M_RESULTS routed{}, printed{};
+    ::testing::internal::CaptureStdout();
+    RunModel(reference.get(), test.get(), s, nullptr, &routed, messages);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(lines, "Уровень громкости = 85.500000\n");
+
+    ::testing::internal::CaptureStdout();
+    RunModel(reference.get(), test.get(), s, nullptr, &printed);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Уровень громкости = 85.500000\n");
+    EXPECT_EQ(routed.odg, printed.odg);
+    EXPECT_EQ(routed.frames, printed.frames);
+    EXPECT_GT(routed.frames, 20u);
+
+    // A double without creation by handler is still created, by create.
+    fake.create_fails = false;
+    CModelRunner runner(reference.get(), test.get(), s, nullptr, messages, kFakeApi);
+    EXPECT_EQ(fake.settings.channel_mode, 1);
+}
+
+} // namespace

@@ -104,6 +104,8 @@ struct GradeHooks {
     // request is passed on to the runner.
     CRunObserver *observer = nullptr;
     const ModelApi *api = nullptr;  // the library's own when null
+    // Where the model's own lines go (standard output when no handler).
+    ModelMessages messages;
 };
 
 // The whole pipeline from two paths of native WAV files. Never throws for

@@ -131,12 +131,6 @@ int RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir
 
 // --- process ---------------------------------------------------------------
 
-// Keeps the real standard output for the caller and sends everything
-// written to file descriptor 1 afterwards (the model's printf diagnostics)
-// to standard error. Returns the stream of the real standard output, or
-// null when the descriptors cannot be duplicated.
-std::FILE *DivertStandardOutput();
-
 // The whole program after argv has been turned into strings.
 int Main(const std::vector<std::string> &args);
 

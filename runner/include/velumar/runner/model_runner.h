@@ -59,6 +59,15 @@ struct ModelExecutionError {
 };
 } // namespace PeaqErrors
 
+// Where the model's diagnostic lines go (the level line of creation and any
+// failure): to handler with user, or to standard output when handler is
+// null. A front end that writes its own results to standard output routes
+// them elsewhere.
+struct ModelMessages {
+    velumar_message_handler handler = nullptr;
+    void *user = nullptr;
+};
+
 // The model entry points the runner calls. The library's own by default;
 // tests substitute doubles to reach failure paths that real signals cannot.
 struct ModelApi {
@@ -67,6 +76,9 @@ struct ModelApi {
     double (*grade)(M_HANDLE);
     std::int32_t (*results)(M_HANDLE, M_RESULTS *);
     std::int32_t (*destroy)(M_HANDLE);
+    // Creation with a message handler; used instead of create when the
+    // runner is given one. A double without it is created by create.
+    M_HANDLE (*create_with_messages)(const M_SETTINGS *, velumar_message_handler, void *) = nullptr;
 };
 const ModelApi &LibraryModelApi();
 
@@ -103,6 +115,11 @@ public:
     // The same over any input; it is borrowed and must outlive the runner.
     CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer,
                  const ModelApi &api = LibraryModelApi());
+    // Both, with the model's lines sent where messages says.
+    CModelRunner(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+                 CRunObserver *observer, ModelMessages messages, const ModelApi &api = LibraryModelApi());
+    CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, ModelMessages messages,
+                 const ModelApi &api = LibraryModelApi());
     virtual ~CModelRunner();  // releases the model instance
     CModelRunner(const CModelRunner &) = delete;
     CModelRunner &operator=(const CModelRunner &) = delete;
@@ -118,8 +135,8 @@ public:
 
 private:
     class WavePair;
-    CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, const ModelApi &api,
-                 std::unique_ptr<WavePair> own);
+    CModelRunner(CRunInput *input, RUN_SETTINGS settings, CRunObserver *observer, ModelMessages messages,
+                 const ModelApi &api, std::unique_ptr<WavePair> own);
 
     std::uint32_t step_;
     std::int32_t notify_;
@@ -138,3 +155,5 @@ private:
 // is not null it receives the run's results before the runner goes away.
 void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
               CRunObserver *observer, M_RESULTS *results = nullptr);
+void RunModel(const CWaveFile *reference, const CWaveFile *test, RUN_SETTINGS settings,
+              CRunObserver *observer, M_RESULTS *results, ModelMessages messages);
