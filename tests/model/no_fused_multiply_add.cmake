@@ -3,22 +3,23 @@
 # so it would change the model's numbers on some processors and not on
 # others. The dispatched copies of the vector loops are compiled for targets
 # the build flags do not name, so they are checked too, and the check
-# insists they are present (otherwise it would pass on code it never saw).
+# insists their wide-register code is present (otherwise it would pass on
+# code it never saw).
 #
-#   cmake -DOBJDUMP=... -DLIBRARIES="a;b" [-DDISPATCH=ON] -P no_fused_multiply_add.cmake
+#   cmake -DOBJDUMP=... -DLIBRARIES="a;b" -P no_fused_multiply_add.cmake
 foreach(library IN LISTS LIBRARIES)
   execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${library}
                   OUTPUT_VARIABLE listing RESULT_VARIABLE status ERROR_VARIABLE errors)
   if(NOT status EQUAL 0 OR listing STREQUAL "")
     message(FATAL_ERROR "cannot disassemble ${library}: ${errors}")
   endif()
-  if(DISPATCH)
-    foreach(variant avx2 avx512f)
-      if(NOT listing MATCHES "<[^>\n]*\\.${variant}>:")
-        message(FATAL_ERROR "${library}: no function compiled for ${variant}")
-      endif()
-    endforeach()
-  endif()
+  # The 256- and 512-bit code (the dispatched copies and the FFT stages
+  # compiled for AVX2 and AVX-512) must be in what was read.
+  foreach(register ymm zmm)
+    if(NOT listing MATCHES "%${register}[0-9]")
+      message(FATAL_ERROR "${library}: no code using ${register} registers")
+    endif()
+  endforeach()
   string(REGEX MATCHALL "\n[^\n]*[ \t]v(fn?m(add|sub)|fmaddsub|fmsubadd)[0-9a-z]*[ \t][^\n]*" found "${listing}")
   if(found)
     # Name the functions: the nearest label above each instruction.
