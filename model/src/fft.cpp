@@ -237,6 +237,88 @@ __attribute__((target("avx512f"))) void first_two_stages_from_signal_avx512(cons
     }
 }
 
+// a + b w with real and imaginary parts in separate registers, one
+// butterfly per lane, as FFT_butterflies forms it.
+__attribute__((target("avx512f"))) inline void split_butterfly_avx512(__m512d ar, __m512d ai, __m512d br, __m512d bi,
+                                                                      __m512d wr, __m512d wi, __m512d &zr,
+                                                                      __m512d &zi)
+{
+    zr = _mm512_add_pd(ar, _mm512_sub_pd(_mm512_mul_pd(wr, br), _mm512_mul_pd(wi, bi)));
+    zi = _mm512_add_pd(ai, _mm512_add_pd(_mm512_mul_pd(wr, bi), _mm512_mul_pd(wi, br)));
+}
+
+// The same for n >= 32, eight blocks at a time and without the gathers.
+// In bit-reversed order, block b of four values holds the signal at r,
+// r + n/2, r + n/4 and r + 3n/4 with r = index[4b] (the reversal of b), so
+// for eight consecutive r each of the four is one plain vector load. The
+// butterflies then run lane by lane, real and imaginary parts apart, each
+// lane doing exactly the operations of first_stage_from_signal and
+// FFT_butterflies, and an 8 x 8 transpose turns the eight lanes back into
+// eight blocks, each stored whole at its place.
+__attribute__((target("avx512f"))) void first_two_stages_transposed_avx512(const double *signal,
+                                                                           const std::uint32_t *index,
+                                                                           COMPLEX *out, std::uint32_t n,
+                                                                           const TWIDDLE *table)
+{
+    const double w0r = table[0].re, w0i = table[0].im, w1r = table[1].re, w1i = table[1].im;
+    // The products with the zero imaginary parts of the real input, as the
+    // complex multiplication forms them.
+    const __m512d c0r = _mm512_set1_pd(w0r * 0.0), c0i = _mm512_set1_pd(w0i * 0.0);
+    const __m512d c1r = _mm512_set1_pd(w1r * 0.0), c1i = _mm512_set1_pd(w1i * 0.0);
+    const __m512d v0r = _mm512_set1_pd(w0r), v0i = _mm512_set1_pd(w0i);
+    const __m512d v1r = _mm512_set1_pd(w1r), v1i = _mm512_set1_pd(w1i);
+    __m512d ur[4], ui[4];
+    for (int k = 0; k < 4; ++k) {
+        ur[k] = _mm512_set1_pd(table[2 + k].re);
+        ui[k] = _mm512_set1_pd(table[2 + k].im);
+    }
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512i pick_even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const __m512i pick_odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    const std::uint32_t quarter = n / 4;
+    for (std::uint32_t r = 0; r < quarter; r += 8) {
+        const __m512d x0 = _mm512_loadu_pd(signal + r);
+        const __m512d x1 = _mm512_loadu_pd(signal + r + 2 * quarter);
+        const __m512d x2 = _mm512_loadu_pd(signal + r + quarter);
+        const __m512d x3 = _mm512_loadu_pd(signal + r + 3 * quarter);
+        // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
+        const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
+        const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
+        const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
+        const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
+        const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
+        const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
+        const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
+        const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
+        // Span 4: lower (y0, y1), upper (y2, y3).
+        __m512d row[8];
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], row[0], row[1]);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], row[2], row[3]);
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], row[4], row[5]);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], row[6], row[7]);
+        // Transpose: column t is the block of lane t, (z0 z1 z2 z3).
+        __m512d t[8], u[8];
+        for (int i = 0; i < 4; ++i) {
+            t[2 * i] = _mm512_unpacklo_pd(row[2 * i], row[2 * i + 1]);
+            t[2 * i + 1] = _mm512_unpackhi_pd(row[2 * i], row[2 * i + 1]);
+        }
+        for (int h = 0; h < 2; ++h) {
+            u[4 * h + 0] = _mm512_permutex2var_pd(t[4 * h], pick_even, t[4 * h + 2]);      // columns 0, 4
+            u[4 * h + 1] = _mm512_permutex2var_pd(t[4 * h], pick_odd, t[4 * h + 2]);       // columns 2, 6
+            u[4 * h + 2] = _mm512_permutex2var_pd(t[4 * h + 1], pick_even, t[4 * h + 3]);  // columns 1, 5
+            u[4 * h + 3] = _mm512_permutex2var_pd(t[4 * h + 1], pick_odd, t[4 * h + 3]);   // columns 3, 7
+        }
+        const __m512d column[8] = {
+            _mm512_shuffle_f64x2(u[0], u[4], 0x44), _mm512_shuffle_f64x2(u[2], u[6], 0x44),
+            _mm512_shuffle_f64x2(u[1], u[5], 0x44), _mm512_shuffle_f64x2(u[3], u[7], 0x44),
+            _mm512_shuffle_f64x2(u[0], u[4], 0xEE), _mm512_shuffle_f64x2(u[2], u[6], 0xEE),
+            _mm512_shuffle_f64x2(u[1], u[5], 0xEE), _mm512_shuffle_f64x2(u[3], u[7], 0xEE),
+        };
+        for (std::uint32_t lane = 0; lane < 8; ++lane)
+            _mm512_storeu_pd(&out[4 * index[4 * (r + lane)]].re, column[lane]);
+    }
+}
+
 // The stages of spans s and 2s (s >= 8) in one pass over the data: each
 // group of four quarter-block values goes through its two butterflies of
 // span s and then its two of span 2s while in registers. Every butterfly
@@ -359,7 +441,10 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
     }
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 4) {
-        first_two_stages_from_signal_avx512(signal, index, out, n, table.data);
+        if (n >= 32)
+            first_two_stages_transposed_avx512(signal, index, out, n, table.data);
+        else
+            first_two_stages_from_signal_avx512(signal, index, out, n, table.data);
         run_stages(out, n, table, 8);
         return 0;
     }
