@@ -1,5 +1,7 @@
 #include <velumar/app/pipeline.h>
 
+#include <velumar/app/any_format.h>
+#include <velumar/audio/input.h>
 #include <velumar/audio/wave_file.h>
 #include <velumar/text/texts.h>
 
@@ -201,6 +203,8 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
         return report;
     } catch (const WaveErrors::FileException &e) {  // a file changed during the run
         return Refuse(std::move(report), kReasonFileChanged, e.text());
+    } catch (const audio::InputError &e) {  // a decoded file that cannot be read to its end
+        return Refuse(std::move(report), kReasonInput, e.message());
     } catch (const std::exception &e) {
         report.status = Status::Failed;
         report.reason_code = kReasonInternal;
@@ -253,6 +257,8 @@ std::vector<std::string> CheckFindings(const PairCheck &check)
             out.emplace_back(text::get(text::IDS_WARN_SILENT));
         } else if (code == kWarnClipped) {
             out.push_back(text::format(text::IDS_WARN_CLIPPED, std::to_string(check.test_clipped_values)));
+        } else if (code == kWarnConverted) {
+            out.emplace_back(text::get(text::IDS_WARN_CONVERTED));
         } else {
             out.push_back(code);  // a code added by a front end names itself
         }

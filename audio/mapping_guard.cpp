@@ -16,16 +16,53 @@ namespace {
 // table never fills in practice. When it does, the file is not opened.
 constexpr std::size_t kSlots = 1024;
 
-enum SlotState : int { kFree = 0, kBusy = 1, kLive = 2 };
+enum SlotState : int { kFree = 0, kTaken = 1 };
 
+// A slot's range is published under a sequence counter: odd while a writer
+// changes it, bumped again when it is done. A reader that sees the same even
+// count before and after reading begin and end has a range that was
+// registered as a whole. Without it, a handler running while another thread
+// closes one file and opens the next in the same slot could pair the old
+// begin with the new end and map zeros over memory that is not a file.
 struct Slot {
-    std::atomic<int> state{kFree};
+    std::atomic<int> state{kFree};       // who owns the slot (writers only)
+    std::atomic<std::uint32_t> sequence{0};
     std::atomic<std::uintptr_t> begin{0};
-    std::atomic<std::uintptr_t> end{0};  // page-rounded
+    std::atomic<std::uintptr_t> end{0};  // page-rounded; begin == end: empty
     std::atomic<int> faulted{0};
 };
-static_assert(std::atomic<std::uintptr_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+static_assert(std::atomic<std::uintptr_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
+                  std::atomic<std::uint32_t>::is_always_lock_free,
               "the signal handler may only use lock-free atomics");
+
+// A reader that keeps meeting a writer gives up after this many tries and
+// treats the slot as empty: a writer holds the odd count for two stores, so
+// this is never reached unless the writer itself was interrupted.
+constexpr int kReadAttempts = 1000;
+
+void Publish(Slot &slot, std::uintptr_t begin, std::uintptr_t end)
+{
+    const std::uint32_t count = slot.sequence.load(std::memory_order_relaxed);
+    slot.sequence.store(count + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    slot.begin.store(begin, std::memory_order_relaxed);
+    slot.end.store(end, std::memory_order_relaxed);
+    slot.sequence.store(count + 2, std::memory_order_release);
+}
+
+// One consistent snapshot of the slot's range; false when none could be had.
+bool ReadRange(const Slot &slot, std::uintptr_t &begin, std::uintptr_t &end)
+{
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        const std::uint32_t before = slot.sequence.load(std::memory_order_acquire);
+        if ((before & 1u) != 0) continue;
+        begin = slot.begin.load(std::memory_order_relaxed);
+        end = slot.end.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (slot.sequence.load(std::memory_order_relaxed) == before) return true;
+    }
+    return false;
+}
 
 Slot g_slots[kSlots];
 std::uintptr_t g_page_size = 4096;
@@ -57,21 +94,18 @@ void OnBusError(int signal, siginfo_t *info, void *context)
     const int saved_errno = errno;
     // Only a fault raised by the hardware has a meaningful address.
     if (info != nullptr && info->si_code > 0) {
-        const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-        for (Slot &slot : g_slots) {
-            if (slot.state.load(std::memory_order_acquire) != kLive) continue;
-            const std::uintptr_t begin = slot.begin.load(std::memory_order_relaxed);
-            const std::uintptr_t end = slot.end.load(std::memory_order_relaxed);
-            if (address < begin || address >= end) continue;
+        MappingRange range{};
+        if (FindMapping(info->si_addr, range)) {
             // Everything from the faulting page on lies beyond the new end of
             // the file; one repair covers it all.
-            const std::uintptr_t page = address & ~(g_page_size - 1);
-            void *zeros = mmap(reinterpret_cast<void *>(page), end - page, PROT_READ,
+            const std::uintptr_t page = reinterpret_cast<std::uintptr_t>(info->si_addr) & ~(g_page_size - 1);
+            void *zeros = mmap(reinterpret_cast<void *>(page), range.end - page, PROT_READ,
                                MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (zeros == MAP_FAILED) break;
-            slot.faulted.store(1, std::memory_order_release);
-            errno = saved_errno;
-            return;
+            if (zeros != MAP_FAILED) {
+                g_slots[range.slot].faulted.store(1, std::memory_order_release);
+                errno = saved_errno;
+                return;
+            }
         }
     }
     errno = saved_errno;
@@ -102,11 +136,9 @@ int RegisterMapping(const void *begin, std::size_t length)
     for (std::size_t i = 0; i < kSlots; ++i) {
         Slot &slot = g_slots[i];
         int expected = kFree;
-        if (!slot.state.compare_exchange_strong(expected, kBusy, std::memory_order_acquire)) continue;
-        slot.begin.store(first, std::memory_order_relaxed);
-        slot.end.store(last, std::memory_order_relaxed);
+        if (!slot.state.compare_exchange_strong(expected, kTaken, std::memory_order_acquire)) continue;
         slot.faulted.store(0, std::memory_order_relaxed);
-        slot.state.store(kLive, std::memory_order_release);
+        Publish(slot, first, last);
         return static_cast<int>(i);
     }
     return -1;
@@ -116,10 +148,21 @@ void UnregisterMapping(int slot)
 {
     if (slot < 0 || static_cast<std::size_t>(slot) >= kSlots) return;
     Slot &s = g_slots[slot];
-    s.state.store(kBusy, std::memory_order_release);
-    s.begin.store(0, std::memory_order_relaxed);
-    s.end.store(0, std::memory_order_relaxed);
+    Publish(s, 0, 0);
     s.state.store(kFree, std::memory_order_release);
+}
+
+bool FindMapping(const void *address, MappingRange &range)
+{
+    const auto where = reinterpret_cast<std::uintptr_t>(address);
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        std::uintptr_t begin = 0;
+        std::uintptr_t end = 0;
+        if (!ReadRange(g_slots[i], begin, end) || where < begin || where >= end) continue;
+        range = {begin, end, static_cast<int>(i)};
+        return true;
+    }
+    return false;
 }
 
 bool MappingFaulted(int slot)

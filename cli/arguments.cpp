@@ -138,6 +138,11 @@ const OptionDef kOptions[] = {
          p.options.match_level = true;
          return std::string();
      }},
+    {"strict", 0, false,
+     [](Parse &p, const std::string &, const std::string &) {
+         p.options.strict = true;
+         return std::string();
+     }},
     {"batch", 0, true,
      [](Parse &p, const std::string &option, const std::string &value) {
          if (value.empty()) return format(text::IDS_CLI_MISSING_VALUE, option);

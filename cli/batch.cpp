@@ -133,6 +133,7 @@ BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, cons
     std::string error = entry.error;
     std::string code = app::kReasonInput;
     int exit_code = kExitInputRejected;
+    app::InputRecords input;
     if (error.empty()) {
         try {
             GradeOutcome outcome = GradePair(ResolveListPath(list_dir, entry.reference),
@@ -143,6 +144,7 @@ BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, cons
             }
             error = outcome.error;
             code = outcome.result.reason_code;
+            input = outcome.result.input;
             exit_code = outcome.exit_code;
         } catch (const std::exception &e) {
             // Out of memory and the like: this pair fails, the batch goes on.
@@ -151,6 +153,7 @@ BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, cons
         }
     }
     line.update(ErrorJson(error, code));
+    if (input.reference || input.test) line["input"] = InputJson(input);
     return {JsonLine(line), exit_code};
 }
 

@@ -1,5 +1,7 @@
 #include <velumar/cli/cli.h>
 
+#include <velumar/app/any_format.h>
+
 #include <cstdio>
 
 namespace velumar::cli {
@@ -27,7 +29,7 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
     // error: standard output carries only the results.
     hooks.messages = {[](void *, const char *line) { std::fputs(line, stderr); }, nullptr};
     GradeOutcome outcome;
-    outcome.result = app::GradeFiles(reference, test, PipelineSettings(options), hooks);
+    outcome.result = app::GradeAnyFiles(reference, test, PipelineSettings(options), options.strict, hooks);
     const GradeResult &r = outcome.result;
     switch (r.status) {
     case app::Status::Graded:

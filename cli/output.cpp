@@ -1,5 +1,6 @@
 #include <velumar/cli/cli.h>
 
+#include <velumar/app/any_format.h>
 #include <velumar/text/texts.h>
 
 #include <cmath>
@@ -112,6 +113,7 @@ Json ResultJson(const GradeResult &result)
     }
     object["check"] = result.check ? CheckJson(*result.check) : Json(nullptr);
     object["applied"] = result.applied ? AppliedJson(*result.applied) : Json(nullptr);
+    object["input"] = InputJson(result.input);
     return object;
 }
 
@@ -121,6 +123,35 @@ Json ErrorJson(const std::string &message, const std::string &reason_code)
     object["graded"] = false;
     object["error"] = message;
     object["reason_code"] = reason_code;
+    return object;
+}
+
+Json ErrorJson(const std::string &message, const GradeResult &result)
+{
+    Json object = ErrorJson(message, result.reason_code);
+    if (result.input.reference || result.input.test) object["input"] = InputJson(result.input);
+    return object;
+}
+
+Json InputJson(const app::InputRecords &input)
+{
+    auto record = [](const std::optional<audio::InputInfo> &info) {
+        if (!info) return Json(nullptr);
+        Json object = Json::object();
+        object["path"] = info->path;
+        object["format"] = info->format;
+        object["subtype"] = info->subtype;
+        object["sample_rate"] = info->sample_rate;
+        object["bits"] = info->bits;
+        object["channels"] = info->channels;
+        object["samples_per_channel"] = info->samples_per_channel;
+        object["converted"] = info->converted;
+        if (info->clipped_samples > 0) object["clipped_samples"] = info->clipped_samples;
+        return object;
+    };
+    Json object = Json::object();
+    object["reference"] = record(input.reference);
+    object["test"] = record(input.test);
     return object;
 }
 
@@ -144,6 +175,11 @@ std::string ResultText(const GradeResult &result, const std::string &reference, 
     };
     line(text::IDS_CLI_REFERENCE_LABEL, reference);
     line(text::IDS_CLI_TEST_LABEL, test);
+    for (const auto *info : {&result.input.reference, &result.input.test}) {
+        if (!*info || !(*info)->converted) continue;
+        out += app::ConvertedLine(**info);
+        out += '\n';
+    }
     const bool graded = result.graded();
     if (graded) {
         line(text::IDS_CLI_ODG_LABEL, Number(m.odg));

@@ -156,9 +156,13 @@ int GradeOne(const Options &options)
     }
 
     // A pair without a grade still gets its report, with the reason in
-    // place of the grade.
-    if (outcome.exit_code != kExitGraded && outcome.exit_code != kExitNotGraded)
-        return Fail(out, options, outcome.error, outcome.exit_code, outcome.result.reason_code);
+    // place of the grade. A refusal's JSON describes the files that could
+    // be opened.
+    if (outcome.exit_code != kExitGraded && outcome.exit_code != kExitNotGraded) {
+        PrintError(outcome.error);
+        const bool written = !options.json || Write(out, JsonLine(ErrorJson(outcome.error, outcome.result)));
+        return Finish(out, written, outcome.exit_code);
+    }
 
     const std::string report = options.json ? JsonLine(ResultJson(outcome.result))
                                             : ResultText(outcome.result, options.reference, options.test);

@@ -1,5 +1,6 @@
 #include "about_dlg.h"
 
+#include "control_ids.h"
 #include "dialog_layout.h"
 #include "message_box.h"
 #include <velumar/text/texts.h>
@@ -21,7 +22,7 @@ CAboutDlg::CAboutDlg(QWidget *parent)
     : QDialog(parent), m_strCredits(Text(text::IDS_CREDITS)), m_strVersion(VersionLine())
 {
     ApplyDialogStyle(this);
-    setObjectName(QStringLiteral("100"));
+    control::NameControl(this, "aboutDialog", control::kAboutDialog);
     setWindowTitle(Text(text::IDS_CAPTION_ABOUT));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -33,12 +34,12 @@ CAboutDlg::CAboutDlg(QWidget *parent)
     icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     auto *version = new QLabel(m_strVersion, this);
-    version->setObjectName(QStringLiteral("1035"));
+    control::NameControl(version, "versionLine", control::kVersionLine);
     version->setTextFormat(Qt::PlainText);
     l.place(version, 40, 10, 119, 8);
 
     auto *ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("1"));
+    control::NameControl(ok, "okButton", control::kOk);
     ok->setDefault(true);
     l.place(ok, 230, 7, 50, 14);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -47,7 +48,7 @@ CAboutDlg::CAboutDlg(QWidget *parent)
     l.place(authors, 40, 25, 145, 8);
 
     auto *credits = new QLabel(m_strCredits, this);
-    credits->setObjectName(QStringLiteral("1020"));
+    control::NameControl(credits, "credits", control::kCredits);
     credits->setTextFormat(Qt::PlainText);
     credits->setWordWrap(true);
     credits->setAlignment(Qt::AlignLeft | Qt::AlignTop);

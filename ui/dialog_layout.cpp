@@ -1,5 +1,8 @@
 #include "dialog_layout.h"
 
+#include "control_ids.h"
+#include "fonts.h"
+
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QLabel>
@@ -12,9 +15,8 @@ namespace velumar::ui {
 
 QFont DialogFont()
 {
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("DejaVu Sans")});
+    InstallFontSubstitutions();
+    QFont font(QString::fromLatin1(kDialogFamily));
     font.setPixelSize(12);
     font.setStyleHint(QFont::SansSerif);
     return font;
@@ -85,10 +87,10 @@ QLabel *DialogLayout::label(QWidget *parent, const QString &text, int x, int y, 
     return label;
 }
 
-QLabel *DialogLayout::valueLabel(QWidget *parent, int id, int x, int y, int w) const
+QLabel *DialogLayout::valueLabel(QWidget *parent, const char *name, int id, int x, int y, int w) const
 {
     QLabel *value = label(parent, QString(), x, y, w, 8);
-    value->setObjectName(QString::number(id));
+    control::NameControl(value, name, id);
     return value;
 }
 

@@ -14,9 +14,8 @@ class QWidget;
 
 namespace velumar::ui {
 
-// The dialog font. The templates were designed for an 8-point bitmap sans
-// serif that Linux does not have; Liberation Sans (metric-compatible with
-// Arial) is the closest match, with DejaVu Sans as the fallback.
+// The dialog font: "MS Sans Serif" at 12 pixels, which resolves to
+// Liberation Sans (see fonts.h).
 QFont DialogFont();
 
 // Gives `widget` and its children the dialog font and the look the templates
@@ -40,8 +39,8 @@ public:
     // A static text of the template, owned by `parent`.
     QLabel *label(QWidget *parent, const QString &text, int x, int y, int w, int h,
                   Qt::Alignment align = Qt::AlignLeft) const;
-    // A one-line static text the page fills later, named by its control id.
-    QLabel *valueLabel(QWidget *parent, int id, int x, int y, int w) const;
+    // A one-line static text the page fills later, with its name and id.
+    QLabel *valueLabel(QWidget *parent, const char *name, int id, int x, int y, int w) const;
 
 private:
     int base_x_;

@@ -21,24 +21,34 @@ MessageBoxFn StandardMessageBox()
             box.button(QMessageBox::No)->setText(QStringLiteral("&Нет"));
             box.setDefaultButton(QMessageBox::Yes);
         }
-        return static_cast<QMessageBox::StandardButton>(box.exec());
+        QMetaObject::Connection closer;
+        if (request.close_when) closer = request.close_when([&box] { box.done(QMessageBox::No); });
+        const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
+        QObject::disconnect(closer);
+        return answer;
     };
 }
 
 void ShowError(const MessageBoxFn &box, QWidget *parent, const QString &text)
 {
-    box(parent, {text, Text(velumar::text::IDS_ERROR_CAPTION), QMessageBox::Critical, QMessageBox::Ok});
+    box(parent, {text, Text(velumar::text::IDS_ERROR_CAPTION), QMessageBox::Critical, QMessageBox::Ok, {}});
 }
 
 void ShowWarning(const MessageBoxFn &box, QWidget *parent, const QString &text)
 {
-    box(parent, {text, Text(velumar::text::IDS_APP_TITLE), QMessageBox::Warning, QMessageBox::Ok});
+    box(parent, {text, Text(velumar::text::IDS_APP_TITLE), QMessageBox::Warning, QMessageBox::Ok, {}});
 }
 
 bool AskYesNo(const MessageBoxFn &box, QWidget *parent, const QString &text)
 {
+    return AskYesNo(box, parent, text, {});
+}
+
+bool AskYesNo(const MessageBoxFn &box, QWidget *parent, const QString &text,
+              std::function<QMetaObject::Connection(std::function<void()>)> close_when)
+{
     const auto answer = box(parent, {text, Text(velumar::text::IDS_APP_TITLE), QMessageBox::Question,
-                                     QMessageBox::Yes | QMessageBox::No});
+                                     QMessageBox::Yes | QMessageBox::No, std::move(close_when)});
     return answer == QMessageBox::Yes;
 }
 

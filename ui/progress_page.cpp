@@ -1,5 +1,6 @@
 #include "progress_page.h"
 
+#include "control_ids.h"
 #include "settings_dialog.h"
 #include <velumar/text/texts.h>
 
@@ -52,35 +53,35 @@ CProgressPage::CProgressPage(CWizard *wizard)
     auto *control_group = new QGroupBox(QStringLiteral("Управление потоком расчётов по алгоритму PEAQ"), this);
     l.place(control_group, 7, 40, 327, 35);
     start_ = new QPushButton(QStringLiteral("С&тарт"), this);
-    start_->setObjectName(QStringLiteral("1013"));
+    control::NameControl(start_, "startButton", control::kStart);
     start_->setDefault(true);
     l.place(start_, 15, 55, 65, 14);
     stop_ = new QPushButton(QStringLiteral("Сто&п"), this);
-    stop_->setObjectName(QStringLiteral("1014"));
+    control::NameControl(stop_, "stopButton", control::kStop);
     stop_->setEnabled(false);
     l.place(stop_, 90, 55, 65, 14);
     settings_button_ = new QPushButton(QStringLiteral("Настройки..."), this);
-    settings_button_->setObjectName(QStringLiteral("1015"));
+    control::NameControl(settings_button_, "settingsButton", control::kSettings);
     l.place(settings_button_, 165, 55, 65, 14);
 
     auto *progress_group = new QGroupBox(QStringLiteral("Ход выполнения потока расчётов"), this);
     l.place(progress_group, 7, 82, 327, 103);
     l.label(this, QStringLiteral("Процент завершённости:"), 15, 95, 86, 8);
     progress_ = new QProgressBar(this);
-    progress_->setObjectName(QStringLiteral("1012"));
+    control::NameControl(progress_, "progressBar", control::kProgressBar);
     progress_->setTextVisible(false);
     progress_->setRange(0, 100);
     progress_->setValue(0);
     l.place(progress_, 15, 105, 310, 14);
 
     l.label(this, QStringLiteral("Время выполнения последнего шага (мс):"), 15, 125, 144, 8, Qt::AlignRight);
-    step_time_label_ = l.valueLabel(this, 1022, 170, 125, 100);
+    step_time_label_ = l.valueLabel(this, "stepTimeValue", control::kStepTime, 170, 125, 100);
     l.label(this, QStringLiteral("Обработано сэмплов на последнем шаге:"), 16, 139, 143, 8, Qt::AlignRight);
-    step_values_label_ = l.valueLabel(this, 1023, 170, 139, 100);
+    step_values_label_ = l.valueLabel(this, "stepValuesValue", control::kStepValues, 170, 139, 100);
     l.label(this, QStringLiteral("Времени прошло (мин):"), 79, 153, 80, 8);
-    elapsed_label_ = l.valueLabel(this, 1024, 170, 153, 104);
+    elapsed_label_ = l.valueLabel(this, "elapsedValue", control::kElapsed, 170, 153, 104);
     l.label(this, QStringLiteral("Оценка оставшегося времени (мин):"), 34, 167, 125, 8);
-    remaining_label_ = l.valueLabel(this, 1025, 170, 167, 101);
+    remaining_label_ = l.valueLabel(this, "remainingValue", control::kRemaining, 170, 167, 101);
 
     connect(start_, &QPushButton::clicked, this, &CProgressPage::OnStart);
     connect(stop_, &QPushButton::clicked, this, &CProgressPage::OnStop);
@@ -88,7 +89,7 @@ CProgressPage::CProgressPage(CWizard *wizard)
 
     refresh_ = new QTimer(this);
     refresh_->setInterval(kRefreshMs);
-    connect(refresh_, &QTimer::timeout, this, &CProgressPage::UpdateProgress);
+    connect(refresh_, &QTimer::timeout, this, &CProgressPage::Poll);
 }
 
 CProgressPage::~CProgressPage()
@@ -101,7 +102,7 @@ CProgressPage::~CProgressPage()
 
 void CProgressPage::OnSetActive()
 {
-    wizard()->SetWizardButtons(PSWIZB_BACK);
+    wizard()->SetWizardButtons(kBackButton);
 }
 
 void CProgressPage::SetRunning(bool running)
@@ -110,7 +111,8 @@ void CProgressPage::SetRunning(bool running)
     start_->setEnabled(!running);
     stop_->setEnabled(running);
     settings_button_->setEnabled(!running);
-    for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL, IDHELP}) wizard()->EnableButton(id, !running);
+    for (WizardButton b : {WizardButton::Back, WizardButton::Next, WizardButton::Cancel, WizardButton::Help})
+        wizard()->EnableButton(b, !running);
 }
 
 RunStatistics CProgressPage::statistics() const
@@ -125,6 +127,7 @@ void CProgressPage::OnStart()
     JoinWorker();
     SetRunning(true);
     cancel_request_ = 0;
+    worker_done_ = false;
     {
         std::lock_guard lock(mutex_);
         outcome_ = Outcome::None;
@@ -186,7 +189,7 @@ void CProgressPage::LaunchRun()
                 error_detail_ = detail;
             }
         }
-        QMetaObject::invokeMethod(this, &CProgressPage::FinishRun, Qt::QueuedConnection);
+        worker_done_.store(true, std::memory_order_release);
     });
 }
 
@@ -224,6 +227,15 @@ void CProgressPage::OnRunEvent(RUN_EVENT event, std::int32_t *stop)
         break;
     default:
         break;
+    }
+}
+
+void CProgressPage::Poll()
+{
+    UpdateProgress();
+    if (worker_done_.load(std::memory_order_acquire)) {
+        worker_done_ = false;
+        FinishRun();
     }
 }
 
@@ -293,7 +305,7 @@ void CProgressPage::FinishRun()
     case Outcome::Finished:
     case Outcome::Stopped:
         progress_->setValue(0);
-        // The results page shows the model's value as it always does; the
+        // The results page shows the model's value either way; the
         // user is told first that it is no grade, and why.
         if (!not_graded.isEmpty())
             ShowWarning(wizard()->messageBox(), this, Text(text::IDS_NOT_GRADED_BOX).arg(not_graded));
@@ -322,7 +334,13 @@ void CProgressPage::FinishRun()
 void CProgressPage::OnStop()
 {
     if (!running_) return;
-    const bool yes = AskYesNo(wizard()->messageBox(), this, Text(text::IDS_STOP_QUESTION));
+    // A run that ends by itself while the question is open closes it: there
+    // is nothing left to stop, and a box left standing over the results
+    // page would ask about a calculation that is over.
+    const bool yes = AskYesNo(wizard()->messageBox(), this, Text(text::IDS_STOP_QUESTION),
+                              [this](std::function<void()> close) {
+                                  return connect(this, &CProgressPage::runEnded, this, std::move(close));
+                              });
     // A close that is already waiting for the run keeps its stop request.
     cancel_request_ = (yes || close_pending_) ? 1 : 0;
 }

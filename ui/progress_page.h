@@ -6,8 +6,10 @@
 // texts up to date on every step under a mutex, and returns the stop
 // request. The GUI thread takes the latest texts at screen rate from a
 // timer, so a fast run never floods the event queue with repaints. When
-// RunModel has returned, the worker hands the outcome to the GUI thread,
-// which joins it and only then shows the results or the failure.
+// RunModel has returned, the worker leaves the outcome under the mutex and
+// raises a flag; the same timer sees it, joins the worker and only then
+// shows the results or the failure. Nothing crosses threads through Qt's
+// event queue, so every hand-over is one the page makes itself.
 #pragma once
 
 #include "wizard.h"
@@ -78,9 +80,12 @@ private:
     void LaunchRun();
     void FinishRun();
     void JoinWorker();
+    // The screen-rate timer: the latest texts, and the end of the run.
+    void Poll();
 
     RUN_SETTINGS settings_;
     std::atomic<std::int32_t> cancel_request_{0};
+    std::atomic<bool> worker_done_{false};
     bool running_ = false;
     bool close_pending_ = false;
 

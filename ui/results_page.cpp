@@ -1,5 +1,6 @@
 #include "results_page.h"
 
+#include "control_ids.h"
 #include "progress_page.h"
 #include <velumar/text/texts.h>
 
@@ -19,23 +20,23 @@ CResultsPage::CResultsPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPT
     auto *result_group = new QGroupBox(QStringLiteral("Результат"), this);
     l.place(result_group, 6, 42, 328, 53);
     l.label(this, QStringLiteral("Значение ODG:"), 30, 59, 53, 8, Qt::AlignRight);
-    grade_label_ = l.valueLabel(this, 1021, 93, 59, 48);
+    grade_label_ = l.valueLabel(this, "gradeValue", control::kGrade, 93, 59, 48);
     l.label(this, QStringLiteral("Оценка искажений:"), 12, 75, 71, 8, Qt::AlignRight);
-    verbal_label_ = l.valueLabel(this, 1039, 93, 75, 214);
+    verbal_label_ = l.valueLabel(this, "verbalGradeValue", control::kVerbalGrade, 93, 75, 214);
 
     auto *stats_group = new QGroupBox(QStringLiteral("Статистика вычисления"), this);
     l.place(stats_group, 6, 106, 328, 63);
     l.label(this, QStringLiteral("Время вычисления (мин):"), 68, 120, 87, 8);
-    time_label_ = l.valueLabel(this, 1026, 170, 121, 80);
+    time_label_ = l.valueLabel(this, "timeValue", control::kTime, 170, 121, 80);
     l.label(this, QStringLiteral("Сред. скорость обработки (сэмплов/с):"), 20, 136, 135, 8);
-    speed_label_ = l.valueLabel(this, 1027, 170, 137, 85);
+    speed_label_ = l.valueLabel(this, "speedValue", control::kSpeed, 170, 137, 85);
     l.label(this, QStringLiteral("Фактор \"реального времени\":"), 50, 152, 105, 8);
-    rt_factor_label_ = l.valueLabel(this, 1028, 170, 153, 85);
+    rt_factor_label_ = l.valueLabel(this, "realTimeFactorValue", control::kRealTimeFactor, 170, 153, 85);
 }
 
 void CResultsPage::OnSetActive()
 {
-    wizard()->SetWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
+    wizard()->SetWizardButtons(kBackButton | kFinishButton);
     grade_label_->setText(grade_text_);
     rt_factor_label_->setText(rt_factor_text_);
     time_label_->setText(time_text_);

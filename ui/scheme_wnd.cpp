@@ -1,5 +1,6 @@
 #include "scheme_wnd.h"
 
+#include "fonts.h"
 #include "message_box.h"
 #include <velumar/text/texts.h>
 
@@ -22,13 +23,14 @@ constexpr int kLogicalWidth = 640;
 constexpr int kLogicalHeight = 160;
 const QColor kFieldColour(200, 200, 200);
 
-// The label font: bold Arial with a character cell `cell` pixels high (the
-// height a font request in logical units asks for), found by scaling a
-// reference size, since a pixel size names the em square only.
-QFont LabelFont(double cell)
+} // namespace
+
+// The cell height is what a font request in logical units asks for; a
+// pixel size names the em square only, so a reference size is scaled.
+QFont SchemeLabelFont(double cell)
 {
-    QFont font(QStringLiteral("Arial"));
-    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    InstallFontSubstitutions();
+    QFont font(QString::fromLatin1(kDiagramFamily));
     font.setWeight(QFont::Bold);
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(100);
@@ -36,8 +38,6 @@ QFont LabelFont(double cell)
     font.setPixelSize(std::max(1, static_cast<int>(cell / per_pixel + 0.5)));
     return font;
 }
-
-} // namespace
 
 SchemeMapping ComputeSchemeMapping(int cx, int cy)
 {
@@ -70,11 +70,11 @@ CSchemeWnd::CSchemeWnd(QWidget *owner) : QWidget(owner, Qt::Window)
                               text::IDS_SCHEME_GRADE_2};
     for (int i = 0; i < 10; ++i) m_strLabels[i] = Text(ids[i]);
     // top, bottom, right, left
-    m_rcDevice = {110, 70, 300, 100};
-    m_rcMethod = {120, 10, 520, 410};
-    m_rcRefLabel = {140, 100, 90, 20};
-    m_rcTestLabel = {140, 100, 400, 300};
-    m_rcGradeLabel = {140, 100, 630, 520};
+    m_rcDevice = kDeviceBox;
+    m_rcMethod = kMethodBox;
+    m_rcRefLabel = kRefLabelBox;
+    m_rcTestLabel = kTestLabelBox;
+    m_rcGradeLabel = kGradeLabelBox;
     resize(720, 240);
 }
 
@@ -127,29 +127,42 @@ void CSchemeWnd::paintEvent(QPaintEvent *)
     painter.drawLine(60, 90, 60, 30);
     painter.restore();
 
-    // Texts: positions are worked out in whole logical units from the
-    // label extents, then drawn in device pixels with an opaque background.
-    const QFont font = LabelFont(m_nFontHeight * m.scale);
+    // Texts, drawn in device pixels with an opaque background behind each.
+    const QFont font = SchemeLabelFont(m_nFontHeight * m.scale);
     painter.setFont(font);
     painter.setPen(Qt::black);
     const QFontMetrics metrics(font);
-    auto draw = [&](const QString &s, int x, int y, const QColor &background) {
-        const QPointF top_left = m.map(x, y);
-        const QRect r(top_left.toPoint(), QSize(metrics.horizontalAdvance(s), metrics.height()));
-        painter.fillRect(r, background);
-        painter.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, s);
+    const std::array<SchemeLabel, 10> places = LabelLayout(m.scale);
+    for (int i = 0; i < 10; ++i) {
+        const SchemeLabel &p = places[static_cast<std::size_t>(i)];
+        // The labels of the two boxes lie on white, the others on the field.
+        const QColor background = i < 4 ? QColor(Qt::white) : kFieldColour;
+        const QRect text(m.map(p.x, p.y).toPoint(),
+                         QSize(metrics.horizontalAdvance(m_strLabels[i]), metrics.height()));
+        painter.fillRect(text, background);
+        painter.drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, m_strLabels[i]);
+    }
+}
+
+std::array<SchemeLabel, 10> CSchemeWnd::LabelLayout(double scale) const
+{
+    std::array<SchemeLabel, 10> places{};
+    if (!(scale > 0.0)) return places;
+    // Positions are worked out in whole logical units from the extents.
+    const QFontMetrics metrics(SchemeLabelFont(m_nFontHeight * scale));
+    auto place = [&](int i, int x, int y, QSize e) {
+        places[static_cast<std::size_t>(i)] = {x, y, e.width(), e.height()};
     };
     auto extent = [&](const QString &s) {
-        return QSize(static_cast<int>(metrics.horizontalAdvance(s) / m.scale + 0.5),
-                     static_cast<int>(metrics.height() / m.scale + 0.5));
+        return QSize(static_cast<int>(metrics.horizontalAdvance(s) / scale + 0.5),
+                     static_cast<int>(metrics.height() / scale + 0.5));
     };
 
     // String 0 centred in the device box.
     {
         const QSize e = extent(m_strLabels[0]);
         const SchemeBox &b = m_rcDevice;
-        draw(m_strLabels[0], b.left + (b.right - b.left - e.width()) / 2,
-             b.top - (b.top - b.bottom - e.height()) / 2, Qt::white);
+        place(0, b.left + (b.right - b.left - e.width()) / 2, b.top - (b.top - b.bottom - e.height()) / 2, e);
     }
     // Strings 1..3: three lines centred in the method box.
     {
@@ -158,22 +171,21 @@ void CSchemeWnd::paintEvent(QPaintEvent *)
         const int first = b.top - (b.top - b.bottom - 3 * h) / 2;
         for (int i = 0; i < 3; ++i) {
             const QSize e = extent(m_strLabels[1 + i]);
-            draw(m_strLabels[1 + i], b.left + (b.right - b.left - e.width()) / 2, first - i * h, Qt::white);
+            place(1 + i, b.left + (b.right - b.left - e.width()) / 2, first - i * h, e);
         }
     }
-    // The three two-line labels on the grey field: the first line centred
-    // in its box, the second one line lower.
+    // The three two-line labels: the first line centred in its box, the
+    // second one line lower.
     const SchemeBox *boxes[3] = {&m_rcRefLabel, &m_rcTestLabel, &m_rcGradeLabel};
     for (int k = 0; k < 3; ++k) {
         const SchemeBox &b = *boxes[k];
-        const QString &first = m_strLabels[4 + 2 * k];
-        const QString &second = m_strLabels[5 + 2 * k];
-        const QSize e1 = extent(first);
+        const QSize e1 = extent(m_strLabels[4 + 2 * k]);
         const int y = b.top - (b.top - b.bottom - e1.height()) / 2;
-        draw(first, b.left + (b.right - b.left - e1.width()) / 2, y, kFieldColour);
-        const QSize e2 = extent(second);
-        draw(second, b.left + (b.right - b.left - e2.width()) / 2, y - e1.height(), kFieldColour);
+        place(4 + 2 * k, b.left + (b.right - b.left - e1.width()) / 2, y, e1);
+        const QSize e2 = extent(m_strLabels[5 + 2 * k]);
+        place(5 + 2 * k, b.left + (b.right - b.left - e2.width()) / 2, y - e1.height(), e2);
     }
+    return places;
 }
 
 void ShowSchemeWindow(QWidget *owner)

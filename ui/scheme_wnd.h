@@ -4,9 +4,12 @@
 // is a 640 x 160 logical picture (y up) kept at its aspect ratio.
 #pragma once
 
+#include <QFont>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+
+#include <array>
 
 namespace velumar::ui {
 
@@ -31,6 +34,22 @@ struct SchemeBox {
     int top, bottom, right, left;
 };
 
+// The diagram's boxes (top, bottom, right, left).
+inline constexpr SchemeBox kDeviceBox{110, 70, 300, 100};
+inline constexpr SchemeBox kMethodBox{120, 10, 520, 410};
+inline constexpr SchemeBox kRefLabelBox{140, 100, 90, 20};
+inline constexpr SchemeBox kTestLabelBox{140, 100, 400, 300};
+inline constexpr SchemeBox kGradeLabelBox{140, 100, 630, 520};
+
+// Where a label is drawn, in logical units: its top-left corner (y up) and
+// its extent.
+struct SchemeLabel {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+// The label font: bold "Arial" with a character cell `cell` pixels high.
+QFont SchemeLabelFont(double cell);
+
 class CSchemeWnd : public QWidget {
     Q_OBJECT
 public:
@@ -38,6 +57,10 @@ public:
     ~CSchemeWnd() override;
 
     QSize minimumSizeHint() const override { return {640, 160}; }
+
+    // The ten labels' places when the picture is drawn at `scale` pixels
+    // per logical unit, measured in the label font of that scale.
+    std::array<SchemeLabel, 10> LabelLayout(double scale) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

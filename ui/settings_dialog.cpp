@@ -1,5 +1,7 @@
 #include "settings_dialog.h"
 
+#include "control_ids.h"
+
 #include <velumar/text/texts.h>
 
 #include <QButtonGroup>
@@ -69,35 +71,38 @@ CSettingsDlg::CSettingsDlg(const M_SETTINGS_DEFAULTS &limits, const RUN_SETTINGS
     setWindowTitle(Text(text::IDS_CAPTION_SETTINGS));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    setObjectName(QStringLiteral("142"));
+    control::NameControl(this, "settingsDialog", control::kSettingsDialog);
     const DialogLayout &l = layout_;
 
     auto *ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("1"));
+    control::NameControl(ok, "okButton", control::kOk);
     ok->setDefault(true);
     l.place(ok, 181, 7, 50, 14);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("2"));
+    control::NameControl(cancel, "cancelButton", control::kCancel);
     l.place(cancel, 181, 30, 50, 14);
-    connect(ok, &QPushButton::clicked, this, [this] { OnCommand(1); accept(); });
-    connect(cancel, &QPushButton::clicked, this, [this] { OnCommand(2); reject(); });
+    connect(ok, &QPushButton::clicked, this, [this] { OnCommand(control::kOk); accept(); });
+    connect(cancel, &QPushButton::clicked, this, [this] { OnCommand(control::kCancel); reject(); });
 
     auto *group = new QGroupBox(QStringLiteral("Версия метода"), this);
     l.place(group, 7, 7, 165, 75);
     versions_ = new QButtonGroup(this);
     const struct {
+        const char *name;
         int id;
         const char *text;
         int y, w;
         std::int32_t available;
-    } radios[] = {{1029, "B&asic", 23, 33, limits_.basic_available},
-                  {1030, "Ad&vanced", 42, 49, limits_.advanced_available},
-                  {1031, "F&ree", 61, 30, limits_.free_available}};
+    } radios[] = {{"basicRadio", control::kBasic, "B&asic", 23, 33, limits_.basic_available},
+                  {"advancedRadio", control::kAdvanced, "Ad&vanced", 42, 49, limits_.advanced_available},
+                  {"freeRadio", control::kFree, "F&ree", 61, 30, limits_.free_available}};
     for (int i = 0; i < 3; ++i) {
         auto *r = new QRadioButton(QString::fromLatin1(radios[i].text), this);
-        r->setObjectName(QString::number(radios[i].id));
-        // The template width fits the original font's box and text only;
-        // the radio glyph here is wider, so the box grows to its hint.
+        control::NameControl(r, radios[i].name, radios[i].id);
+        // The template's width leaves room for the text and a small radio
+        // glyph; the style's glyph is wider, and a box cut to the template
+        // would clip the label ("Ad&vanced" would lose its last letters),
+        // so the box grows to the size the button asks for.
         QRect rect = l.rect(16, radios[i].y, radios[i].w, 10);
         rect.setWidth(std::max(rect.width(), r->sizeHint().width()));
         r->setGeometry(rect);
@@ -109,11 +114,11 @@ CSettingsDlg::CSettingsDlg(const M_SETTINGS_DEFAULTS &limits, const RUN_SETTINGS
     auto *level_label = new QLabel(QStringLiteral("Уровень воспроизведения (дБ):"), this);
     l.place(level_label, 7, 89, 109, 8);
     level_edit_ = new QLineEdit(this);
-    level_edit_->setObjectName(QStringLiteral("1036"));
+    control::NameControl(level_edit_, "levelEdit", control::kLevelEdit);
     l.place(level_edit_, 117, 87, 55, 14);
     const QIcon menu_icon(QStringLiteral(":/velumar/icon150.png"));
     level_menu_button_ = new QPushButton(this);
-    level_menu_button_->setObjectName(QString::number(IDC_LEVEL_MENU));
+    control::NameControl(level_menu_button_, "levelMenuButton", control::kLevelMenu);
     level_menu_button_->setIcon(menu_icon);
     level_menu_button_->setIconSize(QSize(16, 16));
     l.place(level_menu_button_, 173, 87, 18, 14);
@@ -121,32 +126,35 @@ CSettingsDlg::CSettingsDlg(const M_SETTINGS_DEFAULTS &limits, const RUN_SETTINGS
     auto *step_label = new QLabel(QStringLiteral("Объём буфера (в сэмплах):"), this);
     l.place(step_label, 23, 110, 94, 8);
     step_edit_ = new QLineEdit(this);
-    step_edit_->setObjectName(QStringLiteral("1032"));
+    control::NameControl(step_edit_, "stepEdit", control::kStepEdit);
     l.place(step_edit_, 117, 109, 55, 14);
     step_menu_button_ = new QPushButton(this);
-    step_menu_button_->setObjectName(QString::number(IDC_STEP_MENU));
+    control::NameControl(step_menu_button_, "stepMenuButton", control::kStepMenu);
     step_menu_button_->setIcon(menu_icon);
     step_menu_button_->setIconSize(QSize(16, 16));
     l.place(step_menu_button_, 173, 109, 18, 14);
 
-    connect(level_menu_button_, &QPushButton::clicked, this, [this] { OnCommand(IDC_LEVEL_MENU); });
-    connect(step_menu_button_, &QPushButton::clicked, this, [this] { OnCommand(IDC_STEP_MENU); });
+    connect(level_menu_button_, &QPushButton::clicked, this, [this] { OnCommand(control::kLevelMenu); });
+    connect(step_menu_button_, &QPushButton::clicked, this, [this] { OnCommand(control::kStepMenu); });
 
     // Menu 145.
     popup_ = new QMenu(this);
-    popup_->setObjectName(QStringLiteral("145"));
+    control::NameControl(popup_, "presetMenu", control::kPresetMenu);
     const struct {
+        const char *name;
         int id;
         const char *text;
-    } items[] = {{ID_MENU_MINIMUM, "М&инимум"}, {ID_MENU_MAXIMUM, "М&аксимум"}, {0, nullptr},
-                 {ID_MENU_DEFAULT, "По у&молчанию"}};
+    } items[] = {{"minimumAction", control::kMenuMinimum, "М&инимум"},
+                 {"maximumAction", control::kMenuMaximum, "М&аксимум"},
+                 {nullptr, 0, nullptr},
+                 {"defaultAction", control::kMenuDefault, "По у&молчанию"}};
     for (const auto &item : items) {
         if (!item.text) {
             popup_->addSeparator();
             continue;
         }
         QAction *action = popup_->addAction(QString::fromUtf8(item.text));
-        action->setObjectName(QString::number(item.id));
+        control::NameControl(action, item.name, item.id);
         const int id = item.id;
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     }
@@ -165,17 +173,17 @@ QRadioButton *CSettingsDlg::radio(int index) const
 void CSettingsDlg::OnCommand(int id)
 {
     switch (id) {
-    case IDC_STEP_MENU:
+    case control::kStepMenu:
         menu_target_ = 1;
         OpenPopup(step_menu_button_);
         break;
-    case IDC_LEVEL_MENU:
+    case control::kLevelMenu:
         menu_target_ = 2;
         OpenPopup(level_menu_button_);
         break;
-    case ID_MENU_MINIMUM: ApplyChoice(0); break;
-    case ID_MENU_MAXIMUM: ApplyChoice(1); break;
-    case ID_MENU_DEFAULT: ApplyChoice(2); break;
+    case control::kMenuMinimum: ApplyChoice(0); break;
+    case control::kMenuMaximum: ApplyChoice(1); break;
+    case control::kMenuDefault: ApplyChoice(2); break;
     default: menu_target_ = 0; break;
     }
 }
@@ -226,7 +234,8 @@ bool CSettingsDlg::SaveData()
         return false;
     }
     // Both range checks leave the focus in the step edit, the last field
-    // read, as the dialog always has.
+    // read: the checks run after every field has been taken, so no single
+    // field is singled out as the one to fix.
     if (step < AsSigned(limits_.step_min) || step > AsSigned(limits_.step_max)) {
         Refuse(step_edit_, step_range);
         return false;

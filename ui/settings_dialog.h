@@ -19,14 +19,6 @@ class QRadioButton;
 
 namespace velumar::ui {
 
-enum SettingsCommand : int {
-    ID_MENU_MINIMUM = 32777,
-    ID_MENU_MAXIMUM = 32778,
-    ID_MENU_DEFAULT = 32779,
-    IDC_LEVEL_MENU = 1038,
-    IDC_STEP_MENU = 1039,
-};
-
 class CSettingsDlg : public QDialog {
     Q_OBJECT
 public:

@@ -20,8 +20,9 @@ public:
     explicit CWavFileSelector(QWidget *parent);
 };
 
-// Asks the user for a file; empty when the dialog was cancelled.
-using FileChooserFn = std::function<QString(QWidget *parent)>;
+// Asks the user for a file, starting in `folder` (empty: the dialog's own
+// choice); empty when the dialog was cancelled.
+using FileChooserFn = std::function<QString(QWidget *parent, const QString &folder)>;
 
 class CSetupPage : public CWizardPage {
     Q_OBJECT
@@ -45,6 +46,14 @@ public:
     QLineEdit *testEdit() const { return test_edit_; }
 
     void setFileChooser(FileChooserFn chooser) { chooser_ = std::move(chooser); }
+    // The folder the file dialog opens in: where the last file chosen or
+    // dropped during this run lies. Kept in memory only.
+    QString lastFolder() const { return last_folder_; }
+
+protected:
+    // Files dropped on a path field: the field takes the file's path, as if
+    // it had been typed.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Moves the paths between the members and the edit boxes; taking them
@@ -61,6 +70,7 @@ private:
     QLineEdit *reference_edit_;
     QLineEdit *test_edit_;
     FileChooserFn chooser_;
+    QString last_folder_;
 };
 
 } // namespace velumar::ui

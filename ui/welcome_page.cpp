@@ -1,6 +1,7 @@
 #include "welcome_page.h"
 
 #include "about_dlg.h"
+#include "control_ids.h"
 #include "scheme_wnd.h"
 #include <velumar/text/texts.h>
 
@@ -17,7 +18,7 @@ CWelcomePage::CWelcomePage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPT
     // Bitmap 141: the measurement idea, drawn at about twice the size the
     // area has with the dialog font.
     auto *picture = new QLabel(this);
-    picture->setObjectName(QStringLiteral("141"));
+    control::NameControl(picture, "welcomePicture", control::kWelcomePicture);
     l.place(picture, 0, 0, 112, 197);
     // The area's shape follows the font's base units; the picture keeps its
     // proportions and is cut to the area from the centre.
@@ -38,19 +39,19 @@ CWelcomePage::CWelcomePage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPT
     l.place(intro, 152, 29, 160, 64);
 
     auto *scheme = new QPushButton(QStringLiteral("Изучить &схему ..."), this);
-    scheme->setObjectName(QStringLiteral("1000"));
+    control::NameControl(scheme, "schemeButton", control::kShowScheme);
     l.place(scheme, 163, 110, 118, 14);
     connect(scheme, &QPushButton::clicked, this, &CWelcomePage::OnShowScheme);
 
     auto *about = new QPushButton(QStringLiteral("О &программе..."), this);
-    about->setObjectName(QStringLiteral("1017"));
+    control::NameControl(about, "aboutButton", control::kShowAbout);
     l.place(about, 268, 183, 72, 14);
     connect(about, &QPushButton::clicked, this, &CWelcomePage::OnAbout);
 }
 
 void CWelcomePage::OnSetActive()
 {
-    wizard()->SetWizardButtons(PSWIZB_NEXT);
+    wizard()->SetWizardButtons(kNextButton);
 }
 
 void CWelcomePage::OnShowScheme()

@@ -1,5 +1,6 @@
 #include "wizard.h"
 
+#include "control_ids.h"
 #include "progress_page.h"
 #include "results_page.h"
 #include "setup_page.h"
@@ -61,9 +62,9 @@ CWizard::CWizard(QWidget *parent, MessageBoxFn message_box)
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(layout_.rect(0, kPageHeight + 2, kPageWidth, 1).adjusted(0, 0, 0, 1));
 
-    auto make_button = [this](int id, const QString &text, int x) {
+    auto make_button = [this](const char *name, int id, const QString &text, int x) {
         auto *b = new QPushButton(text, this);
-        b->setObjectName(QString::number(id));
+        control::NameControl(b, name, id);
         b->setAutoDefault(false);
         layout_.place(b, x, kButtonTop, kButtonWidth, kButtonHeight);
         return b;
@@ -73,11 +74,11 @@ CWizard::CWizard(QWidget *parent, MessageBoxFn message_box)
     const int finish_x = cancel_x - 5 - kButtonWidth;
     const int next_x = finish_x - 7 - kButtonWidth;
     const int back_x = next_x - kButtonWidth;
-    back_ = make_button(ID_WIZBACK, QStringLiteral("< &Назад"), back_x);
-    next_ = make_button(ID_WIZNEXT, QStringLiteral("&Далее >"), next_x);
-    finish_ = make_button(ID_WIZFINISH, QStringLiteral("Готово"), finish_x);
-    cancel_ = make_button(IDCANCEL, QStringLiteral("Отмена"), cancel_x);
-    help_ = make_button(IDHELP, QStringLiteral("Справка"), help_x);
+    back_ = make_button("backButton", 0, QStringLiteral("< &Назад"), back_x);
+    next_ = make_button("nextButton", 0, QStringLiteral("&Далее >"), next_x);
+    finish_ = make_button("finishButton", control::kFinishCommand, QStringLiteral("Готово"), finish_x);
+    cancel_ = make_button("cancelButton", control::kCancelCommand, QStringLiteral("Отмена"), cancel_x);
+    help_ = make_button("helpButton", control::kHelpCommand, QStringLiteral("Справка"), help_x);
 
     connect(back_, &QPushButton::clicked, this, &CWizard::OnBack);
     connect(next_, &QPushButton::clicked, this, &CWizard::OnNext);
@@ -120,29 +121,26 @@ void CWizard::SetActivePage(int index)
 
 void CWizard::SetWizardButtons(unsigned flags)
 {
-    back_->setEnabled(flags & PSWIZB_BACK);
-    next_->setEnabled(flags & PSWIZB_NEXT);
-    finish_->setEnabled(flags & PSWIZB_FINISH);
+    back_->setEnabled(flags & kBackButton);
+    next_->setEnabled(flags & kNextButton);
+    finish_->setEnabled(flags & kFinishButton);
 }
 
-QPushButton *CWizard::button(int id) const
+QPushButton *CWizard::button(WizardButton which) const
 {
-    switch (id) {
-    case ID_WIZBACK: return back_;
-    case ID_WIZNEXT: return next_;
-    case ID_WIZFINISH: return finish_;
-    case IDCANCEL: return cancel_;
-    case IDHELP: return help_;
-    default: return nullptr;
+    switch (which) {
+    case WizardButton::Back: return back_;
+    case WizardButton::Next: return next_;
+    case WizardButton::Finish: return finish_;
+    case WizardButton::Cancel: return cancel_;
+    case WizardButton::Help: return help_;
     }
+    return nullptr;
 }
 
-bool CWizard::EnableButton(int id, bool enabled)
+void CWizard::EnableButton(WizardButton which, bool enabled)
 {
-    QPushButton *b = button(id);
-    if (!b) return false;
-    b->setEnabled(enabled);
-    return true;
+    button(which)->setEnabled(enabled);
 }
 
 void CWizard::SetWaveFiles(std::unique_ptr<CWaveFile> reference, std::unique_ptr<CWaveFile> test)

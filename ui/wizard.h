@@ -18,20 +18,14 @@ namespace velumar::ui {
 
 class CWizard;
 
-// Wizard button flags a page enables when it becomes active.
-enum WizardButton : unsigned {
-    PSWIZB_BACK = 1,
-    PSWIZB_NEXT = 2,
-    PSWIZB_FINISH = 4,
-};
+// The frame's buttons.
+enum class WizardButton { Back, Next, Finish, Cancel, Help };
 
-// Ids of the frame's buttons; also their object names.
-enum WizardButtonId : int {
-    ID_WIZBACK = 12323,
-    ID_WIZNEXT = 12324,
-    ID_WIZFINISH = 12325,
-    IDCANCEL = 2,
-    IDHELP = 9,
+// Which of Back, Next and Finish a page enables when it becomes active.
+enum WizardButtonFlag : unsigned {
+    kBackButton = 1,
+    kNextButton = 2,
+    kFinishButton = 4,
 };
 
 // A page of the wizard: a template-sized widget with its own caption.
@@ -78,9 +72,8 @@ public:
     int activeIndex() const;
 
     void SetWizardButtons(unsigned flags);
-    // Enables one of the frame's buttons by id; false when there is none.
-    bool EnableButton(int id, bool enabled);
-    QPushButton *button(int id) const;
+    void EnableButton(WizardButton which, bool enabled);
+    QPushButton *button(WizardButton which) const;
 
     // The current file pair, owned here.
     CWaveFile *referenceFile() const { return reference_.get(); }

@@ -1,11 +1,16 @@
-// Run-time dispatch of the vectorised loops: each marked function is
-// compiled once per listed target and the loader picks the widest the
-// processor has. A build that must see one plain copy of every function
-// (ThreadSanitizer cannot follow the resolvers) defines VELUMAR_NO_DISPATCH.
+// Run-time selection of a function's widest vector variant.
+//
+// VELUMAR_TARGET_CLONES(...) in front of a function definition builds one
+// copy per named target plus "default", and the loader picks one through an
+// ifunc resolver that runs before any constructor. A ThreadSanitizer build
+// cannot run code that early (its runtime is not set up yet, and the
+// resolver crashes the program at load), so there the macro expands to
+// nothing and the plain variant is used. Every variant computes the same
+// values to the last bit, so the choice changes speed only.
 #pragma once
 
-#if defined(VELUMAR_NO_DISPATCH)
-#define VELUMAR_TARGET_CLONES(...)
-#else
+#if defined(__x86_64__) && !defined(VELUMAR_NO_TARGET_CLONES)
 #define VELUMAR_TARGET_CLONES(...) __attribute__((target_clones(__VA_ARGS__)))
+#else
+#define VELUMAR_TARGET_CLONES(...)
 #endif

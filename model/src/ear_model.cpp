@@ -76,9 +76,7 @@ typedef double Lanes8 __attribute__((vector_size(64)));
 typedef std::int64_t Mask4 __attribute__((vector_size(32)));
 constexpr std::uint32_t kPaddedBands = (kBandCount + 3) / 4 * 4;
 
-#if defined(__x86_64__)
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-#endif
 void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 {
     constexpr std::uint32_t bands = kBandCount;

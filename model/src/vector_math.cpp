@@ -1,4 +1,5 @@
 #include "vector_math.h"
+
 #include "dispatch.h"
 
 #include <bit>
@@ -51,9 +52,7 @@ inline bool plain_exp_argument(double x) { return x >= -708.0 && x <= 709.0; }
 
 } // namespace
 
-#if defined(__x86_64__)
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-#endif
 void log_array(const double *x, double *y, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -78,9 +77,7 @@ void log_array(const double *x, double *y, std::uint32_t n)
         if (!plain_log_argument(x[i])) y[i] = std::log(x[i]);
 }
 
-#if defined(__x86_64__)
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-#endif
 void exp_array(const double *x, double *y, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -103,17 +100,13 @@ void exp_array(const double *x, double *y, std::uint32_t n)
         if (!plain_exp_argument(x[i])) y[i] = std::exp(x[i]);
 }
 
-#if defined(__x86_64__)
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-#endif
 void widen_samples(const std::int16_t *in, double *out, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) out[i] = in[i];
 }
 
-#if defined(__x86_64__)
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-#endif
 void split_sample_pairs(const std::int16_t *in, double *first, double *second, std::uint32_t pairs)
 {
     for (std::uint32_t i = 0; i < pairs; ++i) {

@@ -17,7 +17,8 @@ VELUMAR_PACKAGES=(
 VELUMAR_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  xvfb
+  xvfb xauth
+  lame opus-tools flac
 )
 
 velumar_missing_packages() {

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -117,6 +119,8 @@ TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
     const Json json = Json::parse(run.out);
     ASSERT_TRUE(json.is_object()) << run.out;
 
+    EXPECT_EQ(json["input"]["test"]["format"], "WAV");
+    EXPECT_EQ(json["input"]["test"]["converted"], false);
     EXPECT_EQ(json["graded"], true);
     EXPECT_EQ(json["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 73.5));
     EXPECT_EQ(json["check"]["delay_samples"], 0);
@@ -167,8 +171,11 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         std::string err;
     } cases[] = {
         {{mono, missing}, 1, "Ошибка при открытии файла " + missing + "\n"},
-        {{r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
-        {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
+        {{"--strict", r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
+        {{"--strict", mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
+        {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов: в эталонном 1, в исследуемом 2\n"},
+        // 4000 frames at 44.1 kHz are 4354 at 48 kHz.
+        {{r44, mono}, 1, "Файлы имеют разную длину: эталонный 4354 сэмплов"},
         {{mono, Path("long_test.wav")}, 1,
          "Файлы имеют разную длину: эталонный 4000 сэмплов (0,08 с), исследуемый 4001 сэмплов (0,08 с). "
          "С параметром --align"},
@@ -199,16 +206,30 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         {{"--json", "--jobs", "2", mono, mono}, 2, "Параметр --jobs используется только вместе с --batch", "usage"},
         {{"--json", "--step", "4001", mono, Path("mono_test.wav")}, 2,
          "Размер шага 4001 больше числа 16-битных значений в эталонном файле", "step_too_large"},
-        {{"--json", mono, missing}, 1, "Ошибка при открытии файла " + missing, "input"},
         {{"--json", "--batch", missing}, 1, "Не удалось прочитать список пар " + missing, "input"},
     };
     for (const auto &c : json_cases) {
         const CliRun run = Cli(dir, c.args);
         EXPECT_EQ(run.code, c.code) << c.error;
-        EXPECT_EQ(run.out, "{\"graded\":false,\"error\":\"" + c.error + "\",\"reason_code\":\"" + c.reason_code +
-                               "\"}\n");
+        ASSERT_EQ(run.out.find('\n'), run.out.size() - 1) << run.out;  // one line
+        const Json object = Json::parse(run.out);
+        EXPECT_EQ(object["graded"], false);
+        EXPECT_EQ(object["error"], c.error);
+        EXPECT_EQ(object["reason_code"], c.reason_code);
+        // Files that were opened are described; a usage error opens none.
+        EXPECT_EQ(object.contains("input"), c.reason_code == "step_too_large");
         EXPECT_EQ(run.err.rfind(c.error + "\n", 0), 0u) << run.err;
     }
+
+    const CliRun json = Cli(dir, {"--json", mono, missing});
+    EXPECT_EQ(json.code, 1);
+    Json expected = {{"graded", false}, {"error", "Ошибка при открытии файла " + missing}, {"reason_code", "input"}};
+    // What could be opened is described even when the pair is refused.
+    expected["input"] = {{"reference",
+                          {{"path", mono}, {"format", "WAV"}, {"subtype", "PCM_16"}, {"sample_rate", 48000},
+                           {"bits", 16}, {"channels", 1}, {"samples_per_channel", 4000}, {"converted", false}}},
+                         {"test", nullptr}};
+    EXPECT_EQ(Json::parse(json.out), expected);
 
     const CliRun version = Cli(dir, {"--version"});
     EXPECT_EQ(version.code, 0);
@@ -399,3 +420,71 @@ TEST_F(CliTest, AResultThatCannotBeWrittenIsAnErrorNotASuccess)
 }
 
 } // namespace
+
+// Codec output straight from the Debian encoders, a 44.1 kHz master as FLAC,
+// and batches that mix formats.
+TEST_F(CliTest, EncodedFilesAreGradedDirectlyAndSayWhatWasConverted)
+{
+    if (std::system("command -v lame >/dev/null 2>&1 && command -v opusenc >/dev/null 2>&1 && "
+                    "command -v flac >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "lame, opusenc and flac are needed";
+    WavSpec spec;
+    spec.channels = 2;
+    spec.rate = 44100;
+    // Broadband music, so that the codec delay has one clear peak.
+    const auto master = AddNoise(MusicSignal(3 * 44100, 2, 4), 1200.0, 8);
+    const std::string wav = dir.Write("master.wav", WavFile(spec, master));
+    const std::string flac = Path("master.flac"), mp3 = Path("coded.mp3"), opus = Path("coded.opus");
+    ASSERT_EQ(std::system(("flac -s -f '" + wav + "' -o '" + flac + "'").c_str()), 0);
+    ASSERT_EQ(std::system(("lame --quiet -t -b 160 '" + wav + "' '" + mp3 + "'").c_str()), 0);
+    ASSERT_EQ(std::system(("opusenc --quiet --bitrate 64 '" + wav + "' '" + opus + "'").c_str()), 0);
+
+    for (const auto &[coded, format] : {std::pair{mp3, "MPEG"}, std::pair{opus, "OGG"}}) {
+        SCOPED_TRACE(coded);
+        // Without the Info tag the decoded MP3 starts late and runs longer.
+        const CliRun run = Cli(dir, {"--json", "--align", flac, coded});
+        ASSERT_EQ(run.code, 0) << run.err;
+        const Json json = Json::parse(run.out);
+        EXPECT_EQ(json["graded"], true);
+        EXPECT_GT(json["odg"].get<double>(), -3.5);  // a valid grade, not a failure value
+        EXPECT_EQ(json["check"]["delay_trusted"], true);
+        EXPECT_NE(std::find(json["check"]["warnings"].begin(), json["check"]["warnings"].end(), "converted"),
+                  json["check"]["warnings"].end());
+        EXPECT_EQ(json["input"]["reference"]["format"], "FLAC");
+        EXPECT_EQ(json["input"]["reference"]["sample_rate"], 44100);
+        EXPECT_EQ(json["input"]["reference"]["samples_per_channel"], 3 * 44100);
+        EXPECT_EQ(json["input"]["reference"]["converted"], true);
+        EXPECT_EQ(json["input"]["test"]["format"], format);
+        EXPECT_EQ(json["input"]["test"]["bits"], 0);
+        EXPECT_FALSE(json["input"]["test"].contains("clipped_samples"));
+    }
+
+    const CliRun text = Cli(dir, {"--align", flac, mp3});
+    ASSERT_EQ(text.code, 0) << text.err;
+    EXPECT_NE(text.out.find("Файл " + flac + " (FLAC/PCM_16, 44100 Гц, 16 бит, каналов: 2) преобразован в 48 кГц, 16 бит\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("Файл " + mp3 + " (MPEG/MPEG_LAYER_III, 44100 Гц, сжатие с потерями, каналов: 2)"),
+              std::string::npos);
+
+    const CliRun strict = Cli(dir, {"--strict", "--align", flac, mp3});
+    EXPECT_EQ(strict.code, 1);
+    EXPECT_EQ(strict.err, "Ошибка в блоке RIFF файла " + flac + "\n");
+
+    // One list, three kinds of pair; each line carries its own input record.
+    Pair("n", 30000, 2, 100.0);
+    dir.Write("mixed.csv", "n_ref.wav,n_test.wav\nmaster.flac,coded.opus\nmaster.wav,master.flac\n");
+    const CliRun batch = Cli(dir, {"--batch", Path("mixed.csv"), "--align"});
+    EXPECT_EQ(batch.code, 0) << batch.err;
+    std::vector<Json> lines;
+    std::istringstream in(batch.out);
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    ASSERT_EQ(lines.size(), 3u) << batch.out;
+    EXPECT_EQ(lines[0]["input"]["test"]["converted"], false);
+    EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
+    EXPECT_EQ(lines[1]["input"]["test"]["subtype"], "OPUS");
+    // The same values through a WAV and a FLAC file: no difference to grade.
+    EXPECT_EQ(lines[2]["input"]["test"]["format"], "FLAC");
+    EXPECT_GT(lines[2]["odg"].get<double>(), 0.0);
+    EXPECT_EQ(lines[2]["check"]["delay_samples"], 0);
+}

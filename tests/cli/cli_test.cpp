@@ -153,7 +153,7 @@ TEST(Json, ResultObjectKeysUnitsAndChannels)
     for (const auto &item : stereo.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"graded", "odg", "di", "grade_text", "reason", "reason_code", "frames",
                                               "channels", "values", "time_s", "speed", "rtf", "movs", "movs_ch1",
-                                              "movs_ch2", "check", "applied"}));
+                                              "movs_ch2", "check", "applied", "input"}));
     EXPECT_EQ(stereo["graded"], true);
     EXPECT_TRUE(stereo["reason"].is_null() && stereo["reason_code"].is_null());
     EXPECT_TRUE(stereo["check"].is_null() && stereo["applied"].is_null());

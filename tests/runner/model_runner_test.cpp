@@ -7,6 +7,8 @@
 #include <memory>
 #include <numeric>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -239,6 +241,48 @@ TEST_F(RunnerTest, FileRewrittenInPlaceGetsNoGrade)
     EXPECT_EQ(fake.grades, 0);
     EXPECT_EQ(recorder.events.back().type, RUN_STEP);
     EXPECT_EQ(fake.destroys, 1);
+}
+
+// Calculations run side by side, as a batch runs them: each instance of the
+// library keeps its state to itself, so every grade equals the one a lone
+// run of the same pair gets, to the last bit. Two pairs with different
+// degradations, so a grade that leaked between instances shows.
+TEST(RunnerThreads, SideBySideRunsGradeAsLoneRunsDo)
+{
+    TempDir dir;
+    const auto signal = MusicSignal(48000 * 2, 1);
+    const std::string reference = dir.Write("r.wav", WavFile(WavSpec{}, signal));
+    const std::string tests[2] = {dir.Write("t0.wav", WavFile(WavSpec{}, AddNoise(signal, 30))),
+                                  dir.Write("t1.wav", WavFile(WavSpec{}, AddNoise(signal, 3000)))};
+    struct Grade final : CRunObserver {
+        double grade = 0.0;
+        int ends = 0;
+        void OnRunEvent(RUN_EVENT e, std::int32_t *) override
+        {
+            if (e.type == RUN_FINISHED) {
+                grade = e.grade;
+                ++ends;
+            }
+        }
+    };
+    auto grade_of = [&](int pair, Grade &observer) {
+        const CWaveFile ref(reference);
+        const CWaveFile test(tests[pair]);
+        RunModel(&ref, &test, DefaultRunSettings(), &observer);
+    };
+    Grade lone[2];
+    grade_of(0, lone[0]);
+    grade_of(1, lone[1]);
+    ASSERT_NE(lone[0].grade, lone[1].grade);
+
+    Grade side[4];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { grade_of(i % 2, side[i]); });
+    for (std::thread &t : threads) t.join();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(side[i].ends, 1) << i;
+        EXPECT_EQ(side[i].grade, lone[i % 2].grade) << i;
+    }
 }
 
 } // namespace

@@ -78,12 +78,12 @@ int main(int argc, char **argv)
     wizard.show();
     ok = Save(&wizard, dir, "page1-welcome.png") && ok;
 
-    wizard.button(ID_WIZNEXT)->click();
+    wizard.button(WizardButton::Next)->click();
     wizard.setupPage()->referenceEdit()->setText(QString::fromStdString(ref_path));
     wizard.setupPage()->testEdit()->setText(QString::fromStdString(test_path));
     ok = Save(&wizard, dir, "page2-files.png") && ok;
 
-    wizard.button(ID_WIZNEXT)->click();
+    wizard.button(WizardButton::Next)->click();
     if (wizard.activePage() != wizard.progressPage()) {
         std::fprintf(stderr, "the file pair was refused\n");
         return 1;
@@ -113,7 +113,7 @@ int main(int argc, char **argv)
         return 1;
     }
     ok = Save(&wizard, dir, "page4-results.png") && ok;
-    wizard.button(ID_WIZBACK)->click();
+    wizard.button(WizardButton::Back)->click();
 
     {
         M_SETTINGS_DEFAULTS limits{};

@@ -46,23 +46,23 @@ public:
     double grade = 0.0;
 };
 
-QString LabelText(QWidget *page, int id)
+QString LabelText(QWidget *page, const char *name)
 {
-    auto *label = page->findChild<QLabel *>(QString::number(id));
-    return label ? label->text() : QStringLiteral("<no control %1>").arg(id);
+    auto *label = page->findChild<QLabel *>(QString::fromLatin1(name));
+    return label ? label->text() : QStringLiteral("<no control %1>").arg(QString::fromLatin1(name));
 }
 
 // Chooses an item of the settings dialog's popup menu opened from `button`.
-void PickPreset(CSettingsDlg &dialog, int button, int item)
+void PickPreset(CSettingsDlg &dialog, const char *button, const char *item)
 {
     QTimer::singleShot(0, &dialog, [&dialog, item] {
         QMenu *menu = dialog.popupMenu();
-        QAction *action = menu->findChild<QAction *>(QString::number(item));
+        QAction *action = menu->findChild<QAction *>(QString::fromLatin1(item));
         QVERIFY(action);
         action->trigger();
         menu->close();
     });
-    dialog.findChild<QPushButton *>(QString::number(button))->click();
+    dialog.findChild<QPushButton *>(QString::fromLatin1(button))->click();
 }
 
 M_SETTINGS_DEFAULTS Limits(std::uint32_t step_max)
@@ -88,6 +88,7 @@ private slots:
     void stopAfterFirstStep();
     void stopWithTheLargestStepWhileRunning();
     void closeDuringRunStopsThenCloses();
+    void stopQuestionClosesWhenTheRunEnds();
     void failedModelCreationIsReported();
     void tooShortPairIsToldBeforeTheResults();
     void aFileChangedUnderTheRunIsReopened();
@@ -106,10 +107,10 @@ private:
         pair_ = velumar::uitest::WriteWavPair(*dir_, frames, channels);
         wizard_ = std::make_unique<CWizard>(nullptr, box_.fn());
         wizard_->show();
-        wizard_->button(ID_WIZNEXT)->click();
+        wizard_->button(WizardButton::Next)->click();
         wizard_->setupPage()->referenceEdit()->setText(QString::fromStdString(pair_.reference));
         wizard_->setupPage()->testEdit()->setText(QString::fromStdString(pair_.test));
-        wizard_->button(ID_WIZNEXT)->click();
+        wizard_->button(WizardButton::Next)->click();
         QCOMPARE(wizard_->activeIndex(), 2);
     }
     CProgressPage *page() const { return wizard_->progressPage(); }
@@ -163,11 +164,11 @@ void CalculationTest::verbalGrades()
     CWizard w(nullptr, box.fn());
     w.ShowResults(6000.0, 12345.678, 0.256, grade);
     CResultsPage *results = w.resultsPage();
-    QCOMPARE(LabelText(results, 1021), number);
-    QCOMPARE(LabelText(results, 1039), verbal);
-    QCOMPARE(LabelText(results, 1026), QStringLiteral("01:00,00"));
-    QCOMPARE(LabelText(results, 1027), QStringLiteral("12345.68"));
-    QCOMPARE(LabelText(results, 1028), QStringLiteral("0.26"));
+    QCOMPARE(LabelText(results, "gradeValue"), number);
+    QCOMPARE(LabelText(results, "verbalGradeValue"), verbal);
+    QCOMPARE(LabelText(results, "timeValue"), QStringLiteral("01:00,00"));
+    QCOMPARE(LabelText(results, "speedValue"), QStringLiteral("12345.68"));
+    QCOMPARE(LabelText(results, "realTimeFactorValue"), QStringLiteral("0.26"));
 }
 
 void CalculationTest::realTimeFactorNeedsOneSecond()
@@ -186,8 +187,8 @@ void CalculationTest::eventsOfARun()
     // 49 made, the last one shorter but still shown as 2048.
     Open(100000, 1);
     page()->startButton()->click();
-    QCOMPARE(wizard_->button(ID_WIZBACK)->isEnabled(), false);
-    QCOMPARE(wizard_->button(IDCANCEL)->isEnabled(), false);
+    QCOMPARE(wizard_->button(WizardButton::Back)->isEnabled(), false);
+    QCOMPARE(wizard_->button(WizardButton::Cancel)->isEnabled(), false);
     QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
 
     const RunStatistics s = page()->statistics();
@@ -201,18 +202,18 @@ void CalculationTest::eventsOfARun()
     QCOMPARE(page()->progressBar()->maximum(), 48);
     QCOMPARE(page()->progressBar()->value(), 0);
 
-    QCOMPARE(LabelText(page(), 1023), QStringLiteral("2048"));
-    QCOMPARE(LabelText(page(), 1025), QStringLiteral("00:00,00"));
-    QCOMPARE(LabelText(page(), 1024), FormatDuration(s.total_time));
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1026), FormatDuration(s.total_time));
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1027), QString::asprintf("%.2f", s.speed));
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1028), QString::asprintf("%.2f", s.total_time / 200.0));
+    QCOMPARE(LabelText(page(), "stepValuesValue"), QStringLiteral("2048"));
+    QCOMPARE(LabelText(page(), "remainingValue"), QStringLiteral("00:00,00"));
+    QCOMPARE(LabelText(page(), "elapsedValue"), FormatDuration(s.total_time));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "timeValue"), FormatDuration(s.total_time));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "speedValue"), QString::asprintf("%.2f", s.speed));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "realTimeFactorValue"), QString::asprintf("%.2f", s.total_time / 200.0));
 
     // Back shows the page in its entered state with the last run's values;
     // a second run starts its statistics from zero.
-    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(WizardButton::Back)->click();
     QVERIFY(page()->startButton()->isEnabled());
-    QCOMPARE(LabelText(page(), 1023), QStringLiteral("2048"));
+    QCOMPARE(LabelText(page(), "stepValuesValue"), QStringLiteral("2048"));
     page()->startButton()->click();
     QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
     QCOMPARE(page()->statistics().steps_done, 49u);
@@ -235,21 +236,21 @@ void CalculationTest::tooShortPairIsToldBeforeTheResults()
     QVERIFY2(told.text.contains(QStringLiteral("короче 23 кадров")), qPrintable(told.text));
     QVERIFY2(told.text.contains(QStringLiteral("0,30 с")), qPrintable(told.text));
     QCOMPARE(results_active_when_told, 2);  // before the results page opened
-    // The results page itself shows the model's value as always.
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1021), QStringLiteral("1.000000"));
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1039), QStringLiteral("искажения незаметны"));
+    // The results page itself shows the model's value, whatever it is.
+    QCOMPARE(LabelText(wizard_->resultsPage(), "gradeValue"), QStringLiteral("1.000000"));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "verbalGradeValue"), QStringLiteral("искажения незаметны"));
 
     // A graded run tells nothing.
     box_.clear();
-    wizard_->button(ID_WIZBACK)->click();
-    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(WizardButton::Back)->click();
+    wizard_->button(WizardButton::Back)->click();
     vt::WavSpec spec;
     spec.channels = 2;
     const auto music = vt::MusicSignal(48000, 2);
     wizard_->setupPage()->referenceEdit()->setText(QString::fromStdString(dir_->Write("long_ref.wav", vt::WavFile(spec, music))));
     wizard_->setupPage()->testEdit()->setText(
         QString::fromStdString(dir_->Write("long_test.wav", vt::WavFile(spec, vt::AddNoise(music, 400.0)))));
-    wizard_->button(ID_WIZNEXT)->click();
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->activeIndex(), 2);
     page()->startButton()->click();
     QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
@@ -274,8 +275,8 @@ void CalculationTest::stopAfterFirstStep()
     // The grade is that of the first block alone.
     StopAtFirstStep one_block;
     RunModel(wizard_->referenceFile(), wizard_->testFile(), DefaultRunSettings(), &one_block);
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1021), QString::asprintf("%f", one_block.grade));
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1028), QStringLiteral("—"));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "gradeValue"), QString::asprintf("%f", one_block.grade));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "realTimeFactorValue"), QStringLiteral("—"));
 }
 
 void CalculationTest::stopWithTheLargestStepWhileRunning()
@@ -313,6 +314,35 @@ void CalculationTest::closeDuringRunStopsThenCloses()
     QCOMPARE(box_.count(), 1);
 }
 
+void CalculationTest::stopQuestionClosesWhenTheRunEnds()
+{
+    // The real question box: Stop is pressed and nobody answers. The run
+    // ends by itself meanwhile, and the question goes with it. Should it
+    // stay, a watchdog closes it so the test fails instead of hanging.
+    Open(48000, 1);
+    wizard_->setMessageBox(StandardMessageBox());
+    bool forced = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, this, [&forced] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            forced = true;
+            dialog->done(QMessageBox::No);
+        }
+    });
+    watchdog.start(30000);
+    QSignalSpy ended(page(), &CProgressPage::runEnded);
+    page()->startButton()->click();
+    page()->stopButton()->click();  // returns when the question has closed
+    watchdog.stop();
+    QVERIFY(!forced);
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    // It finished rather than stopped: every step was made.
+    QCOMPARE(wizard_->activeIndex(), 3);
+    QVERIFY(page()->statistics().steps_done > page()->statistics().announced_steps);
+}
+
 void CalculationTest::failedModelCreationIsReported()
 {
     Open(4800, 1);
@@ -327,10 +357,11 @@ void CalculationTest::failedModelCreationIsReported()
     QCOMPARE(wizard_->activeIndex(), 2);
     QVERIFY(page()->startButton()->isEnabled());
     QVERIFY(!page()->stopButton()->isEnabled());
-    for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL, IDHELP}) QVERIFY(wizard_->button(id)->isEnabled());
-    wizard_->button(ID_WIZNEXT)->click();
+    for (WizardButton b : {WizardButton::Back, WizardButton::Next, WizardButton::Cancel, WizardButton::Help})
+        QVERIFY(wizard_->button(b)->isEnabled());
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->activeIndex(), 3);
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1021), QString());
+    QCOMPARE(LabelText(wizard_->resultsPage(), "gradeValue"), QString());
 }
 
 void CalculationTest::aFileChangedUnderTheRunIsReopened()
@@ -357,19 +388,19 @@ void CalculationTest::settingsFirstOpeningAndPresets()
     QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("92"));
     QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("2048"));
 
-    PickPreset(dialog, IDC_STEP_MENU, ID_MENU_MAXIMUM);
+    PickPreset(dialog, "stepMenuButton", "maximumAction");
     QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("480000"));
-    PickPreset(dialog, IDC_STEP_MENU, ID_MENU_MINIMUM);
+    PickPreset(dialog, "stepMenuButton", "minimumAction");
     QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("1"));
-    PickPreset(dialog, IDC_LEVEL_MENU, ID_MENU_MAXIMUM);
+    PickPreset(dialog, "levelMenuButton", "maximumAction");
     QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("100.000000"));
-    PickPreset(dialog, IDC_LEVEL_MENU, ID_MENU_DEFAULT);
+    PickPreset(dialog, "levelMenuButton", "defaultAction");
     QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("92.000000"));
-    PickPreset(dialog, IDC_LEVEL_MENU, ID_MENU_MINIMUM);
+    PickPreset(dialog, "levelMenuButton", "minimumAction");
     QCOMPARE(dialog.levelEdit()->text(), QStringLiteral("0.000000"));
     QCOMPARE(dialog.stepEdit()->text(), QStringLiteral("1"));  // the step kept its own preset
 
-    dialog.findChild<QPushButton *>(QStringLiteral("1"))->click();
+    dialog.findChild<QPushButton *>(QStringLiteral("okButton"))->click();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(box.count(), 0);
     RUN_SETTINGS s = DefaultRunSettings();
@@ -387,12 +418,12 @@ void CalculationTest::settingsRefuseBadValues_data()
     QTest::addColumn<QString>("focus");  // object name of the edit with the focus
     const QString step_range = QStringLiteral("Объём буфера (в сэмплах): введите целое число от 1 до 100000.");
     const QString level_range = QStringLiteral("Уровень воспроизведения (дБ): введите число от 0 до 100.");
-    QTest::newRow("step 0") << "92" << "0" << false << step_range << "1032";
-    QTest::newRow("step beyond the file") << "92" << "100001" << false << step_range << "1032";
-    QTest::newRow("step not a number") << "92" << "2k" << false << step_range << "1032";
-    QTest::newRow("level 100.5") << "100.5" << "2048" << false << level_range << "1032";
-    QTest::newRow("level negative") << "-1" << "2048" << false << level_range << "1032";
-    QTest::newRow("level not a number") << "loud" << "2048" << false << level_range << "1036";
+    QTest::newRow("step 0") << "92" << "0" << false << step_range << "stepEdit";
+    QTest::newRow("step beyond the file") << "92" << "100001" << false << step_range << "stepEdit";
+    QTest::newRow("step not a number") << "92" << "2k" << false << step_range << "stepEdit";
+    QTest::newRow("level 100.5") << "100.5" << "2048" << false << level_range << "stepEdit";
+    QTest::newRow("level negative") << "-1" << "2048" << false << level_range << "stepEdit";
+    QTest::newRow("level not a number") << "loud" << "2048" << false << level_range << "levelEdit";
     QTest::newRow("level 100, whole file") << "100" << "100000" << true << "" << "";
     QTest::newRow("decimal comma") << "85,5" << "1" << true << "" << "";
 }
@@ -410,7 +441,7 @@ void CalculationTest::settingsRefuseBadValues()
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     dialog.levelEdit()->setText(level);
     dialog.stepEdit()->setText(step);
-    dialog.findChild<QPushButton *>(QStringLiteral("1"))->click();
+    dialog.findChild<QPushButton *>(QStringLiteral("okButton"))->click();
     if (accepted) {
         QCOMPARE(box.count(), 0);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -434,7 +465,7 @@ void CalculationTest::settingsThroughThePage()
         QVERIFY(dialog);
         dialog->levelEdit()->setText(QStringLiteral("50"));
         dialog->stepEdit()->setText(QStringLiteral("4096"));
-        dialog->findChild<QPushButton *>(QStringLiteral("2"))->click();
+        dialog->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
     });
     page()->settingsButton()->click();
     QCOMPARE(page()->settings().listening_level_db, 92.0);
@@ -444,9 +475,9 @@ void CalculationTest::settingsThroughThePage()
     QTimer::singleShot(0, this, [] {
         auto *dialog = qobject_cast<CSettingsDlg *>(QApplication::activeModalWidget());
         QVERIFY(dialog);
-        PickPreset(*dialog, IDC_STEP_MENU, ID_MENU_MAXIMUM);
+        PickPreset(*dialog, "stepMenuButton", "maximumAction");
         dialog->levelEdit()->setText(QStringLiteral("80.25"));
-        dialog->findChild<QPushButton *>(QStringLiteral("1"))->click();
+        dialog->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
     });
     page()->settingsButton()->click();
     QCOMPARE(page()->settings().listening_level_db, 80.25);
@@ -460,12 +491,12 @@ void CalculationTest::endToEndMatchesTheCommandLine()
     page()->startButton()->click();
     QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
     QCOMPARE(box_.count(), 0);
-    const QString shown = LabelText(wizard_->resultsPage(), 1021);
+    const QString shown = LabelText(wizard_->resultsPage(), "gradeValue");
 
     M_RESULTS results{};
     RunModel(wizard_->referenceFile(), wizard_->testFile(), DefaultRunSettings(), nullptr, &results);
     QCOMPARE(shown, QString::asprintf("%f", results.odg));
-    QCOMPARE(LabelText(wizard_->resultsPage(), 1039), Text(velumar::text::grade_category(results.odg)));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "verbalGradeValue"), Text(velumar::text::grade_category(results.odg)));
 
 #ifdef VELUMAR_CLI_PATH
     QProcess cli;

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QtTest>
 
@@ -56,6 +57,7 @@ private slots:
     void findingsOfThePairCheckAreAsked();
     void backNeverChecks();
     void fileChooserFillsOrKeepsThePath();
+    void droppedFilesFillTheFields();
 
 private:
     // Types both paths and presses Next.
@@ -63,7 +65,7 @@ private:
     {
         wizard_->setupPage()->referenceEdit()->setText(reference);
         wizard_->setupPage()->testEdit()->setText(test);
-        wizard_->button(ID_WIZNEXT)->click();
+        wizard_->button(WizardButton::Next)->click();
     }
 
     MessageRecorder box_;
@@ -77,7 +79,7 @@ void SetupPageTest::init()
     dir_ = std::make_unique<vt::TempDir>();
     wizard_ = std::make_unique<CWizard>(nullptr, box_.fn());
     wizard_->show();
-    wizard_->button(ID_WIZNEXT)->click();
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->activeIndex(), 1);
 }
 
@@ -142,7 +144,8 @@ void SetupPageTest::failures()
     // A successful check first, so that a failure must also drop that pair.
     Next(path(QStringLiteral("good.wav")), path(QStringLiteral("good.wav")));
     QCOMPARE(wizard_->activeIndex(), 2);
-    wizard_->button(ID_WIZBACK)->click();
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    wizard_->button(WizardButton::Back)->click();
     QVERIFY(wizard_->referenceFile());
     const int descriptors_with_pair = velumar::uitest::OpenDescriptorCount();
 
@@ -154,6 +157,9 @@ void SetupPageTest::failures()
     QCOMPARE(shown.icon, QMessageBox::Critical);
     QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(wizard_->activeIndex(), 1);
+    // The busy cursor of the check is gone before the message appears.
+    QVERIFY(!box_.lastShownBusy());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
 
     if (!reference.isEmpty() && !test.isEmpty()) {
         // The previous pair was released and nothing of the new one is open.
@@ -176,9 +182,9 @@ void SetupPageTest::validPairBecomesTheWizardsPair()
     QCOMPARE(velumar::uitest::OpenDescriptorCount(), before + 2);
 
     // Every Next opens the pair anew; the old one is closed first.
-    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(WizardButton::Back)->click();
     QCOMPARE(wizard_->setupPage()->referenceEdit()->text(), QString::fromStdString(ref));
-    wizard_->button(ID_WIZNEXT)->click();
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->activeIndex(), 2);
     QCOMPARE(velumar::uitest::OpenDescriptorCount(), before + 2);
 
@@ -220,13 +226,13 @@ void SetupPageTest::findingsOfThePairCheckAreAsked()
     QVERIFY(!QApplication::overrideCursor());
 
     box_.answer(QMessageBox::Yes);
-    wizard_->button(ID_WIZNEXT)->click();
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(box_.count(), 2);
     QCOMPARE(wizard_->activeIndex(), 2);
     QVERIFY(wizard_->testFile());
 
     // A pair without findings asks nothing.
-    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(WizardButton::Back)->click();
     box_.clear();
     Next(ref, ref);
     QCOMPARE(box_.count(), 0);
@@ -236,11 +242,11 @@ void SetupPageTest::findingsOfThePairCheckAreAsked()
 void SetupPageTest::backNeverChecks()
 {
     wizard_->setupPage()->referenceEdit()->setText(QStringLiteral("/no/such/file.wav"));
-    wizard_->button(ID_WIZBACK)->click();
+    wizard_->button(WizardButton::Back)->click();
     QCOMPARE(box_.count(), 0);
     QCOMPARE(wizard_->activeIndex(), 0);
     // The typed path was taken over and is shown again on return.
-    wizard_->button(ID_WIZNEXT)->click();
+    wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->setupPage()->referenceEdit()->text(), QStringLiteral("/no/such/file.wav"));
 }
 
@@ -248,8 +254,12 @@ void SetupPageTest::fileChooserFillsOrKeepsThePath()
 {
     CSetupPage *page = wizard_->setupPage();
     QString answer = QStringLiteral("/chosen/ref.wav");
-    page->setFileChooser([&answer](QWidget *) { return answer; });
-    page->findChild<QPushButton *>(QStringLiteral("1009"))->click();
+    QStringList folders;
+    page->setFileChooser([&answer, &folders](QWidget *, const QString &folder) {
+        folders.append(folder);
+        return answer;
+    });
+    page->findChild<QPushButton *>(QStringLiteral("referenceChooseButton"))->click();
     QCOMPARE(page->referencePath(), QStringLiteral("/chosen/ref.wav"));
     QCOMPARE(page->referenceEdit()->text(), QStringLiteral("/chosen/ref.wav"));
 
@@ -257,10 +267,68 @@ void SetupPageTest::fileChooserFillsOrKeepsThePath()
     // other edit is replaced by its stored path.
     page->testEdit()->setText(QStringLiteral("typed but not taken"));
     answer.clear();
-    page->findChild<QPushButton *>(QStringLiteral("1012"))->click();
+    page->findChild<QPushButton *>(QStringLiteral("testChooseButton"))->click();
     QCOMPARE(page->testPath(), QString());
     QCOMPARE(page->testEdit()->text(), QString());
     QCOMPARE(page->referenceEdit()->text(), QStringLiteral("/chosen/ref.wav"));
+
+    // The dialog opens where the last chosen file lies; a cancelled dialog
+    // does not move it.
+    answer = QStringLiteral("/other/place/test.wav");
+    page->findChild<QPushButton *>(QStringLiteral("testChooseButton"))->click();
+    page->findChild<QPushButton *>(QStringLiteral("referenceChooseButton"))->click();
+    QCOMPARE(folders, (QStringList{QString(), QStringLiteral("/chosen"), QStringLiteral("/chosen"),
+                                   QStringLiteral("/other/place")}));
+}
+
+namespace {
+
+// Drags `data` over `target` and drops it there; true when the drop was
+// accepted.
+bool Drop(QWidget *target, QMimeData *data)
+{
+    const QPoint at(target->width() / 2, target->height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+} // namespace
+
+void SetupPageTest::droppedFilesFillTheFields()
+{
+    CSetupPage *page = wizard_->setupPage();
+    const QString reference = QString::fromStdString(dir_->Write("dropped ref.wav", Mono(4800)));
+    const QString test = QString::fromStdString(dir_->Write("dropped test.wav", Mono(4800)));
+
+    QMimeData ref_data;
+    ref_data.setUrls({QUrl::fromLocalFile(reference)});
+    QVERIFY(Drop(page->referenceEdit(), &ref_data));
+    QMimeData test_data;
+    test_data.setUrls({QUrl::fromLocalFile(test)});
+    QVERIFY(Drop(page->testEdit(), &test_data));
+    QCOMPARE(page->referenceEdit()->text(), reference);
+    QCOMPARE(page->testEdit()->text(), test);
+    QCOMPARE(page->lastFolder(), QString::fromStdString(dir_->path().string()));
+
+    // Text, a remote file or two files at once are not a path: refused, and
+    // the field keeps what it had.
+    QMimeData text;
+    text.setText(QStringLiteral("/some/typed/text.wav"));
+    QMimeData remote;
+    remote.setUrls({QUrl(QStringLiteral("https://example.org/a.wav"))});
+    QMimeData two;
+    two.setUrls({QUrl::fromLocalFile(reference), QUrl::fromLocalFile(test)});
+    for (QMimeData *refused : {&text, &remote, &two}) QVERIFY(!Drop(page->referenceEdit(), refused));
+    QCOMPARE(page->referenceEdit()->text(), reference);
+
+    // The dropped paths go through the same check as typed ones.
+    wizard_->button(WizardButton::Next)->click();
+    QCOMPARE(box_.count(), 0);
+    QCOMPARE(wizard_->activeIndex(), 2);
 }
 
 QTEST_MAIN(SetupPageTest)

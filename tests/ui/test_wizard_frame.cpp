@@ -8,11 +8,15 @@
 #include "ui_test_support.h"
 #include "welcome_page.h"
 #include "wizard.h"
+#include "wizard_app.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace velumar::ui;
@@ -25,9 +29,9 @@ namespace {
 QString ButtonState(const CWizard &w)
 {
     QString s;
-    const std::pair<int, QChar> buttons[] = {{ID_WIZBACK, QLatin1Char('B')}, {ID_WIZNEXT, QLatin1Char('N')},
-                                             {ID_WIZFINISH, QLatin1Char('F')}, {IDCANCEL, QLatin1Char('C')},
-                                             {IDHELP, QLatin1Char('H')}};
+    const std::pair<WizardButton, QChar> buttons[] = {{WizardButton::Back, QLatin1Char('B')}, {WizardButton::Next, QLatin1Char('N')},
+                                             {WizardButton::Finish, QLatin1Char('F')}, {WizardButton::Cancel, QLatin1Char('C')},
+                                             {WizardButton::Help, QLatin1Char('H')}};
     for (const auto &[id, c] : buttons) s += w.button(id)->isEnabled() ? c : QLatin1Char('-');
     return s;
 }
@@ -45,6 +49,7 @@ private slots:
     void schemeMapping();
     void schemeWindowIsSingle();
     void aboutBoxShowsVersionAndCredits();
+    void qtsOwnDialogsSpeakRussian();
 };
 
 void WizardFrameTest::buttonsAndCaptionsFollowThePage()
@@ -59,10 +64,10 @@ void WizardFrameTest::buttonsAndCaptionsFollowThePage()
     QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 1 из 4 (знакомство)"));
     QCOMPARE(ButtonState(w), QStringLiteral("-N-CH"));
 
-    w.button(ID_WIZNEXT)->click();
+    w.button(WizardButton::Next)->click();
     w.setupPage()->referenceEdit()->setText(QString::fromStdString(pair.reference));
     w.setupPage()->testEdit()->setText(QString::fromStdString(pair.test));
-    w.button(ID_WIZNEXT)->click();
+    w.button(WizardButton::Next)->click();
     QCOMPARE(box.count(), 0);
     QCOMPARE(w.activeIndex(), 2);
     QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 3 из 4 (настройки и расчёт)"));
@@ -71,7 +76,7 @@ void WizardFrameTest::buttonsAndCaptionsFollowThePage()
     QVERIFY(!w.progressPage()->stopButton()->isEnabled());
     QVERIFY(w.progressPage()->settingsButton()->isEnabled());
 
-    w.button(ID_WIZBACK)->click();
+    w.button(WizardButton::Back)->click();
     QCOMPARE(w.activeIndex(), 1);
     QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 2 из 4 (выбор входных файлов)"));
     QCOMPARE(ButtonState(w), QStringLiteral("BN-CH"));
@@ -81,11 +86,11 @@ void WizardFrameTest::buttonsAndCaptionsFollowThePage()
     QCOMPARE(w.windowTitle(), QStringLiteral("Модель PEAQ: шаг 4 из 4 (результаты)"));
     QCOMPARE(ButtonState(w), QStringLiteral("B-FCH"));
 
-    w.button(ID_WIZBACK)->click();
+    w.button(WizardButton::Back)->click();
     QCOMPARE(w.activeIndex(), 2);
     QCOMPARE(ButtonState(w), QStringLiteral("B--CH"));
-    w.button(ID_WIZBACK)->click();
-    w.button(ID_WIZBACK)->click();
+    w.button(WizardButton::Back)->click();
+    w.button(WizardButton::Back)->click();
     QCOMPARE(w.activeIndex(), 0);
     QCOMPARE(ButtonState(w), QStringLiteral("-N-CH"));
 }
@@ -96,10 +101,10 @@ void WizardFrameTest::cancelAndCloseBoxAsk()
     CWizard w(nullptr, box.fn());
     QSignalSpy closed(&w, &CWizard::closed);
     w.show();
-    w.button(ID_WIZNEXT)->click();
+    w.button(WizardButton::Next)->click();
 
     box.answer(QMessageBox::No);
-    w.button(IDCANCEL)->click();
+    w.button(WizardButton::Cancel)->click();
     QTRY_COMPARE(box.count(), 1);
     const MessageRequest q = box.last();
     QCOMPARE(q.text, QStringLiteral("Завершить работу приложения?"));
@@ -133,13 +138,13 @@ void WizardFrameTest::finishClosesAndHelpDoesNothing()
     for (int page : {0, 1, 2, 3}) {
         w.SetActivePage(page);
         const QString before = ButtonState(w);
-        w.button(IDHELP)->click();
+        w.button(WizardButton::Help)->click();
         QCoreApplication::processEvents();
         QCOMPARE(w.activeIndex(), page);
         QCOMPARE(ButtonState(w), before);
     }
     QCOMPARE(closed.count(), 0);
-    w.button(ID_WIZFINISH)->click();
+    w.button(WizardButton::Finish)->click();
     QTRY_COMPARE(closed.count(), 1);
     QCOMPARE(box.count(), 0);
     QVERIFY(!w.isVisible());
@@ -184,7 +189,7 @@ void WizardFrameTest::schemeWindowIsSingle()
     MessageRecorder box;
     CWizard w(nullptr, box.fn());
     w.show();
-    auto *button = w.welcomePage()->findChild<QPushButton *>(QStringLiteral("1000"));
+    auto *button = w.welcomePage()->findChild<QPushButton *>(QStringLiteral("schemeButton"));
     QVERIFY(button);
     QCOMPARE(g_pSchemeWnd, nullptr);
 
@@ -215,12 +220,31 @@ void WizardFrameTest::aboutBoxShowsVersionAndCredits()
 {
     QCOMPARE(VersionLine(), QStringLiteral("Velumar: v2, 1, 0, 2"));
     CAboutDlg about;
-    auto *version = about.findChild<QLabel *>(QStringLiteral("1035"));
-    auto *credits = about.findChild<QLabel *>(QStringLiteral("1020"));
+    auto *version = about.findChild<QLabel *>(QStringLiteral("versionLine"));
+    auto *credits = about.findChild<QLabel *>(QStringLiteral("credits"));
     QVERIFY(version && credits);
     QCOMPARE(version->text(), QStringLiteral("Velumar: v2, 1, 0, 2"));
     QVERIFY(!credits->text().isEmpty());
     QCOMPARE(about.windowTitle(), QStringLiteral("О программе"));
+}
+
+void WizardFrameTest::qtsOwnDialogsSpeakRussian()
+{
+    // Whatever the locale the tests run in, the file dialog's own labels
+    // and buttons come out in Russian once the wizard's start-up has run.
+    QTranslator translator;
+    QVERIFY(InstallQtRussian(translator));
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList texts;
+    for (QLabel *label : dialog.findChildren<QLabel *>()) texts << label->text();
+    for (QAbstractButton *button : dialog.findChildren<QAbstractButton *>()) texts << button->text();
+    const QString all = texts.join(QLatin1Char('|'));
+    QVERIFY2(!all.contains(QStringLiteral("Look in")) && !all.contains(QStringLiteral("File name")) &&
+                 !all.contains(QStringLiteral("Cancel")),
+             qPrintable(all));
+    QVERIFY2(all.contains(QStringLiteral("Отмена")), qPrintable(all));
+    QCoreApplication::removeTranslator(&translator);
 }
 
 QTEST_MAIN(WizardFrameTest)

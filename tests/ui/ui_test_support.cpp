@@ -1,5 +1,6 @@
 #include "ui_test_support.h"
 
+#include <QApplication>
 #include <QDir>
 
 namespace velumar::uitest {
@@ -10,6 +11,7 @@ velumar::ui::MessageBoxFn MessageRecorder::fn()
 {
     return [this](QWidget *, const velumar::ui::MessageRequest &request) {
         shown_.append(request);
+        busy_.append(QApplication::overrideCursor() != nullptr);
         if (on_show_) on_show_();
         if (!(request.buttons & QMessageBox::Yes)) return QMessageBox::Ok;
         return answers_.isEmpty() ? QMessageBox::Yes : answers_.takeFirst();

@@ -26,16 +26,20 @@ public:
     const QList<velumar::ui::MessageRequest> &shown() const { return shown_; }
     int count() const { return static_cast<int>(shown_.size()); }
     velumar::ui::MessageRequest last() const { return shown_.isEmpty() ? velumar::ui::MessageRequest{} : shown_.last(); }
+    // Whether the busy cursor was still up when the last box was shown.
+    bool lastShownBusy() const { return !busy_.isEmpty() && busy_.last(); }
     void clear()
     {
         shown_.clear();
         answers_.clear();
+        busy_.clear();
         on_show_ = nullptr;
     }
 
 private:
     QList<velumar::ui::MessageRequest> shown_;
     QList<QMessageBox::StandardButton> answers_;
+    QList<bool> busy_;
     std::function<void()> on_show_;
 };
 

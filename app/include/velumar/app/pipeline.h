@@ -5,6 +5,7 @@
 
 #include <velumar/app/pair_analysis.h>
 #include <velumar/app/pair_source.h>
+#include <velumar/audio/input.h>
 #include <velumar/app/run_statistics.h>
 #include <velumar/runner/model_runner.h>
 
@@ -69,6 +70,13 @@ struct Applied {
     std::uint64_t clipped_values = 0;  // scaled values clipped to 16 bits
 };
 
+// The files of a pair and what was done to them on the way to the model;
+// a record is present when its file could be opened.
+struct InputRecords {
+    std::optional<audio::InputInfo> reference;
+    std::optional<audio::InputInfo> test;
+};
+
 struct GradeReport {
     Status status = Status::Refused;
     // Empty when graded; otherwise a Russian sentence saying why there is
@@ -90,6 +98,7 @@ struct GradeReport {
 
     std::optional<PairCheck> check;    // none when the analysis was skipped
     std::optional<Applied> applied;    // none when neither align nor match_level was asked
+    InputRecords input;                // the files, as far as they could be opened
 
     bool graded() const { return status == Status::Graded; }
     bool ran() const { return status == Status::Graded || status == Status::NotGraded; }

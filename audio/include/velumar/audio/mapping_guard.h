@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace velumar::audio {
 
@@ -29,5 +30,18 @@ void UnregisterMapping(int slot);
 
 // True once a fault inside the slot's mapping has been repaired.
 bool MappingFaulted(int slot);
+
+// A registered range: [begin, end) rounded up to whole pages, and its slot.
+struct MappingRange {
+    std::uintptr_t begin = 0;
+    std::uintptr_t end = 0;
+    int slot = -1;
+};
+
+// The registered range that holds `address`, read as one whole (never the
+// begin of one registration with the end of another, whatever other threads
+// register or forget meanwhile). This is the lookup the SIGBUS handler
+// makes, and it is async-signal-safe. False when no range holds it.
+bool FindMapping(const void *address, MappingRange &range);
 
 } // namespace velumar::audio

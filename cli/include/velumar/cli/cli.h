@@ -47,6 +47,7 @@ struct Options {
     double max_delay_ms = 500.0;
     bool align = false;
     bool match_level = false;
+    bool strict = false;         // only what the model takes natively, nothing converted
     std::string error;           // the message of a UsageError
 };
 
@@ -87,12 +88,18 @@ using Json = nlohmann::ordered_json;
 
 // The result object: "graded", the grade (null without one, with
 // "reason" and "reason_code" saying why), statistics, the MOVs (per
-// channel too for two channels), the pair check and what was applied.
+// channel too for two channels), the pair check, what was applied and the
+// input files.
 // Values that cannot be computed are null.
 Json ResultJson(const GradeResult &result);
 // {"graded": false, "error": message, "reason_code": code}: what a reader
-// of the JSON gets instead of a result.
+// of the JSON gets instead of a result; with "input" when either file of
+// the result could be opened.
 Json ErrorJson(const std::string &message, const std::string &reason_code);
+Json ErrorJson(const std::string &message, const GradeResult &result);
+// {"reference": {...}, "test": {...}}: what each file is and what was done
+// to it; null for a file that could not be opened.
+Json InputJson(const app::InputRecords &input);
 Json CheckJson(const app::PairCheck &check);
 Json AppliedJson(const app::Applied &applied);
 // `value` as one line of compact JSON with its newline. Never throws: bytes

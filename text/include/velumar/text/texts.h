@@ -1,9 +1,11 @@
 // The program's string table: every text a user sees, keyed by its id.
 //
-// Texts are UTF-8. Placeholders follow the message style of the original
-// resources: %1 is replaced by the first argument (a file name as the user
-// gave it). Ids below 60000 are the resource ids the dialogs and messages
-// have always used; ids from 60000 on are texts that had no resource id.
+// Texts are UTF-8. %1 is replaced by the first argument (a file name as the
+// user gave it), so a message reads the same whatever its argument holds:
+// printf-style directives in a path are never interpreted. Ids below 60000
+// are the string ids the dialog descriptions give to these texts; ids from
+// 60000 on belong to texts that have none there (the command-line tool's,
+// the wizard's additions), kept apart so the two ranges never collide.
 #pragma once
 
 #include <cstdint>
@@ -89,6 +91,21 @@ enum Id : std::uint32_t {
     IDS_CLI_PROGRESS,               // progress bar caption, one pair
     IDS_CLI_BATCH_PROGRESS,         // progress bar caption, a batch
     IDS_CLI_INTERNAL_ERROR,         // %1 = what went wrong
+
+    // Input of any format: refusals and what was converted.
+    IDS_INPUT_RATE_RANGE = 60200,   // %1 = file, %2 = its rate
+    IDS_INPUT_CHANNEL_COUNT,        // %1 = file, %2 = its channel count
+    IDS_INPUT_CHANNELS_DIFFER,      // %1, %2 = channels of reference and test
+    IDS_INPUT_UNKNOWN_FORMAT,       // %1 = file, %2 = what it starts with, %3 = libsndfile's reason
+    IDS_INPUT_READ_ERROR,           // %1 = file, %2 = what went wrong
+    IDS_INPUT_TRUNCATED,            // %1 = file, %2 = frames read, %3 = frames announced
+    IDS_INPUT_NOT_A_NUMBER,         // %1 = file
+    IDS_INPUT_CONVERTED,            // %1 = file, %2 = format/subtype, %3 = rate, %4 = bits, %5 = channels
+    IDS_INPUT_CLIPPED,              // %1 = the number of values clipped
+    IDS_INPUT_LOSSY,                // in place of a word length
+    IDS_INPUT_BITS,                 // %1 = a word length
+    IDS_INPUT_BAD_LENGTH,           // %1 = file, %2 = the length it claims
+    IDS_WARN_CONVERTED,             // the pair went through a conversion
 
     // The wizard: captions, results and failure messages.
     IDS_CAPTION_WELCOME = 61000,    // page 1
