@@ -33,6 +33,12 @@ std::string Decimal(const char *format, double value)
     return s;
 }
 
+// Lengths are told per channel: that is the count an audio editor shows.
+std::string PerChannel(std::uint64_t values, std::uint16_t channels)
+{
+    return std::to_string(values / std::max<std::uint16_t>(channels, 1));
+}
+
 std::string Seconds(std::uint64_t values, std::uint16_t channels, std::uint32_t rate)
 {
     const double frames = static_cast<double>(values) / std::max<std::uint16_t>(channels, 1);
@@ -166,9 +172,9 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
     if (!settings.align && report.reference_values != report.test_values) {
         return Refuse(std::move(report), kReasonLengths,
                       text::format(text::IDS_REASON_LENGTHS_DIFFER,
-                                   {std::to_string(report.reference_values),
+                                   {PerChannel(report.reference_values, report.channels),
                                     Seconds(report.reference_values, report.channels, report.sample_rate),
-                                    std::to_string(report.test_values),
+                                    PerChannel(report.test_values, report.channels),
                                     Seconds(report.test_values, report.channels, report.sample_rate)}));
     }
 
@@ -232,8 +238,8 @@ GradeReport GradeFiles(const std::string &reference, const std::string &test, co
         const std::uint64_t r = source.values(Signal::Reference), t = source.values(Signal::Test);
         return Refuse(std::move(report), kReasonLengths,
                       text::format(text::IDS_REASON_LENGTHS_DIFFER,
-                                   {std::to_string(r), Seconds(r, report.channels, settings.run.sample_rate),
-                                    std::to_string(t), Seconds(t, report.channels, settings.run.sample_rate)}));
+                                   {PerChannel(r, report.channels), Seconds(r, report.channels, settings.run.sample_rate),
+                                    PerChannel(t, report.channels), Seconds(t, report.channels, settings.run.sample_rate)}));
     }
     return GradeSource(source, settings, hooks);
 }

@@ -134,18 +134,19 @@ TEST_F(PipelineTest, GradedPairCarriesCheckAndStatistics)
 
 TEST_F(PipelineTest, RefusalsNameTheirReason)
 {
-    const Samples x = Material(48000, 1, 4);
-    const std::string r = Write("r.wav", x, 1);
-    const std::string same = Write("same.wav", x, 1);
+    // Stereo, so that a count of values across both channels would show.
+    const Samples x = Material(48000, 2, 4);
+    const std::string r = Write("r.wav", x, 2);
+    const std::string same = Write("same.wav", x, 2);
     Samples y = x;
-    y.resize(x.size() + 4800);
-    const std::string t = Write("t.wav", y, 1);
+    y.resize(x.size() + 2 * 4800);
+    const std::string t = Write("t.wav", y, 2);
 
     GradeReport report = GradeFiles(r, t, {});
     EXPECT_EQ(report.status, Status::Refused);
     EXPECT_EQ(report.reason_code, "lengths_differ");
-    EXPECT_NE(report.reason.find("48000 сэмплов (1,00 с)"), std::string::npos) << report.reason;
-    EXPECT_NE(report.reason.find("52800 сэмплов (1,10 с)"), std::string::npos) << report.reason;
+    EXPECT_NE(report.reason.find("48000 сэмплов на канал (1,00 с)"), std::string::npos) << report.reason;
+    EXPECT_NE(report.reason.find("52800 сэмплов на канал (1,10 с)"), std::string::npos) << report.reason;
     EXPECT_NE(report.reason.find("--align"), std::string::npos);
 
     report = GradeFiles(r, dir_.path().string() + "/missing.wav", {});
@@ -153,7 +154,7 @@ TEST_F(PipelineTest, RefusalsNameTheirReason)
     EXPECT_NE(report.reason.find("missing.wav"), std::string::npos);
 
     GradeSettings big;
-    big.run.step = 48001;
+    big.run.step = 2 * 48000 + 1;  // one value more than the reference holds
     big.step_must_fit = true;
     EXPECT_EQ(GradeFiles(r, same, big).reason_code, "step_too_large");
     big.step_must_fit = false;  // the default step fits files of any length
