@@ -90,8 +90,13 @@ GradeReport Refuse(GradeReport report, const char *code, std::string reason)
 
 PairCheck AnalyseSource(PairSource &source, const AnalysisSettings &settings)
 {
+    AnalysisSettings scanning = settings;
+    scanning.scanned = [&source, &settings](int signal, std::size_t values) {
+        source.Passed(signal == 0 ? Signal::Reference : Signal::Test, values);
+        if (settings.scanned) settings.scanned(signal, values);
+    };
     return AnalysePair(source.ForAnalysis(Signal::Reference), source.ForAnalysis(Signal::Test), source.channels(),
-                       settings);
+                       scanning);
 }
 
 Adjustment PlanAdjustment(const PairSource &source, const PairCheck *check, const GradeSettings &settings,
