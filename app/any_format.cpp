@@ -66,6 +66,11 @@ std::span<const std::int16_t> AnyPairSource::ForAnalysis(Signal s)
     return source.Lead(excerpt);
 }
 
+void AnyPairSource::Passed(Signal s, std::uint64_t position) const
+{
+    input_[Index(s)]->Passed(position);
+}
+
 void AnyPairSource::CheckStep() const
 {
     input_[0]->CheckIntact(false);

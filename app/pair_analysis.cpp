@@ -84,18 +84,32 @@ struct Frames {
 
 bool FullScale(std::int16_t v) { return v >= 32767 || v <= -32767; }
 
+// Whole-signal scans read a block of values at a time and say so after
+// each block (AnalysisSettings::scanned).
+constexpr std::size_t kScanBlock = std::size_t{1} << 19;
+
+void Scanned(const AnalysisSettings &settings, int signal, std::size_t values)
+{
+    if (settings.scanned) settings.scanned(signal, values);
+}
+
 // Values of each channel that lie in runs of kClipRun or more at full scale.
-std::uint64_t ClippedValues(const Frames &x)
+std::uint64_t ClippedValues(const Frames &x, int signal, const AnalysisSettings &settings)
 {
     const std::size_t n = x.count * x.channels;
     // Most signals never reach full scale: a branch-free count first.
     std::size_t any = 0;
-    for (std::size_t i = 0; i < n; ++i) any += FullScale(x.data[i]) ? 1u : 0u;
+    for (std::size_t at = 0; at < n; at += kScanBlock) {
+        const std::size_t end = std::min(n, at + kScanBlock);
+        for (std::size_t i = at; i < end; ++i) any += FullScale(x.data[i]) ? 1u : 0u;
+        Scanned(settings, signal, end);
+    }
     if (any < kClipRun) return 0;
     std::uint64_t total = 0;
     for (unsigned c = 0; c < x.channels; ++c) {
         std::uint64_t run = 0;
         for (std::size_t i = c; i < n; i += x.channels) {
+            if (i % kScanBlock < x.channels) Scanned(settings, signal, i);
             if (FullScale(x.data[i])) {
                 ++run;
                 continue;
@@ -104,14 +118,22 @@ std::uint64_t ClippedValues(const Frames &x)
             run = 0;
         }
         if (run >= kClipRun) total += run;
+        Scanned(settings, signal, n);
     }
     return total;
 }
 
-bool Silent(const Frames &x)
+bool Silent(const Frames &x, int signal, const AnalysisSettings &settings)
 {
     const std::size_t n = x.count * x.channels;
-    return std::none_of(x.data, x.data + n, [](std::int16_t v) { return v > kSilentPeak || v < -kSilentPeak; });
+    for (std::size_t at = 0; at < n; at += kScanBlock) {
+        const std::size_t end = std::min(n, at + kScanBlock);
+        const bool loud = std::any_of(x.data + at, x.data + end,
+                                      [](std::int16_t v) { return v > kSilentPeak || v < -kSilentPeak; });
+        Scanned(settings, signal, end);
+        if (loud) return false;
+    }
+    return true;
 }
 
 std::size_t NextPowerOfTwo(std::size_t n)
@@ -332,10 +354,10 @@ PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const s
     const Frames tst{test.data(), test.size() / channels, channels};
 
     PairCheck check;
-    check.reference_clipped_values = ClippedValues(ref);
-    check.test_clipped_values = ClippedValues(tst);
+    check.reference_clipped_values = ClippedValues(ref, 0, settings);
+    check.test_clipped_values = ClippedValues(tst, 1, settings);
     check.clipped = check.test_clipped_values > check.reference_clipped_values;
-    check.silent = Silent(ref);
+    check.silent = Silent(ref, 0, settings);
 
     if (!check.silent && tst.count > 0) {
         // No lag beyond the longer signal can overlap anything.

@@ -39,6 +39,11 @@ std::span<const std::int16_t> WavePairSource::InPlace(Signal s) const
     return {file(s).sample_data(), GetSampleCount(file(s))};
 }
 
+void WavePairSource::Passed(Signal s, std::uint64_t position) const
+{
+    file(s).ReleaseSamplesBefore(file(s).sample_data() + position);
+}
+
 void WavePairSource::CheckStep() const
 {
     ThrowIfFaulted(*reference_);
@@ -108,6 +113,9 @@ const std::int16_t *AdjustedInput::Block(Signal s, std::uint32_t count)
     const std::uint64_t skip =
         (s == Signal::Reference ? adjustment_.reference_skip : adjustment_.test_skip) * source_.channels();
     const std::span<const std::int16_t> whole = source_.InPlace(s);
+    // The model keeps what it still needs of a block in its own carry: the
+    // blocks before this one are never read again.
+    if (!whole.empty()) source_.Passed(s, skip + done_);
     std::vector<std::int16_t> &buffer = buffer_[k];
     if (buffer.empty()) return whole.data() + skip + done_;  // in place, as it is
 

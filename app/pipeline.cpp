@@ -99,8 +99,13 @@ GradeReport Refuse(GradeReport report, const char *code, std::string reason)
 
 PairCheck AnalyseSource(PairSource &source, const AnalysisSettings &settings)
 {
+    AnalysisSettings scanning = settings;
+    scanning.scanned = [&source, &settings](int signal, std::size_t values) {
+        source.Passed(signal == 0 ? Signal::Reference : Signal::Test, values);
+        if (settings.scanned) settings.scanned(signal, values);
+    };
     return AnalysePair(source.ForAnalysis(Signal::Reference), source.ForAnalysis(Signal::Test), source.channels(),
-                       settings);
+                       scanning);
 }
 
 Adjustment PlanAdjustment(const PairSource &source, const PairCheck *check, const GradeSettings &settings,
@@ -198,6 +203,10 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
         PipelineObserver observer(adjustment.values, hooks);
         CModelRunner runner(&input, settings.run, &observer, hooks.messages,
                             hooks.api != nullptr ? *hooks.api : LibraryModelApi());
+        if (hooks.frame_observer != nullptr) {
+            if (hooks.frames_start) hooks.frames_start(adjustment.reference_skip);
+            runner.SetFrameObserver(hooks.frame_observer, hooks.frame_user);
+        }
         runner.Run();
         report.model_status = runner.Results(&report.model);
         report.stats = observer.stats();

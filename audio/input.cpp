@@ -204,6 +204,11 @@ public:
         return {file_->sample_data(), static_cast<std::size_t>(std::min<std::uint64_t>(count, total_values_))};
     }
 
+    void Passed(std::uint64_t position) const override
+    {
+        file_->ReleaseSamplesBefore(file_->sample_data() + std::min(position, total_values_));
+    }
+
     void CheckIntact(bool final) const override
     {
         try {

@@ -5,6 +5,7 @@
 #include <velumar/audio/mapping_guard.h>
 #include <velumar/text/texts.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -82,6 +83,20 @@ bool CFileMap::Changed() const
            st.st_mtim.tv_nsec != mtime_nsec_;
 }
 
+void CFileMap::ReleaseBefore(std::size_t offset) const
+{
+    if (view_ == nullptr) return;
+    static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t end = std::min<std::size_t>(offset, size_) / page * page;
+    if (end < released_) released_ = 0;  // a new pass over the file from its start
+    if (end < released_ + kReleaseStep) return;
+    // A read-only private mapping holds no changes of its own, so dropping
+    // its pages loses nothing; pages the bus-error guard replaced by zeros
+    // read as zeros again.
+    ::madvise(const_cast<unsigned char *>(view_) + released_, end - released_, MADV_DONTNEED);
+    released_ = end;
+}
+
 void CFileMap::Close()
 {
     velumar::audio::UnregisterMapping(guard_slot_);
@@ -91,6 +106,7 @@ void CFileMap::Close()
     view_ = nullptr;
     fd_ = -1;
     size_ = 0;
+    released_ = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -189,6 +205,14 @@ std::uint16_t CWaveFile::bits_per_sample() const
 std::uint32_t CWaveFile::data_size() const
 {
     return Le32(data_chunk_ + 4);
+}
+
+void CWaveFile::ReleaseSamplesBefore(const std::int16_t *position) const
+{
+    if (aligned_samples_) return;
+    const auto *at = reinterpret_cast<const unsigned char *>(position);
+    if (at < map_.view() || at > map_.view() + map_.size()) return;
+    map_.ReleaseBefore(static_cast<std::size_t>(at - map_.view()));
 }
 
 const std::int16_t *CWaveFile::sample_data() const

@@ -2,7 +2,7 @@
 // thread: a 60-second mono pair and a 60-second stereo pair of music and a
 // noisy copy, each graded REPEATS times (default 5). Prints the median
 // seconds of compute per second of audio and its inverse, "x real time".
-#include "golden_signals.h"
+#include "bench_pairs.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,19 +16,8 @@ namespace {
 
 using velumar::golden::Signal;
 
-constexpr double kSeconds = 60.0;
-constexpr std::size_t kSamples = static_cast<std::size_t>(kSeconds * 48000);
-
-Signal pair(bool stereo)
-{
-    using namespace velumar::golden;
-    if (!stereo) {
-        const Wave m = music(kSamples, 11, 16000.0);
-        return {"mono", 1, pcm(m), pcm(add_noise(m, 30.0, 12))};
-    }
-    const Wave l = music(kSamples, 13, 15000.0), r = music(kSamples, 14, 15000.0);
-    return {"stereo", 2, pcm(l, r), pcm(add_noise(l, 25.0, 15), add_noise(r, 35.0, 16))};
-}
+using velumar::bench::kPairSeconds;
+using velumar::bench::bench_pair;
 
 // The model announces its listening level on standard output at every
 // creation; keep that out of the report.
@@ -58,7 +47,7 @@ int main(int argc, char **argv)
 {
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     for (bool stereo : {false, true}) {
-        const Signal signal = pair(stereo);
+        const Signal signal = bench_pair(stereo);
         std::vector<double> seconds;
         double odg = 0.0;
         for (int i = 0; i < repeats; ++i) {
@@ -68,9 +57,9 @@ int main(int argc, char **argv)
             seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         }
         std::sort(seconds.begin(), seconds.end());
-        const double per_second = seconds[seconds.size() / 2] / kSeconds;
+        const double per_second = seconds[seconds.size() / 2] / kPairSeconds;
         std::printf("%-6s %2.0f s: %.6f s compute per s of audio, %7.1f x real time (median of %d, ODG %.6f)\n",
-                    signal.name.c_str(), kSeconds, per_second, 1.0 / per_second, repeats, odg);
+                    signal.name.c_str(), kPairSeconds, per_second, 1.0 / per_second, repeats, odg);
     }
     return 0;
 }

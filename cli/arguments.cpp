@@ -138,6 +138,18 @@ const OptionDef kOptions[] = {
          p.options.match_level = true;
          return std::string();
      }},
+    {"frames", 0, true,
+     [](Parse &p, const std::string &option, const std::string &value) {
+         if (value.empty()) return format(text::IDS_CLI_MISSING_VALUE, option);
+         p.options.frames = value;
+         return std::string();
+     }},
+    {"report", 0, true,
+     [](Parse &p, const std::string &option, const std::string &value) {
+         if (value.empty()) return format(text::IDS_CLI_MISSING_VALUE, option);
+         p.options.report = value;
+         return std::string();
+     }},
     {"strict", 0, false,
      [](Parse &p, const std::string &, const std::string &) {
          p.options.strict = true;
@@ -182,8 +194,11 @@ Options Finish(Parse &p, const std::string &first_error, const std::vector<std::
     if (!first_error.empty()) return usage(first_error);
     if (!o.check && (o.align || o.match_level)) return usage(std::string(text::get(text::IDS_CLI_NO_CHECK_CONFLICT)));
 
+    if (o.frames == "-" && o.json) return usage(std::string(text::get(text::IDS_CLI_FRAMES_JSON_STDOUT)));
+
     if (p.batch) {
         if (!files.empty()) return usage(std::string(text::get(text::IDS_CLI_FILES_WITH_BATCH)));
+        if (!o.frames.empty()) return usage(std::string(text::get(text::IDS_CLI_FRAMES_WITH_BATCH)));
         o.action = Action::Batch;
         return o;
     }

@@ -1,5 +1,6 @@
 #include <velumar/cli/cli.h>
 
+#include <velumar/app/report_record.h>
 #include <velumar/text/texts.h>
 
 #include <atomic>
@@ -123,6 +124,7 @@ namespace {
 struct BatchResult {
     std::string line;
     int code = kExitInputRejected;  // as a single pair would exit
+    report::BatchEntry summary;
 };
 
 BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, const Options &options)
@@ -140,7 +142,8 @@ BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, cons
                                              ResolveListPath(list_dir, entry.test), options);
             if (outcome.exit_code == kExitGraded || outcome.exit_code == kExitNotGraded) {
                 line.update(ResultJson(outcome.result));
-                return {JsonLine(line), outcome.exit_code};
+                return {JsonLine(line), outcome.exit_code,
+                        app::MakeBatchEntry(outcome.result, entry.reference, entry.test)};
             }
             error = outcome.error;
             code = outcome.result.reason_code;
@@ -154,15 +157,23 @@ BatchResult BatchLine(const BatchEntry &entry, const std::string &list_dir, cons
     }
     line.update(ErrorJson(error, code));
     if (input.reference || input.test) line["input"] = InputJson(input);
-    return {JsonLine(line), exit_code};
+    report::BatchEntry summary;
+    summary.reference = entry.reference;
+    summary.test = entry.test;
+    summary.status = report::BatchEntry::Status::failed;
+    summary.reason = error;
+    summary.reason_code = code;
+    return {JsonLine(line), exit_code, std::move(summary)};
 }
 
 } // namespace
 
 int RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir, const Options &options,
               unsigned jobs, const std::function<void(const std::string &line)> &emit,
-              const std::function<void(std::size_t done, std::size_t total)> &progress)
+              const std::function<void(std::size_t done, std::size_t total)> &progress,
+              std::vector<report::BatchEntry> *summary)
 {
+    if (summary != nullptr) summary->assign(entries.size(), {});
     const std::size_t total = entries.size();
     if (total == 0) return kExitGraded;
     if (jobs == 0) jobs = 1;
@@ -183,6 +194,7 @@ int RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir
             std::lock_guard lock(mutex);
             lines[i] = std::move(result.line);
             codes[i] = result.code;
+            if (summary != nullptr) (*summary)[i] = std::move(result.summary);
             ready[i] = 1;
             done_cv.notify_all();
         }

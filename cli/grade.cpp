@@ -25,9 +25,17 @@ GradeOutcome GradePair(const std::string &reference, const std::string &test, co
     app::GradeHooks hooks;
     hooks.progress = progress;
     hooks.api = &api;
+    return GradePair(reference, test, options, hooks);
+}
+
+GradeOutcome GradePair(const std::string &reference, const std::string &test, const Options &options,
+                       const app::GradeHooks &given)
+{
     // The model's own lines (its level line, its failures) go to standard
     // error: standard output carries only the results.
-    hooks.messages = {[](void *, const char *line) { std::fputs(line, stderr); }, nullptr};
+    app::GradeHooks hooks = given;
+    if (hooks.messages.handler == nullptr)
+        hooks.messages = {[](void *, const char *line) { std::fputs(line, stderr); }, nullptr};
     GradeOutcome outcome;
     outcome.result = app::GradeAnyFiles(reference, test, PipelineSettings(options), options.strict, hooks);
     const GradeResult &r = outcome.result;

@@ -1,5 +1,8 @@
 #include <velumar/cli/cli.h>
 
+#include <velumar/app/report_record.h>
+#include <velumar/report/frame_writer.h>
+#include <velumar/report/model_frame.h>
 #include <velumar/text/texts.h>
 
 #include <atomic>
@@ -142,17 +145,158 @@ int Fail(std::FILE *out, const Options &options, const std::string &message, int
     return Finish(out, written, code);
 }
 
+// A std::ostream over a C stream (the real standard output, kept apart
+// from the model's diagnostics).
+class FileBuffer : public std::streambuf {
+public:
+    explicit FileBuffer(std::FILE *file) : file_(file) {}
+
+protected:
+    int_type overflow(int_type ch) override
+    {
+        if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+        const char c = traits_type::to_char_type(ch);
+        return std::fwrite(&c, 1, 1, file_) == 1 ? ch : traits_type::eof();
+    }
+    std::streamsize xsputn(const char *s, std::streamsize n) override
+    {
+        return static_cast<std::streamsize>(std::fwrite(s, 1, static_cast<std::size_t>(n), file_));
+    }
+    int sync() override { return std::fflush(file_) == 0 ? 0 : -1; }
+
+private:
+    std::FILE *file_;
+};
+
+// Receives the model's per-frame records during a run: writes each as a row
+// at once (nothing is kept) and, for a report, adds it to a series of
+// bounded size. A write that fails stops the writing, not the grading; the
+// failure is reported after the run.
+class FrameSink {
+public:
+    FrameSink(std::ostream *rows, report::FrameFormat format, bool collect)
+        : rows_(rows), format_(format), collect_(collect)
+    {
+    }
+
+    void Hook(app::GradeHooks &hooks)
+    {
+        hooks.frames_start = [this](std::uint64_t reference_skip) {
+            offset_ = static_cast<std::int64_t>(reference_skip);
+        };
+        hooks.frame_observer = &FrameSink::OnFrame;
+        hooks.frame_user = this;
+    }
+
+    // After the run: a file of a run without frames still gets its header.
+    bool Finish(std::uint32_t channels)
+    {
+        if (failed_ || rows_ == nullptr) return !failed_;
+        try {
+            if (!writer_) writer_ = report::make_frame_writer(*rows_, format_, channels == 2 ? 2 : 1);
+            writer_->finish();
+        } catch (const std::exception &) {
+            failed_ = true;
+        }
+        return !failed_;
+    }
+
+    const report::FrameSeries *series() const { return series_ ? &*series_ : nullptr; }
+
+private:
+    static void OnFrame(void *user, const VELUMAR_FRAME *frame) { static_cast<FrameSink *>(user)->Add(*frame); }
+
+    void Add(const VELUMAR_FRAME &frame)
+    {
+        // Nothing may escape into the model's frame loop.
+        try {
+            const report::FrameRow row = report::frame_row_from_model(frame, offset_);
+            if (collect_) {
+                if (!series_) series_.emplace(row.channels);
+                series_->add(row);
+            }
+            if (rows_ != nullptr && !failed_) {
+                if (!writer_) writer_ = report::make_frame_writer(*rows_, format_, row.channels);
+                writer_->write(row);
+            }
+        } catch (const std::exception &) {
+            failed_ = true;
+        }
+    }
+
+    std::ostream *rows_;
+    report::FrameFormat format_;
+    bool collect_;
+    std::int64_t offset_ = 0;
+    bool failed_ = false;
+    std::unique_ptr<report::FrameWriter> writer_;
+    std::optional<report::FrameSeries> series_;
+};
+
 int GradeOne(const Options &options)
 {
+    // The model's own lines go to standard error, so rows on standard
+    // output stay clean.
+    const bool rows_to_stdout = options.frames == "-";
     std::FILE *out = stdout;
 
+    // Output files are opened first: a path that cannot be written is
+    // found before the grading time is spent.
+    std::ofstream frames_file;
+    std::ofstream report_file;
+    FileBuffer stdout_buffer(out);
+    std::ostream stdout_stream(&stdout_buffer);
+    std::ostream *rows = nullptr;
+    if (rows_to_stdout) {
+        rows = &stdout_stream;
+    } else if (!options.frames.empty()) {
+        frames_file.open(options.frames, std::ios::binary | std::ios::trunc);
+        if (!frames_file)
+            return Fail(out, options, text::format(text::IDS_CLI_FRAMES_WRITE_ERROR, options.frames),
+                        kExitInputRejected, app::kReasonInput);
+        rows = &frames_file;
+    }
+    if (!options.report.empty()) {
+        report_file.open(options.report, std::ios::binary | std::ios::trunc);
+        if (!report_file)
+            return Fail(out, options, text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report),
+                        kExitInputRejected, app::kReasonInput);
+    }
+
+    FrameSink sink(rows, report::frame_format_for_path(options.frames), !options.report.empty());
     GradeOutcome outcome;
     {
         std::optional<ProgressBar> bar;
         if (ProgressWanted(options)) bar.emplace(text::get(text::IDS_CLI_PROGRESS));
-        ProgressCallback progress;
-        if (bar) progress = [&](std::uint64_t done, std::uint64_t total) { bar->Update(done, total); };
-        outcome = GradePair(options.reference, options.test, options, progress);
+        app::GradeHooks hooks;
+        if (bar) hooks.progress = [&](std::uint64_t done, std::uint64_t total) { bar->Update(done, total); };
+        if (rows != nullptr || !options.report.empty()) sink.Hook(hooks);
+        outcome = GradePair(options.reference, options.test, options, hooks);
+    }
+
+    // The extra outputs: their failure turns a grade into exit code 1, the
+    // grade itself is still printed.
+    int code = outcome.exit_code;
+    if (rows != nullptr && !sink.Finish(outcome.result.channels)) {
+        PrintError(text::format(text::IDS_CLI_FRAMES_WRITE_ERROR, options.frames));
+        code = kExitInputRejected;
+    }
+    if (!options.report.empty()) {
+        report::ReportData data =
+            app::MakeReportData(outcome.result, PipelineSettings(options), options.reference, options.test);
+        data.series = sink.series();
+        bool ok = true;
+        try {
+            report::write_html_report(report_file, data);
+            report_file.close();
+            ok = static_cast<bool>(report_file);
+        } catch (const std::exception &) {
+            ok = false;
+        }
+        if (!ok) {
+            PrintError(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report));
+            code = kExitInputRejected;
+        }
     }
 
     // A pair without a grade still gets its report, with the reason in
@@ -164,9 +308,9 @@ int GradeOne(const Options &options)
         return Finish(out, written, outcome.exit_code);
     }
 
-    const std::string report = options.json ? JsonLine(ResultJson(outcome.result))
+    const std::string result = options.json ? JsonLine(ResultJson(outcome.result))
                                             : ResultText(outcome.result, options.reference, options.test);
-    return Finish(out, Write(out, report), outcome.exit_code);
+    return Finish(out, Write(out, result), code);
 }
 
 // The whole list file, or all of standard input for "-"; false when it
@@ -219,6 +363,15 @@ int GradeBatch(const Options &options)
 
     std::FILE *out = stdout;
 
+    std::ofstream report_file;
+    if (!options.report.empty()) {
+        report_file.open(options.report, std::ios::binary | std::ios::trunc);
+        if (!report_file)
+            return Fail(out, options, text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report),
+                        kExitInputRejected, app::kReasonInput);
+    }
+    std::vector<report::BatchEntry> summary;
+
     unsigned jobs = options.jobs;
     if (jobs == 0) jobs = std::thread::hardware_concurrency();
     if (jobs == 0) jobs = 1;
@@ -234,9 +387,25 @@ int GradeBatch(const Options &options)
         },
         [&](std::size_t done, std::size_t total) {
             if (bar) bar->Update(done, total);
-        });
+        },
+        options.report.empty() ? nullptr : &summary);
     bar.reset();
-    return Finish(out, written, code);
+    int result = code;
+    if (!options.report.empty()) {
+        bool ok = true;
+        try {
+            report::write_batch_report(report_file, summary, app::ProgramVersion());
+            report_file.close();
+            ok = static_cast<bool>(report_file);
+        } catch (const std::exception &) {
+            ok = false;
+        }
+        if (!ok) {
+            PrintError(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report));
+            result = kExitInputRejected;
+        }
+    }
+    return Finish(out, written, result);
 }
 
 } // namespace

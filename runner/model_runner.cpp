@@ -45,7 +45,8 @@ const ModelApi &LibraryModelApi()
 {
     static const ModelApi api{&velumar_create_method,         &velumar_method,
                               &velumar_get_objective_difference_grade, &velumar_get_model_results,
-                              &velumar_destroy_method,        &velumar_create_method_ex};
+                              &velumar_destroy_method,        &velumar_create_method_ex,
+                              &velumar_set_frame_observer};
     return api;
 }
 
@@ -60,6 +61,11 @@ public:
     std::uint32_t value_count() const override { return GetSampleCount(*reference_); }
     void NextBlock(std::uint32_t count, const std::int16_t **reference, const std::int16_t **test) override
     {
+        // The model keeps what it still needs of a block in its own carry,
+        // so the blocks it was given are never read again: their pages may
+        // go, and memory stays flat however long the files are.
+        reference_->ReleaseSamplesBefore(reference_->sample_data() + done_);
+        test_->ReleaseSamplesBefore(test_->sample_data() + done_);
         *reference = reference_->sample_data() + done_;
         *test = test_->sample_data() + done_;
         done_ += count;
@@ -189,6 +195,11 @@ void CModelRunner::Run()
 
     input_->CheckEnd();
     if (notify_ != 0) Notify(observer_, GradeEvent(RUN_FINISHED, api_.grade(handle_)));
+}
+
+std::int32_t CModelRunner::SetFrameObserver(velumar_frame_observer observer, void *user)
+{
+    return api_.set_frame_observer != nullptr ? api_.set_frame_observer(handle_, observer, user) : 1;
 }
 
 std::int32_t CModelRunner::Results(M_RESULTS *results) const

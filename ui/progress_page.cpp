@@ -1,7 +1,10 @@
 #include "progress_page.h"
 
 #include "control_ids.h"
+#include "results_page.h"
 #include "settings_dialog.h"
+#include <velumar/app/report_record.h>
+#include <velumar/report/model_frame.h>
 #include <velumar/text/texts.h>
 
 #include <velumar/app/pipeline.h>
@@ -148,7 +151,14 @@ void CProgressPage::LaunchRun()
     // The pair was checked and analysed on the input-files page.
     settings.check = false;
     total_values_ = GetSampleCount(*reference);
-    worker_ = std::thread([this, reference, test, settings] {
+    // Per-frame values for the details window, gathered as the model
+    // produces them: room for every frame is reserved here, so the run
+    // itself obtains no memory for them.
+    const std::uint16_t channels = reference->channel_count() == 2 ? 2 : 1;
+    auto frames = std::make_shared<report::FrameCollector>(
+        channels, report::expected_frame_count(total_values_ / channels));
+    const std::optional<app::PairCheck> check = wizard()->pairCheck();
+    worker_ = std::thread([this, reference, test, settings, frames, check] {
         Outcome failure = Outcome::None;
         std::int32_t code = 0;
         QString detail;
@@ -157,7 +167,25 @@ void CProgressPage::LaunchRun()
             app::WavePairSource source(reference, test);
             app::GradeHooks hooks;
             hooks.observer = this;
+            hooks.frame_observer = [](void *user, const VELUMAR_FRAME *frame) {
+                try {
+                    static_cast<report::FrameCollector *>(user)->add(report::frame_row_from_model(*frame));
+                } catch (const std::exception &) {
+                    // Out of memory for the chart: the grade goes on without it.
+                }
+            };
+            hooks.frame_user = frames.get();
             const app::GradeReport report = app::GradeSource(source, settings, hooks);
+            {
+                report::ReportData details = app::MakeReportData(report, settings, reference->path(), test->path());
+                if (check) {
+                    details.check = app::MakePairCheckInfo(*check);
+                    details.settings.check = true;
+                }
+                std::lock_guard lock(mutex_);
+                details_ = std::move(details);
+                frames_ = frames;
+            }
             const QString reason = QString::fromStdString(report.reason);
             if (report.status == app::Status::NotGraded) {
                 not_graded = reason;
@@ -309,6 +337,10 @@ void CProgressPage::FinishRun()
         // user is told first that it is no grade, and why.
         if (!not_graded.isEmpty())
             ShowWarning(wizard()->messageBox(), this, Text(text::IDS_NOT_GRADED_BOX).arg(not_graded));
+        {
+            std::lock_guard lock(mutex_);
+            wizard()->resultsPage()->SetDetails(details_, frames_);
+        }
         wizard()->ShowResults(stats.total_time, stats.speed, stats.WizardRealTimeFactor(), grade);
         break;
     case Outcome::CreationFailed:

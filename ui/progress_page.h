@@ -15,11 +15,14 @@
 #include "wizard.h"
 
 #include <velumar/app/run_statistics.h>
+#include <velumar/report/frame_collector.h>
+#include <velumar/report/report_data.h>
 #include <velumar/runner/model_runner.h>
 
 #include <QString>
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -105,6 +108,10 @@ private:
     // Why the model gave no grade (its value is then an in-band failure
     // value); empty after a graded run.
     QString not_graded_reason_;
+    // What the details window shows of the last run: the record and the
+    // per-frame values gathered during it.
+    report::ReportData details_;
+    std::shared_ptr<report::FrameCollector> frames_;
     std::int32_t error_code_ = 0;
     QString error_detail_;
 

@@ -1,11 +1,13 @@
 #include "results_page.h"
 
 #include "control_ids.h"
+#include "details_window.h"
 #include "progress_page.h"
 #include <velumar/text/texts.h>
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 
 #include <cmath>
 
@@ -32,6 +34,33 @@ CResultsPage::CResultsPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPT
     speed_label_ = l.valueLabel(this, "speedValue", control::kSpeed, 170, 137, 85);
     l.label(this, QStringLiteral("Фактор \"реального времени\":"), 50, 152, 105, 8);
     rt_factor_label_ = l.valueLabel(this, "realTimeFactorValue", control::kRealTimeFactor, 170, 153, 85);
+
+    // An addition beside the page's own controls, in the free right part of
+    // the result group.
+    details_button_ = new QPushButton(QStringLiteral("Подробнее..."), this);
+    details_button_->setObjectName(QStringLiteral("details"));
+    details_button_->setEnabled(false);
+    l.place(details_button_, 262, 54, 66, 14);
+    connect(details_button_, &QPushButton::clicked, this, [this] { ShowDetails(); });
+}
+
+void CResultsPage::SetDetails(report::ReportData data, std::shared_ptr<const report::FrameCollector> frames)
+{
+    details_ = std::move(data);
+    frames_ = std::move(frames);
+    details_button_->setEnabled(true);
+    // A window of the previous run would show another run's values.
+    if (details_window_) details_window_->close();
+}
+
+CDetailsWindow *CResultsPage::ShowDetails()
+{
+    if (!details_) return nullptr;
+    if (!details_window_) details_window_ = new CDetailsWindow(*details_, frames_, window());
+    details_window_->show();
+    details_window_->raise();
+    details_window_->activateWindow();
+    return details_window_;
 }
 
 void CResultsPage::OnSetActive()

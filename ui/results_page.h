@@ -3,7 +3,16 @@
 
 #include "wizard.h"
 
+#include <velumar/report/frame_collector.h>
+#include <velumar/report/report_data.h>
+
+#include <QPointer>
+
+#include <memory>
+#include <optional>
+
 class QLabel;
+class QPushButton;
 
 namespace velumar::ui {
 
@@ -23,6 +32,12 @@ public:
     QString speedText() const { return speed_text_; }
     QString realTimeFactorText() const { return rt_factor_text_; }
 
+    // «Подробнее...»: what the grade is made of, for the details window
+    // that the button beside the page's controls opens.
+    void SetDetails(report::ReportData data, std::shared_ptr<const report::FrameCollector> frames);
+    // Opens (or raises) the details window; null when there is nothing to show.
+    class CDetailsWindow *ShowDetails();
+
 private:
     QString grade_text_;
     QString rt_factor_text_;
@@ -34,6 +49,10 @@ private:
     QLabel *time_label_;
     QLabel *speed_label_;
     QLabel *verbal_label_;
+    QPushButton *details_button_;
+    std::optional<report::ReportData> details_;
+    std::shared_ptr<const report::FrameCollector> frames_;
+    QPointer<class CDetailsWindow> details_window_;
 };
 
 } // namespace velumar::ui

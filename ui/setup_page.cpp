@@ -228,11 +228,14 @@ bool CSetupPage::ConfirmPairCheck(const CWaveFile &reference, const CWaveFile &t
         const BusyCursor busy;
         try {
             app::WavePairSource source(&reference, &test);
-            findings = app::CheckFindings(app::AnalyseSource(source, {}));
+            const app::PairCheck check = app::AnalyseSource(source, {});
+            findings = app::CheckFindings(check);
+            wizard()->SetPairCheck(check);
         } catch (const std::exception &) {
             // The check only advises: a pair it cannot analyse is graded
             // without its findings rather than refused.
             findings.clear();
+            wizard()->SetPairCheck(std::nullopt);
         }
     }
     if (findings.empty()) return true;

@@ -8,7 +8,10 @@
 
 #include <QWidget>
 
+#include <velumar/app/pair_analysis.h>
+
 #include <memory>
+#include <optional>
 
 class CWaveFile;
 class QPushButton;
@@ -81,6 +84,11 @@ public:
     void SetWaveFiles(std::unique_ptr<CWaveFile> reference, std::unique_ptr<CWaveFile> test);
     void ReleaseWaveFiles();
 
+    // The pair check of the current pair, as the input-files page made it
+    // (none when it could not be made); the details window shows it.
+    const std::optional<app::PairCheck> &pairCheck() const { return pair_check_; }
+    void SetPairCheck(std::optional<app::PairCheck> check) { pair_check_ = std::move(check); }
+
     // Fills the results page and makes it the active page.
     void ShowResults(double total_time, double speed, double real_time_factor, double grade);
 
@@ -120,6 +128,7 @@ private:
     int finishing_ = 0;
     std::unique_ptr<CWaveFile> reference_;
     std::unique_ptr<CWaveFile> test_;
+    std::optional<app::PairCheck> pair_check_;
 };
 
 } // namespace velumar::ui

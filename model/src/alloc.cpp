@@ -9,6 +9,7 @@ namespace {
 std::atomic<long> g_fail_countdown{-1};
 std::atomic<unsigned long> g_made{0};
 std::atomic<unsigned long> g_released{0};
+thread_local bool t_untracked = false;
 } // namespace
 
 extern "C" void velumar_fail_allocation(long nth) { g_fail_countdown = nth; }
@@ -21,6 +22,7 @@ namespace velumar::model {
 void *obtain(std::size_t n, std::size_t size)
 {
 #if defined(VELUMAR_TEST_HOOKS)
+    if (t_untracked) return std::calloc(n, size);
     // Decrement only while armed, so a disarmed hook stays at -1.
     long expected = g_fail_countdown.load();
     while (expected >= 0 && !g_fail_countdown.compare_exchange_weak(expected, expected - 1)) {
@@ -37,9 +39,17 @@ void *obtain(std::size_t n, std::size_t size)
 void give_back(void *p)
 {
 #if defined(VELUMAR_TEST_HOOKS)
-    if (p != nullptr) ++g_released;
+    if (p != nullptr && !t_untracked) ++g_released;
 #endif
     std::free(p);
 }
+
+#if defined(VELUMAR_TEST_HOOKS)
+UntrackedAllocations::UntrackedAllocations() : was_(t_untracked) { t_untracked = true; }
+UntrackedAllocations::~UntrackedAllocations() { t_untracked = was_; }
+#else
+UntrackedAllocations::UntrackedAllocations() : was_(false) {}
+UntrackedAllocations::~UntrackedAllocations() = default;
+#endif
 
 } // namespace velumar::model

@@ -16,6 +16,21 @@ void *obtain(std::size_t n, std::size_t size);
 // Gives back what obtain() returned; nullptr is ignored.
 void give_back(void *p);
 
+// While one of these lives, the allocations of its thread are not counted
+// and are never failed on purpose: the start-up tables every instance
+// copies are built once per process, inside whichever creation comes first,
+// and what that costs belongs to no instance.
+class UntrackedAllocations {
+public:
+    UntrackedAllocations();
+    ~UntrackedAllocations();
+    UntrackedAllocations(const UntrackedAllocations &) = delete;
+    UntrackedAllocations &operator=(const UntrackedAllocations &) = delete;
+
+private:
+    bool was_;
+};
+
 } // namespace velumar::model
 
 #if defined(VELUMAR_TEST_HOOKS)

@@ -10,6 +10,7 @@
 #include "vector_math.h"
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 
 namespace velumar::model {
@@ -68,13 +69,19 @@ void add_arrays(double *x, const double *y, std::uint32_t n)
 // exponentials, and forms the sequences by repeated multiplication. It
 // agrees with the pair-by-pair form to about 1e-14 relative; the order of
 // every sum over j is the same (lowest source first).
+// Four doubles operated on lane by lane (each lane exactly the scalar
+// operation), so the loops below are vector code in every dispatched copy.
+typedef double Lanes4 __attribute__((vector_size(32)));
+typedef double Lanes8 __attribute__((vector_size(64)));
+typedef std::int64_t Mask4 __attribute__((vector_size(32)));
+constexpr std::uint32_t kPaddedBands = (kBandCount + 3) / 4 * 4;
+
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 {
     constexpr std::uint32_t bands = kBandCount;
     const double up_exponent = 0.4 * s.band_step * 0.1 * 2.0;  // uu[j] = E[j]^this * base[j]
-    double log_e[bands], scratch[bands], ratio[bands], ratio04[bands], row_sum[bands], step[bands], share[bands],
-        upward[bands];
+    double log_e[bands], scratch[bands], ratio[bands], ratio04[bands], row_sum[bands], step[bands], share[bands];
 
     log_array(energy, log_e, bands);
     for (std::uint32_t j = 0; j < bands; ++j) scratch[j] = up_exponent * log_e[j];
@@ -90,8 +97,20 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
         row_sum[j] = s.spread_lower_sum[j];
         step[j] = 1.0;
     }
+    // Each row is its own lane: any vector width gives the same values.
     for (std::uint32_t k = 0; k < bands; ++k) {
-        for (std::uint32_t j = 0; j <= k; ++j) {
+        std::uint32_t j = 0;
+        for (; j + 8 <= k + 1; j += 8) {
+            Lanes8 sum, st, ra;
+            std::memcpy(&sum, row_sum + j, sizeof sum);
+            std::memcpy(&st, step + j, sizeof st);
+            std::memcpy(&ra, ratio + j, sizeof ra);
+            sum += st;
+            st *= ra;
+            std::memcpy(row_sum + j, &sum, sizeof sum);
+            std::memcpy(step + j, &st, sizeof st);
+        }
+        for (; j <= k; ++j) {
             row_sum[j] += step[j];
             step[j] *= ratio[j];
         }
@@ -104,19 +123,37 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 
     // Contributions of the sources at or below each band, source by source;
     // four interleaved sequences keep the multiplications independent.
-    for (std::uint32_t k = 0; k < bands; ++k) upward[k] = 0.0;
+    // The four sequences are the four lanes of one vector, each lane doing
+    // its own multiplications and additions in the same order. A row starts
+    // at the aligned group of four bands that holds its source, its lanes
+    // below the source held back for one group: so every row reads and
+    // writes the sums in the same aligned groups, and each read finds the
+    // previous row's write whole instead of waiting for it to reach memory.
+    alignas(32) double upward[kPaddedBands];
+    for (double &u : upward) u = 0.0;
     for (std::uint32_t j = 0; j < bands; ++j) {
         const double r = ratio04[j];
         const double r4 = (r * r) * (r * r);
-        double t[4] = {share[j], share[j] * r, share[j] * r * r, share[j] * r * r * r};
-        std::uint32_t k = j;
-        for (; k + 4 <= bands; k += 4) {
-            for (int lane = 0; lane < 4; ++lane) {
-                upward[k + lane] += t[lane];
-                t[lane] *= r4;
-            }
+        const double sequence[4] = {share[j], share[j] * r, share[j] * r * r, share[j] * r * r * r};
+        const std::uint32_t offset = j % 4;
+        Lanes4 t;
+        Mask4 starts;
+        for (std::uint32_t lane = 0; lane < 4; ++lane) {
+            t[lane] = sequence[(lane + 4 - offset) % 4];
+            starts[lane] = lane >= offset ? -1 : 0;
         }
-        for (int lane = 0; k < bands; ++k, ++lane) upward[k] += t[lane];
+        std::uint32_t k = j - offset;
+        Lanes4 acc;
+        std::memcpy(&acc, upward + k, sizeof acc);
+        acc = starts ? acc + t : acc;
+        std::memcpy(upward + k, &acc, sizeof acc);
+        t = starts ? t * r4 : t;
+        for (k += 4; k < bands; k += 4) {
+            std::memcpy(&acc, upward + k, sizeof acc);
+            acc += t;
+            std::memcpy(upward + k, &acc, sizeof acc);
+            t *= r4;
+        }
     }
 
     // Contributions of the sources above: all share one ratio, so they

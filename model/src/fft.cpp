@@ -3,6 +3,7 @@
 #include "alloc.h"
 
 #include <cfloat>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <algorithm>
@@ -107,6 +108,7 @@ __attribute__((target("avx2"))) void stage_avx2(std::uint32_t span, std::uint32_
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 __attribute__((target("avx512f"))) inline __m512d rotate_avx512(__m512d b, __m512d b_swapped, const TWIDDLE *t)
 {
@@ -133,6 +135,220 @@ __attribute__((target("avx512f"))) void stage_avx512(std::uint32_t span, std::ui
             const __m512d b_swapped = _mm512_permute_pd(b, 0x55);
             _mm512_storeu_pd(lower + 2 * k, _mm512_add_pd(a, rotate_avx512(b, b_swapped, section + k)));
             _mm512_storeu_pd(upper + 2 * k, _mm512_add_pd(a, rotate_avx512(b, b_swapped, section + k + half)));
+        }
+    }
+}
+
+// A twiddle vector of four entries widened once: the real part in both
+// positions of every value, the imaginary part as (-w.im, w.im). With the
+// sign in the twiddle, w.re b.re - w.im b.im becomes w.re b.re + (-w.im)
+// b.im: the same value to the last bit (negation is exact, and x - y is by
+// definition x + (-y)), one instruction fewer per butterfly.
+struct Wide512 {
+    __m512d re;
+    __m512d im;
+};
+
+__attribute__((target("avx512f"))) inline Wide512 widen_avx512(__m512d wide)
+{
+    const __m512i even_signs = _mm512_set_epi64(0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN);
+    const __m512d im = _mm512_permute_pd(wide, 0xFF);
+    return {_mm512_movedup_pd(wide), _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(im), even_signs))};
+}
+
+__attribute__((target("avx512f"))) inline Wide512 widen_avx512(const TWIDDLE *t)
+{
+    return widen_avx512(_mm512_cvtps_pd(_mm256_loadu_ps(&t->re)));
+}
+
+// a + b w for four butterflies: per value the products, the sum of the two
+// products and the sum with a, as rotate_avx512 and FFT_butterflies.
+__attribute__((target("avx512f"))) inline __m512d butterfly_avx512(__m512d a, __m512d b, const Wide512 &w)
+{
+    const __m512d p = _mm512_mul_pd(w.re, b);
+    const __m512d q = _mm512_mul_pd(w.im, _mm512_permute_pd(b, 0x55));
+    return _mm512_add_pd(a, _mm512_add_pd(p, q));
+}
+
+// The stage of span 4: one register holds a whole block (a0 a1 b0 b1), and
+// the block's four twiddles are the same for every block, so they are
+// widened once.
+__attribute__((target("avx512f"))) void span4_avx512(std::uint32_t n, COMPLEX *data, const TWIDDLE *section)
+{
+    const Wide512 w = widen_avx512(section);
+    for (std::uint32_t start = 0; start < n; start += 4) {
+        double *p = &data[start].re;
+        const __m512d x = _mm512_loadu_pd(p);
+        const __m512d a = _mm512_shuffle_f64x2(x, x, 0x44);  // a0 a1 a0 a1
+        const __m512d b = _mm512_shuffle_f64x2(x, x, 0xEE);  // b0 b1 b0 b1
+        _mm512_storeu_pd(p, butterfly_avx512(a, b, w));
+    }
+}
+
+// The twiddles of span 2 (w0 w1 w0 w1), widened once.
+__attribute__((target("avx512f"))) inline Wide512 span2_twiddles_avx512(const TWIDDLE *section)
+{
+    return widen_avx512(_mm512_broadcast_f64x4(_mm256_cvtps_pd(_mm_loadu_ps(&section->re))));
+}
+
+// The span-2 and span-4 butterflies of one block of four values (x0 x1 x2
+// x3), held in one register as (a, b) = (x0 x0 x2 x2, x1 x1 x3 x3): the
+// span-2 stage gives the block (y0 y1 y2 y3), whose span-4 butterflies
+// follow as in span4_avx512.
+__attribute__((target("avx512f"))) inline __m512d spans_2_and_4_avx512(__m512d a, __m512d b, const Wide512 &w2,
+                                                                         const Wide512 &w4)
+{
+    const __m512d y = butterfly_avx512(a, b, w2);
+    return butterfly_avx512(_mm512_shuffle_f64x2(y, y, 0x44), _mm512_shuffle_f64x2(y, y, 0xEE), w4);
+}
+
+// The first two stages over data already in bit-reversed order.
+__attribute__((target("avx512f"))) void first_two_stages_avx512(std::uint32_t n, COMPLEX *data, const TWIDDLE *table)
+{
+    const Wide512 w2 = span2_twiddles_avx512(table), w4 = widen_avx512(table + 2);
+    for (std::uint32_t start = 0; start < n; start += 4) {
+        double *p = &data[start].re;
+        const __m512d x = _mm512_loadu_pd(p);
+        // Within each half of the register: (x0 x0) and (x1 x1) as pairs.
+        const __m512d a = _mm512_permutex_pd(x, 0x44);
+        const __m512d b = _mm512_permutex_pd(x, 0xEE);
+        _mm512_storeu_pd(p, spans_2_and_4_avx512(a, b, w2, w4));
+    }
+}
+
+// The same, reading the real signal through the reordering table: each
+// value enters as (x, 0), with the imaginary zeros the reordering would
+// have written, so the butterflies see exactly what they would see after it.
+__attribute__((target("avx512f"))) void first_two_stages_from_signal_avx512(const double *signal,
+                                                                            const std::uint32_t *index,
+                                                                            COMPLEX *out, std::uint32_t n,
+                                                                            const TWIDDLE *table)
+{
+    const Wide512 w2 = span2_twiddles_avx512(table), w4 = widen_avx512(table + 2);
+    const __m512i pick_a = _mm512_set_epi64(0, 2, 0, 2, 0, 0, 0, 0);
+    const __m512i pick_b = _mm512_set_epi64(0, 3, 0, 3, 0, 1, 0, 1);
+    for (std::uint32_t start = 0; start < n; start += 4) {
+        const __m256d x = _mm256_set_pd(signal[index[start + 3]], signal[index[start + 2]],
+                                        signal[index[start + 1]], signal[index[start]]);
+        const __m512d wide = _mm512_castpd256_pd512(x);
+        const __m512d a = _mm512_maskz_permutexvar_pd(0x55, pick_a, wide);  // (x0,0)(x0,0)(x2,0)(x2,0)
+        const __m512d b = _mm512_maskz_permutexvar_pd(0x55, pick_b, wide);  // (x1,0)(x1,0)(x3,0)(x3,0)
+        _mm512_storeu_pd(&out[start].re, spans_2_and_4_avx512(a, b, w2, w4));
+    }
+}
+
+// a + b w with real and imaginary parts in separate registers, one
+// butterfly per lane, as FFT_butterflies forms it.
+__attribute__((target("avx512f"))) inline void split_butterfly_avx512(__m512d ar, __m512d ai, __m512d br, __m512d bi,
+                                                                      __m512d wr, __m512d wi, __m512d &zr,
+                                                                      __m512d &zi)
+{
+    zr = _mm512_add_pd(ar, _mm512_sub_pd(_mm512_mul_pd(wr, br), _mm512_mul_pd(wi, bi)));
+    zi = _mm512_add_pd(ai, _mm512_add_pd(_mm512_mul_pd(wr, bi), _mm512_mul_pd(wi, br)));
+}
+
+// The same for n >= 32, eight blocks at a time and without the gathers.
+// In bit-reversed order, block b of four values holds the signal at r,
+// r + n/2, r + n/4 and r + 3n/4 with r = index[4b] (the reversal of b), so
+// for eight consecutive r each of the four is one plain vector load. The
+// butterflies then run lane by lane, real and imaginary parts apart, each
+// lane doing exactly the operations of first_stage_from_signal and
+// FFT_butterflies, and an 8 x 8 transpose turns the eight lanes back into
+// eight blocks, each stored whole at its place.
+__attribute__((target("avx512f"))) void first_two_stages_transposed_avx512(const double *signal,
+                                                                           const std::uint32_t *index,
+                                                                           COMPLEX *out, std::uint32_t n,
+                                                                           const TWIDDLE *table)
+{
+    const double w0r = table[0].re, w0i = table[0].im, w1r = table[1].re, w1i = table[1].im;
+    // The products with the zero imaginary parts of the real input, as the
+    // complex multiplication forms them.
+    const __m512d c0r = _mm512_set1_pd(w0r * 0.0), c0i = _mm512_set1_pd(w0i * 0.0);
+    const __m512d c1r = _mm512_set1_pd(w1r * 0.0), c1i = _mm512_set1_pd(w1i * 0.0);
+    const __m512d v0r = _mm512_set1_pd(w0r), v0i = _mm512_set1_pd(w0i);
+    const __m512d v1r = _mm512_set1_pd(w1r), v1i = _mm512_set1_pd(w1i);
+    __m512d ur[4], ui[4];
+    for (int k = 0; k < 4; ++k) {
+        ur[k] = _mm512_set1_pd(table[2 + k].re);
+        ui[k] = _mm512_set1_pd(table[2 + k].im);
+    }
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512i pick_even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const __m512i pick_odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    const std::uint32_t quarter = n / 4;
+    for (std::uint32_t r = 0; r < quarter; r += 8) {
+        const __m512d x0 = _mm512_loadu_pd(signal + r);
+        const __m512d x1 = _mm512_loadu_pd(signal + r + 2 * quarter);
+        const __m512d x2 = _mm512_loadu_pd(signal + r + quarter);
+        const __m512d x3 = _mm512_loadu_pd(signal + r + 3 * quarter);
+        // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
+        const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
+        const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
+        const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
+        const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
+        const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
+        const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
+        const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
+        const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
+        // Span 4: lower (y0, y1), upper (y2, y3).
+        __m512d row[8];
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], row[0], row[1]);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], row[2], row[3]);
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], row[4], row[5]);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], row[6], row[7]);
+        // Transpose: column t is the block of lane t, (z0 z1 z2 z3).
+        __m512d t[8], u[8];
+        for (int i = 0; i < 4; ++i) {
+            t[2 * i] = _mm512_unpacklo_pd(row[2 * i], row[2 * i + 1]);
+            t[2 * i + 1] = _mm512_unpackhi_pd(row[2 * i], row[2 * i + 1]);
+        }
+        for (int h = 0; h < 2; ++h) {
+            u[4 * h + 0] = _mm512_permutex2var_pd(t[4 * h], pick_even, t[4 * h + 2]);      // columns 0, 4
+            u[4 * h + 1] = _mm512_permutex2var_pd(t[4 * h], pick_odd, t[4 * h + 2]);       // columns 2, 6
+            u[4 * h + 2] = _mm512_permutex2var_pd(t[4 * h + 1], pick_even, t[4 * h + 3]);  // columns 1, 5
+            u[4 * h + 3] = _mm512_permutex2var_pd(t[4 * h + 1], pick_odd, t[4 * h + 3]);   // columns 3, 7
+        }
+        const __m512d column[8] = {
+            _mm512_shuffle_f64x2(u[0], u[4], 0x44), _mm512_shuffle_f64x2(u[2], u[6], 0x44),
+            _mm512_shuffle_f64x2(u[1], u[5], 0x44), _mm512_shuffle_f64x2(u[3], u[7], 0x44),
+            _mm512_shuffle_f64x2(u[0], u[4], 0xEE), _mm512_shuffle_f64x2(u[2], u[6], 0xEE),
+            _mm512_shuffle_f64x2(u[1], u[5], 0xEE), _mm512_shuffle_f64x2(u[3], u[7], 0xEE),
+        };
+        for (std::uint32_t lane = 0; lane < 8; ++lane)
+            _mm512_storeu_pd(&out[4 * index[4 * (r + lane)]].re, column[lane]);
+    }
+}
+
+// The stages of spans s and 2s (s >= 8) in one pass over the data: each
+// group of four quarter-block values goes through its two butterflies of
+// span s and then its two of span 2s while in registers. Every butterfly
+// is the one the stage-by-stage order computes, on the same inputs; the
+// butterflies of one stage are independent of each other, so running them
+// twiddle by twiddle across the blocks (each twiddle widened once) changes
+// no value.
+__attribute__((target("avx512f"))) void two_stages_avx512(std::uint32_t s, std::uint32_t n, COMPLEX *data,
+                                                          const TWIDDLE *table)
+{
+    const std::uint32_t q = s / 2;
+    const TWIDDLE *first = table + (s - 2);
+    const TWIDDLE *second = table + (2 * s - 2);
+    for (std::uint32_t k = 0; k < q; k += 4) {
+        const Wide512 f_lower = widen_avx512(first + k), f_upper = widen_avx512(first + k + q);
+        const Wide512 s0 = widen_avx512(second + k), s2 = widen_avx512(second + k + s);
+        const Wide512 s1 = widen_avx512(second + q + k), s3 = widen_avx512(second + q + k + s);
+        for (std::uint32_t start = 0; start < n; start += 2 * s) {
+            double *p0 = &data[start + k].re;
+            double *p1 = p0 + 2 * q;
+            double *p2 = p0 + 2 * s;
+            double *p3 = p2 + 2 * q;
+            const __m512d x0 = _mm512_loadu_pd(p0), x1 = _mm512_loadu_pd(p1);
+            const __m512d x2 = _mm512_loadu_pd(p2), x3 = _mm512_loadu_pd(p3);
+            const __m512d y0 = butterfly_avx512(x0, x1, f_lower), y1 = butterfly_avx512(x0, x1, f_upper);
+            const __m512d y2 = butterfly_avx512(x2, x3, f_lower), y3 = butterfly_avx512(x2, x3, f_upper);
+            _mm512_storeu_pd(p0, butterfly_avx512(y0, y2, s0));
+            _mm512_storeu_pd(p2, butterfly_avx512(y0, y2, s2));
+            _mm512_storeu_pd(p1, butterfly_avx512(y1, y3, s1));
+            _mm512_storeu_pd(p3, butterfly_avx512(y1, y3, s3));
         }
     }
 }
@@ -181,6 +397,20 @@ void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table, std::
     const std::uint32_t width = stage_width();
     for (std::uint32_t span = first; span <= n; span *= 2) {
 #if defined(__x86_64__)
+        if (width >= 4 && span == 2 && n >= 4) {
+            first_two_stages_avx512(n, data, table.data);
+            span *= 2;
+            continue;
+        }
+        if (width >= 4 && span == 4) {
+            span4_avx512(n, data, table.data + (span - 2));
+            continue;
+        }
+        if (width >= 4 && span >= 8 && 2 * span <= n) {
+            two_stages_avx512(span, n, data, table.data);
+            span *= 2;
+            continue;
+        }
         if (width >= 4 && span >= 8) {
             stage_avx512(span, n, data, table.data + (span - 2));
             continue;
@@ -209,6 +439,16 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
         }
         return 0;
     }
+#if defined(__x86_64__)
+    if (stage_width() >= 4 && n >= 4) {
+        if (n >= 32)
+            first_two_stages_transposed_avx512(signal, index, out, n, table.data);
+        else
+            first_two_stages_from_signal_avx512(signal, index, out, n, table.data);
+        run_stages(out, n, table, 8);
+        return 0;
+    }
+#endif
     first_stage_from_signal(signal, index, out, n, table);
     run_stages(out, n, table, 4);
     return 0;
@@ -329,15 +569,18 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
         say("error parametrs func:'get_power_spectrum'\n");
         return 1;
     }
-    if (get_FFT(signal, work, index, n, forward_table) != 0) return 1;
-    // Squared magnitudes formed in extended precision, then rounded once
-    // more to double; parked in the spent imaginary parts so the x87 loop
-    // has no branches. A power beyond the double range (it becomes
-    // infinite), negative or not a number stops the copy at that line,
-    // leaving it and the lines above as they were.
+    if (forward(signal, work, index, n, forward_table, "error_sortand_cast") != 0) return 1;
+    // The 1/N of the scaled transform is applied in double precision to the
+    // lines that are used, as get_FFT would; the squared magnitudes are then
+    // formed in extended precision and rounded once more to double, parked
+    // in the spent imaginary parts so the x87 loop has no branches. A power
+    // beyond the double range (it becomes infinite), negative or not a
+    // number stops the copy at that line, leaving it and the lines above as
+    // they were.
+    const double scale = reciprocal(n);
     for (std::uint32_t k = 0; k < n / 2; ++k) {
-        const long double re = work[k].re;
-        const long double im = work[k].im;
+        const long double re = static_cast<double>(work[k].re * scale);
+        const long double im = static_cast<double>(work[k].im * scale);
         work[k].im = static_cast<double>(re * re + im * im);
     }
     for (std::uint32_t k = 0; k < n / 2; ++k) {

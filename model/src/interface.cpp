@@ -2,6 +2,7 @@
 // into overlapping frames across calls, and the frame loop.
 #include "alloc.h"
 #include "stages.h"
+#include "vector_math.h"
 #include "tables.h"
 
 #include <algorithm>
@@ -154,20 +155,19 @@ bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *
         const std::int16_t *carried = input->samples + (start < fill ? start : 0);
         const std::int16_t *fresh = block->samples + (start > fill ? start - fill : 0);
         if (channels == 1) {
-            for (std::uint32_t j = 0; j < from_carry; ++j) frame_ch1[j] = carried[j];
-            for (std::uint32_t j = from_carry; j < kFrameSamples; ++j) frame_ch1[j] = fresh[j - from_carry];
+            widen_samples(carried, frame_ch1, from_carry);
+            widen_samples(fresh, frame_ch1 + from_carry, kFrameSamples - from_carry);
         } else {
-            double *const frames[2] = {frame_ch1, frame_ch2};
-            std::uint32_t j = 0;
-            for (; j < from_carry; ++j) frames[j & 1][j / 2] = carried[j];
-            if (j % 2 != 0) {  // a sample pair split between carry and block
+            const std::uint32_t carried_pairs = from_carry / 2;
+            split_sample_pairs(carried, frame_ch1, frame_ch2, carried_pairs);
+            std::uint32_t j = 2 * carried_pairs;
+            if (from_carry % 2 != 0) {  // a sample pair split between carry and block
+                frame_ch1[j / 2] = carried[j];
                 frame_ch2[j / 2] = fresh[0];
-                ++j;
+                j += 2;
             }
-            for (const std::int16_t *v = fresh + (j - from_carry); j < 2 * kFrameSamples; j += 2, v += 2) {
-                frame_ch1[j / 2] = v[0];
-                frame_ch2[j / 2] = v[1];
-            }
+            const std::int16_t *v = fresh + (j - from_carry);
+            split_sample_pairs(v, frame_ch1 + j / 2, frame_ch2 + j / 2, kFrameSamples - j / 2);
         }
         return true;
     }

@@ -1,12 +1,20 @@
-// Start-up tables. Computed once per instance from their formulas (nothing
-// is stored in the program); the per-frame stages only read them.
+// Start-up tables. Computed from their formulas (nothing is stored in the
+// program); the per-frame stages only read them. All but the spectrum
+// scaling depend on the model's fixed grid alone, so the first creation in
+// a process computes them into a template instance, and every creation,
+// that one included, copies them from it into arrays of its own; only the
+// scaling from the listening level is worked out per instance.
 #include "tables.h"
 
 #include "alloc.h"
 #include "fft.h"
+#include "messages.h"
+#include "stages.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 
 namespace velumar::model {
 namespace {
@@ -31,6 +39,150 @@ std::int32_t fail(const char *message, std::int32_t code)
     return code;
 }
 
+// The instance the grid tables are copied from, with the largest line power
+// of the test tone (the listening level only scales it).
+struct TableTemplate {
+    const M_STATE *state = nullptr;
+    double test_tone_peak = 0.0;
+};
+
+// Set on the thread that builds the template, for the duration.
+thread_local TableTemplate *t_building = nullptr;
+
+// The template, built on first use; null when it could not be built (memory
+// ran out), and creations then compute their tables themselves.
+const TableTemplate *table_template()
+{
+    static TableTemplate built;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const UntrackedAllocations untracked;
+        // The template belongs to no caller: it says nothing. Should it
+        // fail, each creation computes its tables and reports for itself.
+        const MessageSink silent{[](void *, const char *) {}, nullptr};
+        const SinkScope quiet(&silent);
+        TableTemplate t;
+        t_building = &t;
+        M_SETTINGS settings{};
+        settings.sample_rate = 48000;
+        t.state = create_basic_method(&settings, silent);
+        t_building = nullptr;
+        built = t;
+    });
+    return built.state != nullptr ? &built : nullptr;
+}
+
+template <class T>
+void copy(M_ARRAY_OF<T> &to, const M_ARRAY_OF<T> &from)
+{
+    std::memcpy(to.data, from.data, std::size_t{to.length} * sizeof(T));
+}
+
+std::int32_t largest_test_tone_power(M_STATE *s, double *signal, double *spectrum, COMPLEX *work, double &largest)
+{
+    // The largest line power of a full-scale 1019 Hz sine, over ten
+    // consecutive frames of a continuous tone, becomes the listening level.
+    largest = 0.0;
+    for (int j = 0; j < kTestFrames; ++j) {
+        for (std::uint32_t i = 0; i < s->frame_length; ++i) {
+            const double n = 1024.0 * j + i;
+            signal[i] = 32767.0 * std::sin(n * kTestToneRadiansPerSecond / s->sample_rate);
+        }
+        multiply_arrays(signal, s->hann_window.data, s->frame_length);
+        if (get_power_spectrum(signal, spectrum, work, s->fft_index.data, s->frame_length, forward_twiddles(*s)) !=
+            0)
+            return 1;
+        for (std::uint32_t k = 0; k < s->frame_length / 2; ++k)
+            if (spectrum[k] > largest) largest = spectrum[k];
+    }
+    return 0;
+}
+
+// The scaling from the listening level. The working arrays are obtained
+// whether or not the test tone's power is known already, so a creation
+// fails the same way when memory runs out in either case.
+std::int32_t normalizing_factor(M_STATE *s, const double *known_peak)
+{
+    Scratch<double> signal(s->frame_length);
+    if (signal.data == nullptr)
+        return fail("error malloc func:'create_basic_method/get_normalizing_factor()1'\n", 1);
+    Scratch<double> spectrum(s->frame_length / 2);
+    if (spectrum.data == nullptr)
+        return fail("error malloc func:'create_basic_method/get_normalizing_factor()2'\n", 2);
+    Scratch<COMPLEX> work(s->frame_length);
+    if (work.data == nullptr)
+        return fail("error malloc func:'create_basic_method/get_normalizing_factor()3'\n", 3);
+
+    double largest = 0.0;
+    if (known_peak != nullptr) {
+        largest = *known_peak;
+    } else if (largest_test_tone_power(s, signal.data, spectrum.data, work.data, largest) != 0) {
+        return 1;
+    }
+    s->norm_factor = std::pow(10.0, 0.1 * s->listening_level_db) / largest;
+    if (t_building != nullptr) {
+        t_building->test_tone_peak = largest;  // the template announces no level
+        return 0;
+    }
+    sayf("Уровень громкости = %f\n", s->listening_level_db);
+    return 0;
+}
+
+// Every table init_basic_tables computes, copied from the template; the
+// steps that obtain memory obtain it here too, in the same order and with
+// the same messages.
+std::int32_t copy_basic_tables(M_STATE *s, const TableTemplate &from)
+{
+    const M_STATE &t = *from.state;
+    copy(s->hann_window, t.hann_window);
+    if (get_index_for_FFT(s->fft_index.data, s->fft_index.length) != 0)
+        return fail("ERROR get_index_for_FFT()\n", 1);
+    copy(s->fft_twiddle, t.fft_twiddle);
+    copy(s->fft_inverse_twiddle, t.fft_inverse_twiddle);
+    if (normalizing_factor(s, &from.test_tone_peak) != 0) return 1;
+    copy(s->outer_ear, t.outer_ear);
+    copy(s->band_lower, t.band_lower);
+    copy(s->band_centre, t.band_centre);
+    copy(s->band_upper, t.band_upper);
+    for (std::uint32_t i = 0; i < s->band_count; ++i) {
+        const BAND_BINS &source = t.band_bins.data[i];
+        BAND_BINS &bin = s->band_bins.data[i];
+        bin.count = source.count;
+        bin.indices = static_cast<std::uint32_t *>(obtain(bin.count, sizeof(std::uint32_t)));
+        if (bin.indices == nullptr) return fail("ERROR memory allocation/get_frequency_bands_info()1\n", 1);
+        bin.weights = static_cast<double *>(obtain(bin.count, sizeof(double)));
+        if (bin.weights == nullptr) return fail("ERROR memory allocation/get_frequency_bands_info()2\n", 1);
+        std::memcpy(bin.indices, source.indices, std::size_t{bin.count} * sizeof(std::uint32_t));
+        std::memcpy(bin.weights, source.weights, std::size_t{bin.count} * sizeof(double));
+    }
+    copy(s->internal_noise, t.internal_noise);
+    // What the spreading normaliser leaves behind, scratch included.
+    std::memcpy(s->band_energy_ref_ch1.data, t.band_energy_ref_ch1.data, std::size_t{s->band_count} * sizeof(double));
+    copy(s->spread_slope, t.spread_slope);
+    for (std::uint32_t i = 0; i < s->spread_matrix.length; ++i)
+        std::memcpy(s->spread_matrix.data[i], t.spread_matrix.data[i], std::size_t{s->band_count} * sizeof(double));
+    copy(s->spread_norm, t.spread_norm);
+    std::memcpy(s->spread_lower_sum, t.spread_lower_sum, sizeof s->spread_lower_sum);
+    std::memcpy(s->spread_upper_base, t.spread_upper_base, sizeof s->spread_upper_base);
+    s->spread_lower_ratio = t.spread_lower_ratio;
+    copy(s->time_spread_b, t.time_spread_b);
+    copy(s->time_spread_a, t.time_spread_a);
+    copy(s->mask_offset, t.mask_offset);
+    copy(s->adapt_b, t.adapt_b);
+    copy(s->adapt_a, t.adapt_a);
+    copy(s->pattern_ranges, t.pattern_ranges);
+    copy(s->loudness_index, t.loudness_index);
+    copy(s->loudness_thresh, t.loudness_thresh);
+    std::memcpy(s->loudness_ratio, t.loudness_ratio, sizeof s->loudness_ratio);
+    std::memcpy(s->loudness_base, t.loudness_base, sizeof s->loudness_base);
+    copy(s->internal_noise_pow, t.internal_noise_pow);
+    copy(s->ehs_window, t.ehs_window);
+    if (get_index_for_FFT(s->ehs_fft_index_512.data, s->ehs_fft_index_512.length) != 0 ||
+        get_index_for_FFT(s->ehs_fft_index_256.data, s->ehs_fft_index_256.length) != 0)
+        return fail("ERROR get_index_for_FFT()\n", 4);
+    return 0;
+}
+
 } // namespace
 
 std::int32_t get_hann_array(double *w, std::uint32_t n)
@@ -46,37 +198,7 @@ std::int32_t get_hann_array(double *w, std::uint32_t n)
     return 0;
 }
 
-std::int32_t get_normalizing_factor(M_STATE *s)
-{
-    Scratch<double> signal(s->frame_length);
-    if (signal.data == nullptr)
-        return fail("error malloc func:'create_basic_method/get_normalizing_factor()1'\n", 1);
-    Scratch<double> spectrum(s->frame_length / 2);
-    if (spectrum.data == nullptr)
-        return fail("error malloc func:'create_basic_method/get_normalizing_factor()2'\n", 2);
-    Scratch<COMPLEX> work(s->frame_length);
-    if (work.data == nullptr)
-        return fail("error malloc func:'create_basic_method/get_normalizing_factor()3'\n", 3);
-
-    // The largest line power of a full-scale 1019 Hz sine, over ten
-    // consecutive frames of a continuous tone, becomes the listening level.
-    double largest = 0.0;
-    for (int j = 0; j < kTestFrames; ++j) {
-        for (std::uint32_t i = 0; i < s->frame_length; ++i) {
-            const double n = 1024.0 * j + i;
-            signal.data[i] = 32767.0 * std::sin(n * kTestToneRadiansPerSecond / s->sample_rate);
-        }
-        multiply_arrays(signal.data, s->hann_window.data, s->frame_length);
-        if (get_power_spectrum(signal.data, spectrum.data, work.data, s->fft_index.data, s->frame_length,
-                               forward_twiddles(*s)) != 0)
-            return 1;
-        for (std::uint32_t k = 0; k < s->frame_length / 2; ++k)
-            if (spectrum.data[k] > largest) largest = spectrum.data[k];
-    }
-    s->norm_factor = std::pow(10.0, 0.1 * s->listening_level_db) / largest;
-    sayf("Уровень громкости = %f\n", s->listening_level_db);
-    return 0;
-}
+std::int32_t get_normalizing_factor(M_STATE *s) { return normalizing_factor(s, nullptr); }
 
 std::int32_t get_outer_ear_weighting_coefficient_array(double *w, std::uint32_t n)
 {
@@ -264,6 +386,9 @@ void get_pattern_ranges(PATTERN_RANGE *ranges, std::uint32_t bands, std::uint32_
 std::int32_t init_basic_tables(M_STATE *s, const M_SETTINGS *settings)
 {
     if (settings->sample_rate != 48000) return fail("ERROR:Initialization of the tables!\n", 1);
+    if (t_building == nullptr) {
+        if (const TableTemplate *from = table_template()) return copy_basic_tables(s, *from);
+    }
     if (get_hann_array(s->hann_window.data, s->hann_window.length) != 0) return fail("ERROR get_hann_array()\n", 1);
     if (get_index_for_FFT(s->fft_index.data, s->fft_index.length) != 0)
         return fail("ERROR get_index_for_FFT()\n", 1);

@@ -100,4 +100,19 @@ void exp_array(const double *x, double *y, std::uint32_t n)
         if (!plain_exp_argument(x[i])) y[i] = std::exp(x[i]);
 }
 
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void widen_samples(const std::int16_t *in, double *out, std::uint32_t n)
+{
+    for (std::uint32_t i = 0; i < n; ++i) out[i] = in[i];
+}
+
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void split_sample_pairs(const std::int16_t *in, double *first, double *second, std::uint32_t pairs)
+{
+    for (std::uint32_t i = 0; i < pairs; ++i) {
+        first[i] = in[2 * i];
+        second[i] = in[2 * i + 1];
+    }
+}
+
 } // namespace velumar::model

@@ -21,4 +21,9 @@ void log_array(const double *x, double *y, std::uint32_t n);
 // y[i] = e^x[i] for i < n; x and y must not overlap.
 void exp_array(const double *x, double *y, std::uint32_t n);
 
+// 16-bit samples as doubles (exact): out[i] = in[i] for i < n, and the
+// pairs of an interleaved stereo run split into their two channels.
+void widen_samples(const std::int16_t *in, double *out, std::uint32_t n);
+void split_sample_pairs(const std::int16_t *in, double *first, double *second, std::uint32_t pairs);
+
 } // namespace velumar::model

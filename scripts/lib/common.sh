@@ -9,7 +9,7 @@ VELUMAR_JOBS="$(nproc 2>/dev/null || echo 2)"
 VELUMAR_PACKAGES=(
   cmake g++ make pkg-config
   nlohmann-json3-dev libsndfile1-dev libsoxr-dev libfftw3-dev
-  qt6-base-dev qt6-charts-dev qt6-translations-l10n fonts-liberation
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n fonts-liberation
 )
 
 # What only the tests, benchmarks and fuzzers need on top of those
@@ -17,8 +17,9 @@ VELUMAR_PACKAGES=(
 VELUMAR_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  xvfb xauth
+  xvfb xauth chromium
   lame opus-tools flac
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-distributed dpkg-dev
 )
 
 velumar_missing_packages() {

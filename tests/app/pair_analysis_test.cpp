@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -198,6 +199,25 @@ TEST(PairAnalysis, SilenceAndClipping)
     EXPECT_TRUE(clipped.HasWarning("clipped"));
     // Clipping the reference shares is not the test's fault.
     EXPECT_FALSE(AnalysePair(Scaled(ref, 4.0), Scaled(ref, 4.0), 2).clipped);
+
+    // The whole-signal scans report their progress block by block, up to
+    // each signal's end and never beyond, and change nothing by it.
+    const Samples long_ref = Noise(48000 * 7, 2, 34, 20000.0);
+    const Samples long_test = Scaled(long_ref, 4.0);
+    std::vector<std::size_t> reports[2];
+    velumar::app::AnalysisSettings watched;
+    watched.scanned = [&](int signal, std::size_t values) { reports[signal].push_back(values); };
+    const PairCheck seen = AnalysePair(long_ref, long_test, 2, watched);
+    const PairCheck unseen = AnalysePair(long_ref, long_test, 2);
+    EXPECT_EQ(seen.test_clipped_values, unseen.test_clipped_values);
+    EXPECT_EQ(seen.delay_samples, unseen.delay_samples);
+    for (int signal : {0, 1}) {
+        const std::size_t length = (signal == 0 ? long_ref : long_test).size();
+        ASSERT_GE(reports[signal].size(), 2u) << signal;
+        EXPECT_LT(reports[signal].front(), length) << "reported only at the end";
+        EXPECT_GE(std::count(reports[signal].begin(), reports[signal].end(), length), 1) << signal;
+        for (std::size_t v : reports[signal]) EXPECT_LE(v, length) << signal;
+    }
 }
 
 TEST(PairAnalysis, RefusesWhatItCannotAnalyse)

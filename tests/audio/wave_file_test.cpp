@@ -381,6 +381,46 @@ TEST(FileMap, ReopenReplacesTheMappingAndFailureLeavesItClosed)
     EXPECT_EQ(map.view(), nullptr);
 }
 
+// Released pages leave the process's memory but read back exactly as
+// before, and a file cut short afterwards still reads as zeros through the
+// guard instead of ending the process.
+TEST(FileMap, ReleasedPagesLeaveResidentMemoryAndReadBackUnchanged)
+{
+    TempDir dir;
+    const std::size_t length = 3 * CFileMap::kReleaseStep;
+    Bytes bytes(length);
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 4096);
+    const std::string path = dir.Write("long", bytes);
+    CFileMap map;
+    ASSERT_TRUE(map.Open(path.c_str()));
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    // Every page read once: all of the file is resident.
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < length; i += page) sum += map.view()[i];
+    EXPECT_GT(sum, 0u);
+
+    const auto rss_kib = [] {
+        std::FILE *f = std::fopen("/proc/self/statm", "r");
+        unsigned long size = 0, resident = 0;
+        EXPECT_EQ(std::fscanf(f, "%lu %lu", &size, &resident), 2);
+        std::fclose(f);
+        return resident * static_cast<unsigned long>(::sysconf(_SC_PAGESIZE)) / 1024;
+    };
+    const unsigned long before = rss_kib();
+    map.ReleaseBefore(CFileMap::kReleaseStep - 1);  // less than a step: nothing yet
+    EXPECT_GT(rss_kib() + 512, before);
+    map.ReleaseBefore(2 * CFileMap::kReleaseStep + 100);
+    EXPECT_LT(rss_kib() + 1536, before) << "two steps released";
+    for (std::size_t i = 0; i < length; i += 997) ASSERT_EQ(map.view()[i], bytes[i]) << i;
+
+    map.ReleaseBefore(length);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(page)), 0);
+    EXPECT_EQ(map.view()[page - 1], bytes[page - 1]);
+    EXPECT_FALSE(map.Faulted());
+    EXPECT_EQ(map.view()[2 * CFileMap::kReleaseStep + page], 0);  // released, then cut off
+    EXPECT_TRUE(map.Faulted());
+}
+
 TEST(WaveFile, ModelRequirementsAndPairComparisons)
 {
     TempDir dir;

@@ -1,9 +1,13 @@
 #include "alloc.h"
 #include "support.h"
+#include "tables.h"
 
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -113,6 +117,64 @@ TEST(Creation, EveryAllocationFailureIsReportedAndLeaksNothing)
         EXPECT_EQ(lines.count(expected), 1u) << expected;
     // Labels that never carried a closing quote keep it off.
     EXPECT_EQ(lines.count("error malloc func:'create_basic_method/memory_allocation33'\n"), 0u);
+}
+
+// Instances created at the same time, on several threads, share every table
+// that depends on the grid alone, down to the last bit, and differ only in
+// the scaling from their listening level; that scaling is the one a fresh
+// computation of the test tone gives.
+TEST(Creation, InstancesMadeAtOnceShareEveryGridTableAndDifferOnlyInTheLevelScaling)
+{
+    const double levels[] = {92.0, 80.0, 92.0, 65.5};
+    std::vector<velumar::test::Instance> instances(std::size(levels));
+    testing::internal::CaptureStdout();
+    {
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < std::size(levels); ++i)
+            threads.emplace_back([&, i] {
+                const M_SETTINGS s = settings(i % 2 == 1, levels[i]);
+                instances[i].reset(create_method(&s));
+            });
+        for (std::thread &t : threads) t.join();
+    }
+    testing::internal::GetCapturedStdout();
+    for (const auto &instance : instances) ASSERT_NE(instance, nullptr);
+
+    const M_STATE &first = *instances[0];
+    const auto same = [](const auto &a, const auto &b) {
+        return a.length == b.length && std::memcmp(a.data, b.data, a.length * sizeof(*a.data)) == 0;
+    };
+    for (std::size_t i = 1; i < instances.size(); ++i) {
+        const M_STATE &other = *instances[i];
+        EXPECT_TRUE(same(first.hann_window, other.hann_window) && same(first.ehs_window, other.ehs_window) &&
+                    same(first.fft_twiddle, other.fft_twiddle) && same(first.fft_inverse_twiddle, other.fft_inverse_twiddle) &&
+                    same(first.fft_index, other.fft_index) && same(first.ehs_fft_index_512, other.ehs_fft_index_512) &&
+                    same(first.ehs_fft_index_256, other.ehs_fft_index_256) && same(first.outer_ear, other.outer_ear) &&
+                    same(first.band_centre, other.band_centre) && same(first.spread_norm, other.spread_norm) &&
+                    same(first.internal_noise, other.internal_noise) && same(first.time_spread_a, other.time_spread_a) &&
+                    same(first.adapt_b, other.adapt_b) && same(first.mask_offset, other.mask_offset) &&
+                    same(first.loudness_thresh, other.loudness_thresh) && same(first.pattern_ranges, other.pattern_ranges))
+            << "instance " << i;
+        EXPECT_EQ(std::memcmp(first.spread_upper_base, other.spread_upper_base, sizeof first.spread_upper_base), 0);
+        EXPECT_EQ(std::memcmp(first.loudness_base, other.loudness_base, sizeof first.loudness_base), 0);
+        for (std::uint32_t b = 0; b < first.band_count; ++b) {
+            const BAND_BINS &x = first.band_bins.data[b], &y = other.band_bins.data[b];
+            ASSERT_EQ(x.count, y.count) << b;
+            EXPECT_NE(x.indices, y.indices) << "band " << b << " shares its lines with another instance";
+            EXPECT_EQ(std::memcmp(x.indices, y.indices, x.count * sizeof(std::uint32_t)), 0) << b;
+            EXPECT_EQ(std::memcmp(x.weights, y.weights, x.count * sizeof(double)), 0) << b;
+        }
+        EXPECT_NE(first.hann_window.data, other.hann_window.data);
+    }
+    EXPECT_EQ(instances[2]->norm_factor, first.norm_factor);
+    EXPECT_NEAR(instances[1]->norm_factor / first.norm_factor, std::pow(10.0, -1.2), 1e-15);
+    for (auto &instance : instances) {
+        const double copied = instance->norm_factor;
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(velumar::model::get_normalizing_factor(instance.get()), 0);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(instance->norm_factor, copied);
+    }
 }
 
 } // namespace

@@ -111,7 +111,7 @@ TEST(Fft, WholeStagesGiveExactlyWhatTheBlockByBlockButterfliesGive)
     // the plain butterflies compute, at every width the machine offers.
     Random random(9);
     for (std::uint32_t width : {4u, 2u, 1u})
-    for (std::uint32_t n : {2u, 4u, 8u, 16u, 512u, 2048u}) {
+    for (std::uint32_t n : {2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u}) {
         velumar_limit_fft_width(width);
         const Plan plan(n);
         std::vector<double> x(n);

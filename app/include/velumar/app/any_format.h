@@ -37,6 +37,7 @@ public:
     std::span<const std::int16_t> InPlace(Signal s) const override;
     std::size_t Read(Signal s, std::int16_t *out, std::size_t count) override;
     std::span<const std::int16_t> ForAnalysis(Signal s) override;
+    void Passed(Signal s, std::uint64_t position) const override;
     void CheckStep() const override;
     void CheckEnd() const override;
 

@@ -9,7 +9,9 @@
 // request.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,6 +50,11 @@ struct AnalysisSettings {
     // The delay is searched in [-max_delay_ms, +max_delay_ms].
     double max_delay_ms = 500.0;
     std::uint32_t sample_rate = 48000;
+    // Told during each scan over a whole signal (0 the reference, 1 the
+    // test) that its values before `values` have been read: a caller whose
+    // signals are mapped files can let those pages go, so that memory does
+    // not grow with the length. May be empty.
+    std::function<void(int signal, std::size_t values)> scanned;
 };
 
 struct PairCheck {

@@ -46,6 +46,9 @@ public:
     // any Read().
     virtual std::span<const std::int16_t> ForAnalysis(Signal s) { return InPlace(s); }
 
+    // The in-place values of a signal before `position` will not be read
+    // again: a source may let go of the memory that holds them.
+    virtual void Passed(Signal, std::uint64_t /*position*/) const {}
     // After every step of the model: throws when what was read is void.
     virtual void CheckStep() const {}
     // Before any grade goes out: throws when an input changed.
@@ -65,6 +68,7 @@ public:
     std::uint64_t values(Signal s) const override;
     const std::string &path(Signal s) const override;
     std::span<const std::int16_t> InPlace(Signal s) const override;
+    void Passed(Signal s, std::uint64_t position) const override;
     void CheckStep() const override;
     void CheckEnd() const override;
 

@@ -115,6 +115,13 @@ struct GradeHooks {
     const ModelApi *api = nullptr;  // the library's own when null
     // Where the model's own lines go (standard output when no handler).
     ModelMessages messages;
+    // Per-frame values: when frame_observer is set, `frames_start` (if set)
+    // is called once before the first frame with the sample frames cut from
+    // the reference's start (a trimmed delay; frame times are shifted by
+    // it), then frame_observer gets every frame as the model produces it.
+    std::function<void(std::uint64_t reference_skip)> frames_start;
+    velumar_frame_observer frame_observer = nullptr;
+    void *frame_user = nullptr;
 };
 
 // The whole pipeline from two paths of native WAV files. Never throws for

@@ -87,6 +87,9 @@ public:
     // True when the signal is the mapped file itself: Lead() of every value
     // then costs nothing and stays valid for the life of the source.
     virtual bool native() const { return false; }
+    // The values before `position` will not be read again for now: a mapped
+    // file lets their pages go (they stay readable, fetched again if read).
+    virtual void Passed(std::uint64_t /*position*/) const {}
 
     // 16-bit values at 48 kHz, all channels, known before reading.
     std::uint64_t total_values() const { return total_values_; }

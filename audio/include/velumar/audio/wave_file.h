@@ -6,6 +6,7 @@
 // mapping through sample_data() for the life of the CWaveFile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -79,8 +80,18 @@ public:
     // differs from those at opening (one fstat).
     bool Changed() const;
 
+    // The bytes before `offset` will not be read again soon: the whole
+    // pages among them leave this process's memory (a later read fetches
+    // them from the file again, so nothing changes but residency). Done in
+    // steps of at least kReleaseStep bytes, so calling it after every small
+    // read costs nothing. An offset below the last one starts a new pass
+    // over the file.
+    void ReleaseBefore(std::size_t offset) const;
+    static constexpr std::size_t kReleaseStep = std::size_t{1} << 20;
+
 private:
     std::uint32_t size_ = 0;
+    mutable std::size_t released_ = 0;  // bytes from the start already released
     int fd_ = -1;
     const unsigned char *view_ = nullptr;
     int guard_slot_ = -1;
@@ -105,6 +116,10 @@ public:
     const std::string &path() const { return path_; }  // as given to the constructor
     bool Faulted() const { return map_.Faulted(); }
     bool Changed() const { return map_.Changed(); }
+    // The samples before `position` (within sample_data()) have been read
+    // for good: their pages of the mapping may go (CFileMap::ReleaseBefore).
+    // Nothing to do when the samples are a copy.
+    void ReleaseSamplesBefore(const std::int16_t *position) const;
 
 private:
     std::string path_;

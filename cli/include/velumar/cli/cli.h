@@ -3,6 +3,7 @@
 #pragma once
 
 #include <velumar/app/pipeline.h>
+#include <velumar/report/html_report.h>
 #include <velumar/runner/model_runner.h>
 
 #include <nlohmann/json.hpp>
@@ -47,6 +48,8 @@ struct Options {
     double max_delay_ms = 500.0;
     bool align = false;
     bool match_level = false;
+    std::string frames;          // --frames: per-frame values ("-": standard output)
+    std::string report;          // --report: the HTML report (a summary with --batch)
     bool strict = false;         // only what the model takes natively, nothing converted
     std::string error;           // the message of a UsageError
 };
@@ -80,6 +83,10 @@ app::GradeSettings PipelineSettings(const Options &options);
 // Never throws for bad files or model failures.
 GradeOutcome GradePair(const std::string &reference, const std::string &test, const Options &options,
                        const ProgressCallback &progress = {}, const ModelApi &api = LibraryModelApi());
+// The same with all of the pipeline's hooks (per-frame values among them);
+// hooks.api, when null, is the library's own.
+GradeOutcome GradePair(const std::string &reference, const std::string &test, const Options &options,
+                       const app::GradeHooks &hooks);
 
 // --- output ----------------------------------------------------------------
 
@@ -132,9 +139,12 @@ std::string ResolveListPath(const std::string &list_dir, const std::string &path
 // before it are done. Every line carries "graded".
 // Returns kExitGraded when every pair was graded, kExitInputRejected when
 // any was refused or failed, else kExitNotGraded.
+// When summary is not null it receives one line per entry, in list order,
+// for the batch's HTML summary.
 int RunBatch(const std::vector<BatchEntry> &entries, const std::string &list_dir, const Options &options,
               unsigned jobs, const std::function<void(const std::string &line)> &emit,
-              const std::function<void(std::size_t done, std::size_t total)> &progress = {});
+              const std::function<void(std::size_t done, std::size_t total)> &progress = {},
+              std::vector<report::BatchEntry> *summary = nullptr);
 
 // --- process ---------------------------------------------------------------
 

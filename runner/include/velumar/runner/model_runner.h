@@ -79,6 +79,8 @@ struct ModelApi {
     // Creation with a message handler; used instead of create when the
     // runner is given one. A double without it is created by create.
     M_HANDLE (*create_with_messages)(const M_SETTINGS *, velumar_message_handler, void *) = nullptr;
+    // Registers a per-frame observer; a double without it sends no frames.
+    std::int32_t (*set_frame_observer)(M_HANDLE, velumar_frame_observer, void *) = nullptr;
 };
 const ModelApi &LibraryModelApi();
 
@@ -128,6 +130,11 @@ public:
     // WaveErrors::FileChangedError when either file changed under the run
     // (checked after every step), and passes on whatever the observer throws.
     void Run();
+
+    // Before Run(): every frame's values go to observer with user, on the
+    // thread that runs the calculation (see velumar_set_frame_observer).
+    // Returns 0, or 1 when the model entry points cannot register one.
+    std::int32_t SetFrameObserver(velumar_frame_observer observer, void *user);
 
     // After Run(): the grade, DI and model output variables of the run.
     // Returns what get_model_results returns.

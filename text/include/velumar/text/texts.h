@@ -159,6 +159,24 @@ enum Id : std::uint32_t {
     IDS_CHECK_DELAY_UNTRUSTED,      // %1 = samples at the highest peak, %2 = the correlation there
     IDS_CHECK_UNRELATED,
     IDS_CLI_LIST_IS_AUDIO,          // %1 = the list given
+
+    // Per-frame values and HTML reports.
+    IDS_CLI_FRAMES_WITH_BATCH = 63000,
+    IDS_CLI_FRAMES_JSON_STDOUT,
+    IDS_CLI_FRAMES_WRITE_ERROR,     // %1 = the file
+    IDS_CLI_REPORT_WRITE_ERROR,     // %1 = the file
+
+    // The Python module: refusals of arrays and keyword arguments.
+    IDS_PY_REFERENCE = 64000,       // "эталонный сигнал", the subject of a refusal
+    IDS_PY_TEST,                    // "исследуемый сигнал"
+    IDS_PY_BAD_DTYPE,               // %1 = the array's element type
+    IDS_PY_BAD_SHAPE,               // %1 = the array's shape
+    IDS_PY_NOT_FINITE,              // %1 = the position of the first bad value
+    IDS_PY_CHANNELS_DIFFER,
+    IDS_PY_BAD_LEVEL,               // %1 = the value given
+    IDS_PY_BAD_RATE,                // %1 = the value given
+    IDS_PY_TOO_LONG,
+    IDS_PY_TEMPORARY_FILE,          // %1 = the file
 };
 
 // The text of an id; empty when the table has no such entry.

@@ -1,0 +1,240 @@
+// The details window: its chart covers every frame of the run for every
+// quantity, zooming and resetting keep the whole run reachable, and the
+// files it saves parse.
+#include "details_window.h"
+#include "progress_page.h"
+#include "results_page.h"
+#include "setup_page.h"
+#include "wizard.h"
+#include "ui_test_support.h"
+
+#include <velumar/report/frame_writer.h>
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sstream>
+
+using namespace velumar;
+using velumar::uitest::MessageRecorder;
+
+namespace {
+
+// A stereo run of `frames` frames with disturbed frames at `burst`..+2 and
+// noise loudness missing in every fifth frame.
+std::shared_ptr<report::FrameCollector> Run(std::uint64_t frames, std::uint64_t burst)
+{
+    auto c = std::make_shared<report::FrameCollector>(2, frames);
+    for (std::uint64_t f = 0; f < frames; ++f) {
+        report::FrameRow r;
+        r.frame = f;
+        r.time_s = report::frame_time_seconds(f);
+        r.channels = 2;
+        r.loud = f % 5 == 0;
+        const bool hit = f >= burst && f < burst + 3;
+        for (int ch = 0; ch < 2; ++ch) {
+            for (int q = 0; q < report::kFrameQuantityCount; ++q)
+                r.set(ch, static_cast<report::FrameQuantity>(q), hit ? 9.0 : 0.1 * double(q + ch));
+            r.set(ch, report::FrameQuantity::disturbed, hit ? 1.0 : 0.0);
+            if (r.loud) r.clear(ch, report::FrameQuantity::noise_loudness);
+        }
+        r.set_binaural_detection_probability(hit ? 1.0 : 0.0);
+        c->add(r);
+    }
+    return c;
+}
+
+report::ReportData Record(std::uint32_t frames)
+{
+    report::ReportData d;
+    d.reference.path = "/tmp/ref.wav";
+    d.test.path = "/tmp/test.wav";
+    d.graded = true;
+    d.odg = -1.25;
+    d.di = 0.8;
+    d.frames = frames;
+    d.channels = 2;
+    for (int i = 0; i < report::kMovCount; ++i) d.movs[i] = 1.5 * i;
+    return d;
+}
+
+std::string Slurp(const QString &path)
+{
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace
+
+class DetailsWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void chartCoversEveryFrameForEveryQuantity()
+    {
+        // Long enough that the series has merged its buckets several times.
+        for (std::uint64_t frames : {std::uint64_t{40}, std::uint64_t{50'000}}) {
+            const auto run = Run(frames, frames / 2);
+            ui::CDetailsWindow w(Record(static_cast<std::uint32_t>(frames)), run);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            for (auto t : {report::Trace::nmr_db, report::Trace::detection_probability, report::Trace::moddiff1,
+                           report::Trace::moddiff2, report::Trace::noise_loudness}) {
+                w.showTrace(t);
+                QCOMPARE(w.chartFrames(), frames);
+                QVERIFY(w.chartColumns() <= int(ui::kDetailsChartColumns));
+                QVERIFY(w.chartStart() <= 0.0);
+                QVERIFY(w.chartEnd() >= report::frame_time_seconds(frames - 1));
+            }
+            QCOMPARE(w.findChild<QTableWidget *>(QStringLiteral("movs"))->rowCount(), report::kMovCount);
+            QVERIFY(w.findChild<QLabel *>(QStringLiteral("headline"))->text().contains(QStringLiteral("-1.250")));
+        }
+    }
+
+    void zoomByDraggingAndBack()
+    {
+        ui::CDetailsWindow w(Record(2000), Run(2000, 1000));
+        w.resize(900, 700);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const double start = w.chartStart(), end = w.chartEnd();
+        auto *view = w.findChild<QChartView *>();
+        QVERIFY(view);
+        const QRect plot = view->chart()->plotArea().toRect();
+        const QPoint a(plot.left() + plot.width() / 3, plot.center().y());
+        const QPoint b(plot.left() + plot.width() / 2, plot.center().y());
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, a);
+        QTest::mouseMove(view->viewport(), b);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, b);
+        QVERIFY(w.chartStart() > start + 1.0);
+        QVERIFY(w.chartEnd() < end - 1.0);
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, b);
+        QCOMPARE(w.chartStart(), start);
+        QCOMPARE(w.chartEnd(), end);
+    }
+
+    void savedFilesParse()
+    {
+        const std::uint64_t frames = 300;
+        velumar::testing::TempDir dir;
+        const QString base = QString::fromStdString(dir.path().string());
+        ui::CDetailsWindow w(Record(frames), Run(frames, 100));
+
+        QVERIFY(w.saveReport(base + "/r.html"));
+        const std::string page = Slurp(base + "/r.html");
+        QVERIFY(page.find("data-report-ready") != std::string::npos);
+        QVERIFY(page.find("id=\"plots\"") != std::string::npos);
+        QVERIFY(page.find("://") == std::string::npos);
+
+        QVERIFY(w.saveValues(base + "/v.csv"));
+        std::istringstream csv(Slurp(base + "/v.csv"));
+        std::string line;
+        std::getline(csv, line);
+        const auto columns = report::frame_columns(2);
+        QCOMPARE(std::count(line.begin(), line.end(), ','), std::ptrdiff_t(columns.size() - 1));
+        std::uint64_t rows = 0;
+        while (std::getline(csv, line)) {
+            QCOMPARE(std::count(line.begin(), line.end(), ','), std::ptrdiff_t(columns.size() - 1));
+            ++rows;
+        }
+        QCOMPARE(rows, frames);
+
+        QVERIFY(w.saveValues(base + "/v.json"));
+        const auto array = nlohmann::json::parse(Slurp(base + "/v.json"));
+        QVERIFY(array.is_array());
+        QCOMPARE(array.size(), frames);
+        QVERIFY(array[5]["noise_loudness_1"].is_null());
+        QCOMPARE(array[100]["disturbed_2"].get<int>(), 1);
+
+        QVERIFY(w.saveValues(base + "/v.jsonl"));
+        std::istringstream jsonl(Slurp(base + "/v.jsonl"));
+        rows = 0;
+        while (std::getline(jsonl, line)) QCOMPARE(nlohmann::json::parse(line)["frame"].get<std::uint64_t>(), rows++);
+        QCOMPARE(rows, frames);
+
+        w.copySummary();
+        QVERIFY(QApplication::clipboard()->text().contains(QStringLiteral("Значение ODG: -1.250000")));
+
+        // A folder that does not exist: an error naming the file, nothing else.
+        MessageRecorder boxes;
+        w.setMessageBox(boxes.fn());
+        QVERIFY(!w.saveValues(base + "/missing/v.csv"));
+        QVERIFY(!w.saveReport(base + "/missing/r.html"));
+        QCOMPARE(boxes.count(), 2);
+        QVERIFY(boxes.last().text.contains(base + "/missing/r.html"));
+        QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    }
+
+    void wizardRunFillsTheWindowFromItsFrames()
+    {
+        // A stereo pair of 150000 sample frames: (150000 - 2048) / 1024 + 1
+        // = 145 frames, every one of them in the chart.
+        velumar::testing::TempDir dir;
+        const auto pair = velumar::uitest::WriteWavPair(dir, 150000, 2);
+        MessageRecorder boxes;
+        ui::CWizard wizard(nullptr, boxes.fn());
+        wizard.show();
+        auto *details = wizard.resultsPage()->findChild<QPushButton *>(QStringLiteral("details"));
+        QVERIFY(details);
+        QVERIFY(!details->isEnabled());  // nothing to show before a run
+        wizard.button(ui::WizardButton::Next)->click();
+        wizard.setupPage()->referenceEdit()->setText(QString::fromStdString(pair.reference));
+        wizard.setupPage()->testEdit()->setText(QString::fromStdString(pair.test));
+        wizard.button(ui::WizardButton::Next)->click();
+        QCOMPARE(wizard.activeIndex(), 2);
+        wizard.progressPage()->startButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(wizard.activeIndex() == 3, 60000);
+        QVERIFY(details->isEnabled());
+        // The page's own texts are unchanged by the addition.
+        QCOMPARE(wizard.resultsPage()->gradeText().isEmpty(), false);
+
+        details->click();
+        auto *w = wizard.findChild<ui::CDetailsWindow *>();
+        QVERIFY(w);
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QCOMPARE(w->chartFrames(), std::uint64_t{145});
+        QVERIFY(w->chartEnd() >= report::frame_time_seconds(144));
+        QVERIFY(w->findChild<QLabel *>(QStringLiteral("headline"))
+                    ->text()
+                    .contains(QString::asprintf("%.3f", wizard.resultsPage()->gradeText().toDouble())));
+        // The pair check of the input-files page is there too.
+        QVERIFY(w->findChild<QPlainTextEdit *>(QStringLiteral("check"))->toPlainText().contains(
+            QStringLiteral("Корреляция")));
+        const QString values = QString::fromStdString((dir.path() / "v.csv").string());
+        QVERIFY(w->saveValues(values));
+        const std::string csv = Slurp(values);
+        QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), std::ptrdiff_t{146});
+        // A second click raises the same window instead of opening another.
+        details->click();
+        QCOMPARE(wizard.findChildren<ui::CDetailsWindow *>().size(), 1);
+    }
+
+    void withoutPerFrameValuesTheWindowStillOpens()
+    {
+        report::ReportData d = Record(0);
+        d.graded = false;
+        d.reason = "Сигнал короче 23 кадров.";
+        ui::CDetailsWindow w(d, nullptr);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.chartFrames(), std::uint64_t{0});
+        QVERIFY(w.findChild<QLabel *>(QStringLiteral("headline"))->text().contains(QStringLiteral("23 кадров")));
+        QVERIFY(!w.saveValues(QStringLiteral("/nonexistent/v.csv")));
+    }
+};
+
+QTEST_MAIN(DetailsWindowTest)
+#include "test_details_window.moc"
