@@ -26,11 +26,12 @@ std::string Printf(const char *format, double value)
     return buffer;
 }
 
-// A decimal number as Russian text writes it, with a comma.
+// A decimal number with a point, as every other number of the text report
+// and of the wizard's pages is written.
 std::string Decimal(const char *format, double value)
 {
     std::string s = Printf(format, value);
-    // A value that rounds to zero has no sign worth showing: "-0,00 дБ"
+    // A value that rounds to zero has no sign worth showing: "-0.00 дБ"
     // reads as a change that is not there.
     if (s.size() > 1 && s[0] == '-' && s.find_first_not_of("0.", 1) == std::string::npos) {
         if (std::string_view(format).find('+') != std::string_view::npos)
@@ -38,7 +39,6 @@ std::string Decimal(const char *format, double value)
         else
             s.erase(0, 1);
     }
-    std::replace(s.begin(), s.end(), '.', ',');
     return s;
 }
 

@@ -87,7 +87,7 @@ TEST_F(PipelineTest, TooShortPairIsNotGraded)
     EXPECT_FALSE(report.graded());
     EXPECT_EQ(report.reason_code, "too_short");
     EXPECT_NE(report.reason.find("23 кадров"), std::string::npos) << report.reason;
-    EXPECT_NE(report.reason.find("0,30 с"), std::string::npos) << report.reason;
+    EXPECT_NE(report.reason.find("0.30 с"), std::string::npos) << report.reason;
     EXPECT_EQ(report.model.frames, 13u);
     EXPECT_EQ(report.model.odg, 1.0);  // the in-band value, never to be shown as a grade
 
@@ -145,8 +145,8 @@ TEST_F(PipelineTest, RefusalsNameTheirReason)
     GradeReport report = GradeFiles(r, t, {});
     EXPECT_EQ(report.status, Status::Refused);
     EXPECT_EQ(report.reason_code, "lengths_differ");
-    EXPECT_NE(report.reason.find("48000 сэмплов на канал (1,00 с)"), std::string::npos) << report.reason;
-    EXPECT_NE(report.reason.find("52800 сэмплов на канал (1,10 с)"), std::string::npos) << report.reason;
+    EXPECT_NE(report.reason.find("48000 сэмплов на канал (1.00 с)"), std::string::npos) << report.reason;
+    EXPECT_NE(report.reason.find("52800 сэмплов на канал (1.10 с)"), std::string::npos) << report.reason;
     EXPECT_NE(report.reason.find("--align"), std::string::npos);
 
     report = GradeFiles(r, dir_.path().string() + "/missing.wav", {});
@@ -183,11 +183,11 @@ TEST(CheckSection, UnrelatedMaterialIsNotReportedAsFine)
     EXPECT_EQ(unrelated.find("Усиление"), std::string::npos) << unrelated;
 
     const std::string same = CheckSection(AnalysePair(a, a, 1));
-    EXPECT_NE(same.find("Задержка исследуемого сигнала: 0 сэмплов (0,00 мс)"), std::string::npos) << same;
+    EXPECT_NE(same.find("Задержка исследуемого сигнала: 0 сэмплов (0.00 мс)"), std::string::npos) << same;
     EXPECT_NE(same.find("Замечаний нет"), std::string::npos) << same;
     // A level a hair below the reference's rounds to zero, with no sign.
     const std::string hair = CheckSection(AnalysePair(a, Scaled(a, 0.9999), 1));
-    EXPECT_NE(hair.find("Усиление: +0,00 дБ"), std::string::npos) << hair;
+    EXPECT_NE(hair.find("Усиление: +0.00 дБ"), std::string::npos) << hair;
 }
 
 TEST_F(PipelineTest, AlignGradesExactlyTheTrimmedPair)

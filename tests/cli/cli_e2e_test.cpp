@@ -177,7 +177,7 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         // 4000 frames at 44.1 kHz are 4354 at 48 kHz.
         {{r44, mono}, 1, "Файлы имеют разную длину: эталонный 4354 сэмплов на канал"},
         {{mono, Path("long_test.wav")}, 1,
-         "Файлы имеют разную длину: эталонный 4000 сэмплов на канал (0,08 с), исследуемый 4001 сэмплов на канал (0,08 с). "
+         "Файлы имеют разную длину: эталонный 4000 сэмплов на канал (0.08 с), исследуемый 4001 сэмплов на канал (0.08 с). "
          "С параметром --align"},
         {{"--align", "--no-check", mono, mono}, 2, "Параметры --align и --match-level"},
         {{"--max-delay", "-1", mono, mono}, 2, "Недопустимая наибольшая задержка \"-1\""},
@@ -306,7 +306,7 @@ TEST_F(CliTest, TooShortPairIsNotGradedAloneOrInABatch)
     for (const char *key : {"odg", "di", "grade_text", "movs", "movs_ch1", "movs_ch2"})
         EXPECT_TRUE(j[key].is_null()) << key;
     EXPECT_EQ(j["reason_code"], "too_short");
-    EXPECT_NE(j["reason"].get<std::string>().find("0,30 с"), std::string::npos) << j["reason"];
+    EXPECT_NE(j["reason"].get<std::string>().find("0.30 с"), std::string::npos) << j["reason"];
 
     const CliRun text = Cli(dir, {"--no-progress", r, t});
     EXPECT_EQ(text.code, 4);
@@ -365,9 +365,9 @@ TEST_F(CliTest, CheckAlignAndMatchLevelOnTheCommandLine)
     EXPECT_NE(text.out.find("Проверка пары:"), std::string::npos) << text.out;
     EXPECT_EQ(text.out.find("запаздывает"), std::string::npos) << text.out;  // 23 ms is outside 10 ms
     const CliRun found = Cli(dir, {"--no-progress", r, t});
-    EXPECT_NE(found.out.find("Исследуемый сигнал запаздывает относительно эталонного на 1105 сэмплов (23,02 мс)"),
+    EXPECT_NE(found.out.find("Исследуемый сигнал запаздывает относительно эталонного на 1105 сэмплов (23.02 мс)"),
               std::string::npos) << found.out;
-    EXPECT_NE(found.out.find("отличается от эталонного на -6,00 дБ"), std::string::npos) << found.out;
+    EXPECT_NE(found.out.find("отличается от эталонного на -6.00 дБ"), std::string::npos) << found.out;
 
     const CliRun unchecked = Cli(dir, {"--json", "--no-check", r, t});
     EXPECT_TRUE(Json::parse(unchecked.out)["check"].is_null());
