@@ -411,6 +411,9 @@ PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const s
     if (check.swapped) check.warnings.emplace_back(kWarnSwapped);
     if (check.silent) check.warnings.emplace_back(kWarnSilent);
     if (check.clipped) check.warnings.emplace_back(kWarnClipped);
+    // A grade of two signals that share nothing measures nothing useful;
+    // silence has its own warning.
+    if (!confident && !check.silent) check.warnings.emplace_back(kWarnUnrelated);
     return check;
 }
 

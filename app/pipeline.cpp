@@ -278,6 +278,8 @@ std::vector<std::string> CheckFindings(const PairCheck &check)
             out.emplace_back(text::get(text::IDS_WARN_SILENT));
         } else if (code == kWarnClipped) {
             out.push_back(text::format(text::IDS_WARN_CLIPPED, std::to_string(check.test_clipped_values)));
+        } else if (code == kWarnUnrelated) {
+            out.emplace_back(text::get(text::IDS_WARN_UNRELATED));
         } else if (code == kWarnConverted) {
             out.emplace_back(text::get(text::IDS_WARN_CONVERTED));
         } else {
@@ -308,7 +310,10 @@ std::string CheckSection(const PairCheck &check)
                           {std::to_string(check.delay_samples), Decimal("%.3f", check.correlation)}));
     line(text::format(text::IDS_CHECK_CORRELATION, Decimal("%.3f", check.correlation)));
     if (related) line(text::format(text::IDS_CHECK_GAIN, Decimal("%+.2f", check.gain_db)));
-    const std::vector<std::string> findings = CheckFindings(check);
+    PairCheck shown = check;
+    // The section says more about unrelated material than the warning does.
+    std::erase(shown.warnings, std::string(kWarnUnrelated));
+    const std::vector<std::string> findings = CheckFindings(shown);
     if (!related)
         line(std::string(text::get(text::IDS_CHECK_UNRELATED)));
     else if (findings.empty())

@@ -54,6 +54,7 @@ std::string warning_text(std::string_view code)
     if (code == "swapped") return "каналы тестового сигнала переставлены";
     if (code == "silent") return "эталон — цифровая тишина или почти тишина";
     if (code == "clipped") return "в тестовом сигнале есть ограничение (клиппинг), которого нет в эталоне";
+    if (code == "unrelated") return "сигналы почти не похожи друг на друга: возможно, сравниваются не те файлы";
     if (code == "converted") return "файлы преобразованы для модели (частота дискретизации или разрядность)";
     return std::string(code);
 }

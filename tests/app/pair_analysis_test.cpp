@@ -165,6 +165,7 @@ TEST(PairAnalysis, UnrelatedNoiseIsNotTrusted)
     EXPECT_FALSE(check.HasWarning("level"));
     EXPECT_FALSE(check.inverted);
     EXPECT_FALSE(check.swapped);
+    EXPECT_EQ(check.warnings, std::vector<std::string>{"unrelated"});
 }
 
 TEST(PairAnalysis, SteadyToneHasNoTrustedDelay)

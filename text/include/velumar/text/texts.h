@@ -106,6 +106,7 @@ enum Id : std::uint32_t {
     IDS_INPUT_BITS,                 // %1 = a word length
     IDS_INPUT_BAD_LENGTH,           // %1 = file, %2 = the length it claims
     IDS_WARN_CONVERTED,             // the pair went through a conversion
+    IDS_WARN_UNRELATED,             // no correlation peak worth the name
     IDS_INPUT_OPEN_FAILED,          // %1 = file, %2 = why it cannot be opened
     IDS_INPUT_NOT_FOUND,            // why: nothing at that path
     IDS_INPUT_IS_FOLDER,            // why: a folder
