@@ -27,12 +27,14 @@ constexpr auto kNoiseBandEnergy = VELUMAR_CHANNELS(noise_band_energy);
 constexpr auto kMaskThreshold = VELUMAR_CHANNELS(mask_threshold);
 
 // x is a power spectrum and w an amplitude weight, hence the square.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void weight_power_spectrum(double *x, const double *w, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] = x[i] * (w[i] * w[i]);
 }
 
 // Power of the difference of the two magnitude spectra, (sqrt T - sqrt R)^2.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void noise_power_spectrum(double *out, const double *ref, const double *test, std::uint32_t n)
 {
     for (std::uint32_t k = 0; k < n; ++k) out[k] = test[k] + ref[k] - 2.0 * std::sqrt(test[k] * ref[k]);

@@ -1,6 +1,7 @@
 #include "fft.h"
 
 #include "alloc.h"
+#include "dispatch.h"
 
 #include <cfloat>
 #include <cstdint>
@@ -680,11 +681,13 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
     return 0;
 }
 
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void multiply_arrays(double *x, const double *w, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] *= w[i];
 }
 
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void scale_array(double *x, std::uint32_t n, double factor)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] *= factor;
