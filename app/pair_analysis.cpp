@@ -382,9 +382,16 @@ PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const s
                                     std::abs(Normalised(s.rt[1][1], s.rr[1], s.tt[1]));
             const double crossed = std::abs(Normalised(s.rt[0][1], s.rr[0], s.tt[1])) +
                                    std::abs(Normalised(s.rt[1][0], s.rr[1], s.tt[0]));
-            // A clear margin: with the same material in both channels the
-            // two pairings are equally good and nothing is swapped.
-            check.swapped = confident && crossed > straight + 0.2;
+            // Swapped when the crossed pairing leaves at most half the
+            // mismatch of the straight one. Music shares much of its
+            // material between the channels (a centred voice alone makes
+            // them 0.9 alike), so the straight pairing of a swapped copy
+            // still matches well and only the ratio tells; with the same
+            // material in both channels the two pairings are equally good
+            // and nothing is swapped.
+            const double straight_miss = 2.0 - straight;
+            const double crossed_miss = 2.0 - crossed;
+            check.swapped = confident && straight_miss - crossed_miss > 0.02 && crossed_miss < 0.5 * straight_miss;
             direct = check.swapped ? s.rt[0][1] + s.rt[1][0] : s.rt[0][0] + s.rt[1][1];
             energy = s.rr[0] + s.rr[1];
         }
@@ -404,6 +411,9 @@ PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const s
     if (check.swapped) check.warnings.emplace_back(kWarnSwapped);
     if (check.silent) check.warnings.emplace_back(kWarnSilent);
     if (check.clipped) check.warnings.emplace_back(kWarnClipped);
+    // A grade of two signals that share nothing measures nothing useful;
+    // silence has its own warning.
+    if (!confident && !check.silent) check.warnings.emplace_back(kWarnUnrelated);
     return check;
 }
 

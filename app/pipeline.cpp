@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
+#include <string_view>
 
 namespace velumar::app {
 namespace {
@@ -25,11 +26,19 @@ std::string Printf(const char *format, double value)
     return buffer;
 }
 
-// A decimal number as Russian text writes it, with a comma.
+// A decimal number with a point, as every other number of the text report
+// and of the wizard's pages is written.
 std::string Decimal(const char *format, double value)
 {
     std::string s = Printf(format, value);
-    std::replace(s.begin(), s.end(), '.', ',');
+    // A value that rounds to zero has no sign worth showing: "-0.00 дБ"
+    // reads as a change that is not there.
+    if (s.size() > 1 && s[0] == '-' && s.find_first_not_of("0.", 1) == std::string::npos) {
+        if (std::string_view(format).find('+') != std::string_view::npos)
+            s[0] = '+';
+        else
+            s.erase(0, 1);
+    }
     return s;
 }
 
@@ -185,7 +194,9 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
         const Adjustment adjustment =
             PlanAdjustment(source, report.check ? &*report.check : nullptr, settings, &applied);
         if (settings.align || settings.match_level) report.applied = applied;
-        if (settings.align && adjustment.values == 0 && report.reference_values != 0)
+        // Two empty signals stay a pair too short to grade; an empty one
+        // against anything leaves, as any shift can, nothing in common.
+        if (settings.align && adjustment.values == 0 && (report.reference_values != 0 || report.test_values != 0))
             return Refuse(std::move(report), kReasonNoOverlap, std::string(text::get(text::IDS_CLI_NO_OVERLAP)));
 
         AdjustedInput input(source, adjustment, settings.run.step);
@@ -267,6 +278,8 @@ std::vector<std::string> CheckFindings(const PairCheck &check)
             out.emplace_back(text::get(text::IDS_WARN_SILENT));
         } else if (code == kWarnClipped) {
             out.push_back(text::format(text::IDS_WARN_CLIPPED, std::to_string(check.test_clipped_values)));
+        } else if (code == kWarnUnrelated) {
+            out.emplace_back(text::get(text::IDS_WARN_UNRELATED));
         } else if (code == kWarnConverted) {
             out.emplace_back(text::get(text::IDS_WARN_CONVERTED));
         } else {
@@ -285,11 +298,26 @@ std::string CheckSection(const PairCheck &check)
         out += s;
         out += '\n';
     };
-    line(text::format(text::IDS_CHECK_DELAY, {std::to_string(check.delay_samples), Decimal("%.2f", check.delay_ms)}));
+    // A peak too weak to trust names no delay, and material that matches
+    // nowhere cannot be said to have nothing wrong with it: the usual
+    // cause is a wrong file.
+    const bool related = check.silent || std::abs(check.correlation) >= kTrustedCorrelation;
+    if (check.delay_trusted || check.silent)
+        line(text::format(text::IDS_CHECK_DELAY,
+                          {std::to_string(check.delay_samples), Decimal("%.2f", check.delay_ms)}));
+    else
+        line(text::format(text::IDS_CHECK_DELAY_UNTRUSTED,
+                          {std::to_string(check.delay_samples), Decimal("%.3f", check.correlation)}));
     line(text::format(text::IDS_CHECK_CORRELATION, Decimal("%.3f", check.correlation)));
-    line(text::format(text::IDS_CHECK_GAIN, Decimal("%+.2f", check.gain_db)));
-    const std::vector<std::string> findings = CheckFindings(check);
-    if (findings.empty()) line(std::string(text::get(text::IDS_CHECK_NO_WARNINGS)));
+    if (related) line(text::format(text::IDS_CHECK_GAIN, Decimal("%+.2f", check.gain_db)));
+    PairCheck shown = check;
+    // The section says more about unrelated material than the warning does.
+    std::erase(shown.warnings, std::string(kWarnUnrelated));
+    const std::vector<std::string> findings = CheckFindings(shown);
+    if (!related)
+        line(std::string(text::get(text::IDS_CHECK_UNRELATED)));
+    else if (findings.empty())
+        line(std::string(text::get(text::IDS_CHECK_NO_WARNINGS)));
     for (const std::string &f : findings) line("- " + f);
     return out;
 }

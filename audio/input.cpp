@@ -162,6 +162,22 @@ bool Readable(const std::string &path)
     return in.is_open();
 }
 
+// The refusal of a path that cannot be read as a file, with the reason in
+// the user's words: a mistyped name and a folder need different fixes.
+InputError OpenFailure(const std::string &path)
+{
+    std::error_code ec;
+    const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
+    std::uint32_t why = t::IDS_INPUT_UNREADABLE;
+    if (type == std::filesystem::file_type::not_found)
+        why = t::IDS_INPUT_NOT_FOUND;
+    else if (type == std::filesystem::file_type::directory)
+        why = t::IDS_INPUT_IS_FOLDER;
+    else if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::none)
+        why = t::IDS_INPUT_NOT_REGULAR;
+    return InputError(t::format(t::IDS_INPUT_OPEN_FAILED, {path, t::get(why)}));
+}
+
 // ---------------------------------------------------------------------------
 // The mapped case: samples used in place.
 
@@ -529,11 +545,11 @@ std::unique_ptr<SampleSource> OpenDecoded(const std::string &path)
     // Only regular files: opening a FIFO or a terminal would wait for a
     // writer that may never come.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) throw InputError(t::format(t::IDS_FILE_OPEN_ERROR, path));
+    if (!std::filesystem::is_regular_file(path, ec)) throw OpenFailure(path);
     SF_INFO sf_info{};
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &sf_info);
     if (file == nullptr) {
-        if (!Readable(path)) throw InputError(t::format(t::IDS_FILE_OPEN_ERROR, path));
+        if (!Readable(path)) throw OpenFailure(path);
         throw InputError(t::format(t::IDS_INPUT_UNKNOWN_FORMAT, {path, Signature(path), sf_strerror(nullptr)}));
     }
     // An MPEG stream without a header that states its length (an MP3 file

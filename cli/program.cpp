@@ -335,6 +335,16 @@ bool ReadList(const std::string &path, std::string &content)
     return true;
 }
 
+// An audio file given as the list (the usual slip: --batch before a file
+// of the pair) would otherwise yield an error line for every newline byte
+// of its samples.
+bool LooksLikeAudio(std::string_view content)
+{
+    for (const std::string_view magic : {"RIFF", "RF64", "BW64", "FORM", "fLaC", "OggS", "ID3", "caff", ".snd"})
+        if (content.starts_with(magic)) return true;
+    return false;
+}
+
 int GradeBatch(const Options &options)
 {
     // The list is read before anything else: a missing list is bad input.
@@ -343,6 +353,9 @@ int GradeBatch(const Options &options)
     std::string content;
     if (!ReadList(options.batch_list, content))
         return Fail(stdout, options, text::format(text::IDS_CLI_LIST_OPEN_ERROR, options.batch_list),
+                    kExitInputRejected, app::kReasonInput);
+    if (LooksLikeAudio(content))
+        return Fail(stdout, options, text::format(text::IDS_CLI_LIST_IS_AUDIO, options.batch_list),
                     kExitInputRejected, app::kReasonInput);
     const std::vector<BatchEntry> entries = ParseBatchList(content);
     const std::string list_dir =

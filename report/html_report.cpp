@@ -121,7 +121,7 @@ std::string file_row(const char *role, const InputInfo &f)
          duration_text(f.samples_per_channel, f.sample_rate) + ")</td>";
     r += "<td>" + std::string(f.converted ? "<span class=\"warn\">да</span>" : "нет");
     if (f.clipped_samples)
-        r += "; <span class=\"warn\">ограничено отсчётов: " + std::to_string(f.clipped_samples) + "</span>";
+        r += "; <span class=\"warn\">ограничено сэмплов: " + std::to_string(f.clipped_samples) + "</span>";
     return r + "</td></tr>";
 }
 
@@ -456,7 +456,7 @@ void write_html_report(std::ostream &out, const ReportData &d)
         s += "<p>Не выполнялась.</p>";
     } else {
         const PairCheckInfo &c = *d.check;
-        s += "<table class=\"kv\"><tr><th>Задержка теста</th><td>" + std::to_string(c.delay_samples) + " отсч. (" +
+        s += "<table class=\"kv\"><tr><th>Задержка теста</th><td>" + std::to_string(c.delay_samples) + " сэмплов (" +
              fmt("%.3f", c.delay_ms) + " мс)</td></tr><tr><th>Корреляция в пике</th><td>" +
              fmt("%.3f", c.correlation) + "</td></tr><tr><th>Усиление теста</th><td>" + fmt("%.2f", c.gain_db) +
              " дБ</td></tr><tr><th>Полярность</th><td>" + (c.inverted ? "обращена" : "прямая") + "</td></tr></table>";
@@ -477,7 +477,7 @@ void write_html_report(std::ostream &out, const ReportData &d)
     }
     if (d.applied)
         s += "<p>Перед оценкой исправлено: задержка " + std::to_string(d.applied->delay_samples) +
-             " отсч., усиление " + fmt("%.2f", d.applied->gain_db) + " дБ.</p>";
+             " сэмплов, усиление " + fmt("%.2f", d.applied->gain_db) + " дБ.</p>";
     s += "</section>";
 
     // MOVs.
@@ -508,7 +508,7 @@ void write_html_report(std::ostream &out, const ReportData &d)
     s += "<tr><th>Выравнивание задержки</th><td>" + std::string(d.settings.align ? "да" : "нет") + "</td></tr>";
     s += "<tr><th>Выравнивание уровня</th><td>" + std::string(d.settings.match_level ? "да" : "нет") + "</td></tr>";
     if (d.elapsed_s) s += "<tr><th>Время вычисления</th><td>" + fmt("%.2f", *d.elapsed_s) + " с</td></tr>";
-    if (d.speed) s += "<tr><th>Скорость обработки</th><td>" + fmt("%.0f", *d.speed) + " отсчётов/с</td></tr>";
+    if (d.speed) s += "<tr><th>Скорость обработки</th><td>" + fmt("%.0f", *d.speed) + " сэмплов/с</td></tr>";
     if (d.realtime_factor && std::isfinite(*d.realtime_factor))
         s += "<tr><th>Фактор реального времени</th><td>" + fmt("%.2f", *d.realtime_factor) + "</td></tr>";
     s += "</table></section>";

@@ -54,6 +54,7 @@ std::string warning_text(std::string_view code)
     if (code == "swapped") return "каналы тестового сигнала переставлены";
     if (code == "silent") return "эталон — цифровая тишина или почти тишина";
     if (code == "clipped") return "в тестовом сигнале есть ограничение (клиппинг), которого нет в эталоне";
+    if (code == "unrelated") return "сигналы почти не похожи друг на друга: возможно, сравниваются не те файлы";
     if (code == "converted") return "файлы преобразованы для модели (частота дискретизации или разрядность)";
     return std::string(code);
 }
@@ -73,10 +74,10 @@ static std::string file_line(const char *label, const InputInfo &f)
     if (f.bits) props += (props.empty() ? "" : ", ") + std::to_string(f.bits) + " бит";
     if (f.channels) props += (props.empty() ? "" : ", ") + std::to_string(f.channels) + " кан.";
     if (f.samples_per_channel)
-        props += (props.empty() ? "" : ", ") + std::to_string(f.samples_per_channel) + " отсчётов";
+        props += (props.empty() ? "" : ", ") + std::to_string(f.samples_per_channel) + " сэмплов";
     if (f.converted) props += (props.empty() ? "" : ", ") + std::string("преобразован");
     if (f.clipped_samples)
-        props += (props.empty() ? "" : ", ") + std::string("ограничено отсчётов: ") + std::to_string(f.clipped_samples);
+        props += (props.empty() ? "" : ", ") + std::string("ограничено сэмплов: ") + std::to_string(f.clipped_samples);
     if (!props.empty()) s += " (" + props + ")";
     return s + "\n";
 }
@@ -97,7 +98,7 @@ std::string text_summary(const ReportData &d)
     s += "Уровень прослушивания: " + printf_string("%.1f", d.settings.listening_level_db) + " дБ\n";
     if (d.check) {
         const PairCheckInfo &c = *d.check;
-        s += "Проверка пары: задержка " + std::to_string(c.delay_samples) + " отсч. (" +
+        s += "Проверка пары: задержка " + std::to_string(c.delay_samples) + " сэмплов (" +
              printf_string("%.3f", c.delay_ms) + " мс), корреляция " + printf_string("%.3f", c.correlation) +
              ", усиление " + printf_string("%.2f", c.gain_db) + " дБ" + (c.inverted ? ", полярность обращена" : "") +
              "\n";
@@ -108,7 +109,7 @@ std::string text_summary(const ReportData &d)
         s += "Проверка пары не выполнялась\n";
     }
     if (d.applied)
-        s += "Исправлено перед оценкой: задержка " + std::to_string(d.applied->delay_samples) + " отсч., усиление " +
+        s += "Исправлено перед оценкой: задержка " + std::to_string(d.applied->delay_samples) + " сэмплов, усиление " +
              printf_string("%.2f", d.applied->gain_db) + " дБ\n";
     if (d.graded) {
         s += "MOV\tсеть\tканал 1" + std::string(d.channels == 2 ? "\tканал 2" : "") + "\n";

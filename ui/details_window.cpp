@@ -81,9 +81,9 @@ QString check_text(const report::ReportData &d)
         if (f.sample_rate) props << QStringLiteral("%1 Гц").arg(f.sample_rate);
         if (f.bits) props << QStringLiteral("%1 бит").arg(f.bits);
         if (f.channels) props << QStringLiteral("%1 кан.").arg(f.channels);
-        if (f.samples_per_channel) props << QStringLiteral("%1 отсчётов").arg(f.samples_per_channel);
+        if (f.samples_per_channel) props << QStringLiteral("%1 сэмплов").arg(f.samples_per_channel);
         if (f.converted) props << QStringLiteral("преобразован");
-        if (f.clipped_samples) props << QStringLiteral("ограничено отсчётов: %1").arg(f.clipped_samples);
+        if (f.clipped_samples) props << QStringLiteral("ограничено сэмплов: %1").arg(f.clipped_samples);
         return line + (props.isEmpty() ? QString() : QStringLiteral(" (") + props.join(QStringLiteral(", ")) + ")") +
                "\n";
     };
@@ -94,7 +94,7 @@ QString check_text(const report::ReportData &d)
         s += QStringLiteral("Проверка пары не выполнялась.\n");
     } else {
         const auto &c = *d.check;
-        s += QStringLiteral("Задержка теста: %1 отсч. (%2 мс)\n").arg(c.delay_samples).arg(number(c.delay_ms, "%.3f"));
+        s += QStringLiteral("Задержка теста: %1 сэмплов (%2 мс)\n").arg(c.delay_samples).arg(number(c.delay_ms, "%.3f"));
         s += QStringLiteral("Корреляция в пике: %1\n").arg(number(c.correlation, "%.3f"));
         s += QStringLiteral("Усиление теста: %1 дБ\n").arg(number(c.gain_db, "%.2f"));
         s += QStringLiteral("Полярность: %1\n").arg(c.inverted ? QStringLiteral("обращена") : QStringLiteral("прямая"));
@@ -106,7 +106,7 @@ QString check_text(const report::ReportData &d)
                 s += QStringLiteral("• ") + QString::fromStdString(report::warning_text(w)) + "\n";
     }
     if (d.applied)
-        s += QStringLiteral("Исправлено перед оценкой: задержка %1 отсч., усиление %2 дБ\n")
+        s += QStringLiteral("Исправлено перед оценкой: задержка %1 сэмплов, усиление %2 дБ\n")
                  .arg(d.applied->delay_samples)
                  .arg(number(d.applied->gain_db, "%.2f"));
     return s;

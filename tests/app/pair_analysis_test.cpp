@@ -118,6 +118,22 @@ TEST(PairAnalysis, LevelPolarityAndChannelOrder)
     EXPECT_NEAR(swapped.gain_db, 20.0 * std::log10(0.5), 0.05);
     EXPECT_EQ(swapped.warnings, (std::vector<std::string>{"level", "swapped"}));
 
+    // Channels 0.93 alike, as a centred voice over a stereo bed makes them:
+    // a swapped copy is still found, a codec-like noisy copy is not swapped.
+    const Samples bed = Noise(48000 * 2, 2, 21, 2500.0);
+    const Samples voice = Noise(48000 * 2, 1, 22, 9000.0);
+    Samples alike(bed.size());
+    for (std::size_t i = 0; i < voice.size(); ++i) {
+        alike[2 * i] = static_cast<std::int16_t>(bed[2 * i] + voice[i]);
+        alike[2 * i + 1] = static_cast<std::int16_t>(bed[2 * i + 1] + voice[i]);
+    }
+    const PairCheck crossed = AnalysePair(alike, Swapped(alike), 2);
+    EXPECT_TRUE(crossed.swapped);
+    EXPECT_EQ(crossed.warnings, std::vector<std::string>{"swapped"});
+    const PairCheck noisy = AnalysePair(alike, velumar::testing::AddNoise(alike, 1500.0, 23), 2);
+    EXPECT_FALSE(noisy.swapped);
+    EXPECT_TRUE(noisy.warnings.empty());
+
     // The same material in both channels cannot be swapped.
     Samples twin = Noise(48000 * 2, 1, 12);
     Samples dual;
@@ -149,6 +165,7 @@ TEST(PairAnalysis, UnrelatedNoiseIsNotTrusted)
     EXPECT_FALSE(check.HasWarning("level"));
     EXPECT_FALSE(check.inverted);
     EXPECT_FALSE(check.swapped);
+    EXPECT_EQ(check.warnings, std::vector<std::string>{"unrelated"});
 }
 
 TEST(PairAnalysis, SteadyToneHasNoTrustedDelay)

@@ -87,7 +87,7 @@ TEST_F(PipelineTest, TooShortPairIsNotGraded)
     EXPECT_FALSE(report.graded());
     EXPECT_EQ(report.reason_code, "too_short");
     EXPECT_NE(report.reason.find("23 кадров"), std::string::npos) << report.reason;
-    EXPECT_NE(report.reason.find("0,30 с"), std::string::npos) << report.reason;
+    EXPECT_NE(report.reason.find("0.30 с"), std::string::npos) << report.reason;
     EXPECT_EQ(report.model.frames, 13u);
     EXPECT_EQ(report.model.odg, 1.0);  // the in-band value, never to be shown as a grade
 
@@ -145,13 +145,22 @@ TEST_F(PipelineTest, RefusalsNameTheirReason)
     GradeReport report = GradeFiles(r, t, {});
     EXPECT_EQ(report.status, Status::Refused);
     EXPECT_EQ(report.reason_code, "lengths_differ");
-    EXPECT_NE(report.reason.find("48000 сэмплов на канал (1,00 с)"), std::string::npos) << report.reason;
-    EXPECT_NE(report.reason.find("52800 сэмплов на канал (1,10 с)"), std::string::npos) << report.reason;
+    EXPECT_NE(report.reason.find("48000 сэмплов на канал (1.00 с)"), std::string::npos) << report.reason;
+    EXPECT_NE(report.reason.find("52800 сэмплов на канал (1.10 с)"), std::string::npos) << report.reason;
     EXPECT_NE(report.reason.find("--align"), std::string::npos);
 
     report = GradeFiles(r, dir_.path().string() + "/missing.wav", {});
     EXPECT_EQ(report.reason_code, "input");
     EXPECT_NE(report.reason.find("missing.wav"), std::string::npos);
+
+    // Aligned, an empty file against material has nothing in common with
+    // it, whichever of the two it is.
+    const std::string empty = Write("empty.wav", {}, 2);
+    GradeSettings align;
+    align.align = true;
+    EXPECT_EQ(GradeFiles(r, empty, align).reason_code, "no_overlap");
+    EXPECT_EQ(GradeFiles(empty, r, align).reason_code, "no_overlap");
+    EXPECT_EQ(GradeFiles(empty, empty, align).reason_code, "too_short");
 
     GradeSettings big;
     big.run.step = 2 * 48000 + 1;  // one value more than the reference holds
@@ -159,6 +168,26 @@ TEST_F(PipelineTest, RefusalsNameTheirReason)
     EXPECT_EQ(GradeFiles(r, same, big).reason_code, "step_too_large");
     big.step_must_fit = false;  // the default step fits files of any length
     EXPECT_TRUE(GradeFiles(r, same, big).graded());
+}
+
+TEST(CheckSection, UnrelatedMaterialIsNotReportedAsFine)
+{
+    // Two independent noises: the check's peak is chance, and the section
+    // says so instead of a delay and "nothing to remark".
+    const Samples a = velumar::testing::AddNoise(Samples(48000 * 4, 0), 8000.0, 31);
+    const Samples b = velumar::testing::AddNoise(Samples(48000 * 4, 0), 8000.0, 32);
+    const std::string unrelated = CheckSection(AnalysePair(a, b, 1));
+    EXPECT_NE(unrelated.find("Задержка исследуемого сигнала не определена"), std::string::npos) << unrelated;
+    EXPECT_NE(unrelated.find("почти не похожи"), std::string::npos) << unrelated;
+    EXPECT_EQ(unrelated.find("Замечаний нет"), std::string::npos) << unrelated;
+    EXPECT_EQ(unrelated.find("Усиление"), std::string::npos) << unrelated;
+
+    const std::string same = CheckSection(AnalysePair(a, a, 1));
+    EXPECT_NE(same.find("Задержка исследуемого сигнала: 0 сэмплов (0.00 мс)"), std::string::npos) << same;
+    EXPECT_NE(same.find("Замечаний нет"), std::string::npos) << same;
+    // A level a hair below the reference's rounds to zero, with no sign.
+    const std::string hair = CheckSection(AnalysePair(a, Scaled(a, 0.9999), 1));
+    EXPECT_NE(hair.find("Усиление: +0.00 дБ"), std::string::npos) << hair;
 }
 
 TEST_F(PipelineTest, AlignGradesExactlyTheTrimmedPair)

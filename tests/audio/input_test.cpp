@@ -237,12 +237,18 @@ TEST(Input, RefusalsNameTheParameterAndTheValues)
         << unknown;
     const std::string adpcm = dir.Write("g729.wav", WavFile(Spec(1, 48000, 16, 0x0083), six));
     EXPECT_NE(OpenError(adpcm).find("WAV с кодом формата 0x0083"), std::string::npos) << OpenError(adpcm);
+    // What is wrong with the path is said: a typo and a folder need
+    // different fixes.
     EXPECT_EQ(OpenError((dir.path() / "missing.flac").string()),
-              "Ошибка при открытии файла " + (dir.path() / "missing.flac").string());
+              "Ошибка при открытии файла " + (dir.path() / "missing.flac").string() + ": файл не найден");
+    std::filesystem::create_directory(dir.path() / "folder.wav");
+    EXPECT_EQ(OpenError((dir.path() / "folder.wav").string()),
+              "Ошибка при открытии файла " + (dir.path() / "folder.wav").string() + ": это папка, а не файл");
     // A FIFO with no writer would block a reader: refused at once.
     const std::string fifo = (dir.path() / "pipe.wav").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(OpenError(fifo), "Ошибка при открытии файла " + fifo);
+    EXPECT_EQ(OpenError(fifo),
+              "Ошибка при открытии файла " + fifo + ": это не обычный файл (канал, устройство или сокет)");
     // The part before a NUL names a readable file, the path as given none.
     const std::string with_nul = slow + std::string(1, '\0') + ".flac";
     EXPECT_EQ(OpenError(with_nul), "Ошибка при открытии файла " + with_nul);

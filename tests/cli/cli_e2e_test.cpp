@@ -170,14 +170,14 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         int code;
         std::string err;
     } cases[] = {
-        {{mono, missing}, 1, "Ошибка при открытии файла " + missing + "\n"},
+        {{mono, missing}, 1, "Ошибка при открытии файла " + missing + ": файл не найден\n"},
         {{"--strict", r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
         {{"--strict", mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
         {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов: в эталонном 1, в исследуемом 2\n"},
         // 4000 frames at 44.1 kHz are 4354 at 48 kHz.
         {{r44, mono}, 1, "Файлы имеют разную длину: эталонный 4354 сэмплов на канал"},
         {{mono, Path("long_test.wav")}, 1,
-         "Файлы имеют разную длину: эталонный 4000 сэмплов на канал (0,08 с), исследуемый 4001 сэмплов на канал (0,08 с). "
+         "Файлы имеют разную длину: эталонный 4000 сэмплов на канал (0.08 с), исследуемый 4001 сэмплов на канал (0.08 с). "
          "С параметром --align"},
         {{"--align", "--no-check", mono, mono}, 2, "Параметры --align и --match-level"},
         {{"--max-delay", "-1", mono, mono}, 2, "Недопустимая наибольшая задержка \"-1\""},
@@ -207,6 +207,9 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         {{"--json", "--step", "4001", mono, Path("mono_test.wav")}, 2,
          "Размер шага 4001 больше числа 16-битных значений в эталонном файле", "step_too_large"},
         {{"--json", "--batch", missing}, 1, "Не удалось прочитать список пар " + missing, "input"},
+        {{"--json", "--batch", mono}, 1,
+         "Список пар " + mono + " - звуковой файл, а не текст со строками \"эталон,исследуемый\"; "
+         "чтобы оценить одну пару, укажите ЭТАЛОН и ИССЛЕДУЕМЫЙ без --batch", "input"},
     };
     for (const auto &c : json_cases) {
         const CliRun run = Cli(dir, c.args);
@@ -223,7 +226,7 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
 
     const CliRun json = Cli(dir, {"--json", mono, missing});
     EXPECT_EQ(json.code, 1);
-    Json expected = {{"graded", false}, {"error", "Ошибка при открытии файла " + missing}, {"reason_code", "input"}};
+    Json expected = {{"graded", false}, {"error", "Ошибка при открытии файла " + missing + ": файл не найден"}, {"reason_code", "input"}};
     // What could be opened is described even when the pair is refused.
     expected["input"] = {{"reference",
                           {{"path", mono}, {"format", "WAV"}, {"subtype", "PCM_16"}, {"sample_rate", 48000},
@@ -261,7 +264,7 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
     EXPECT_EQ(lines[0]["reference"], "a_ref.wav");
     EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(a_ref, a_test, 1, 92.0));
     EXPECT_EQ(lines[1]["test"], "nothing.wav");
-    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла " + Path("nothing.wav"));
+    EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла " + Path("nothing.wav") + ": файл не найден");
     EXPECT_EQ(lines[1]["graded"], false);
     EXPECT_EQ(lines[0]["graded"], true);
     EXPECT_FALSE(lines[1].contains("odg"));
@@ -303,7 +306,7 @@ TEST_F(CliTest, TooShortPairIsNotGradedAloneOrInABatch)
     for (const char *key : {"odg", "di", "grade_text", "movs", "movs_ch1", "movs_ch2"})
         EXPECT_TRUE(j[key].is_null()) << key;
     EXPECT_EQ(j["reason_code"], "too_short");
-    EXPECT_NE(j["reason"].get<std::string>().find("0,30 с"), std::string::npos) << j["reason"];
+    EXPECT_NE(j["reason"].get<std::string>().find("0.30 с"), std::string::npos) << j["reason"];
 
     const CliRun text = Cli(dir, {"--no-progress", r, t});
     EXPECT_EQ(text.code, 4);
@@ -362,9 +365,9 @@ TEST_F(CliTest, CheckAlignAndMatchLevelOnTheCommandLine)
     EXPECT_NE(text.out.find("Проверка пары:"), std::string::npos) << text.out;
     EXPECT_EQ(text.out.find("запаздывает"), std::string::npos) << text.out;  // 23 ms is outside 10 ms
     const CliRun found = Cli(dir, {"--no-progress", r, t});
-    EXPECT_NE(found.out.find("Исследуемый сигнал запаздывает относительно эталонного на 1105 сэмплов (23,02 мс)"),
+    EXPECT_NE(found.out.find("Исследуемый сигнал запаздывает относительно эталонного на 1105 сэмплов (23.02 мс)"),
               std::string::npos) << found.out;
-    EXPECT_NE(found.out.find("отличается от эталонного на -6,00 дБ"), std::string::npos) << found.out;
+    EXPECT_NE(found.out.find("отличается от эталонного на -6.00 дБ"), std::string::npos) << found.out;
 
     const CliRun unchecked = Cli(dir, {"--json", "--no-check", r, t});
     EXPECT_TRUE(Json::parse(unchecked.out)["check"].is_null());

@@ -223,7 +223,7 @@ TEST(Json, NoGradeLooksLikeAGradeWithoutOne)
     EXPECT_NE(text.find("Оценка не получена: слишком короткий"), std::string::npos) << text;
     EXPECT_EQ(text.find("Значение ODG"), std::string::npos) << text;
     EXPECT_EQ(text.find("незаметны"), std::string::npos) << text;
-    EXPECT_NE(text.find("опережает эталонный на 480 сэмплов (10,00 мс)"), std::string::npos) << text;
+    EXPECT_NE(text.find("опережает эталонный на 480 сэмплов (10.00 мс)"), std::string::npos) << text;
     EXPECT_NE(text.find("инвертирован"), std::string::npos) << text;
     EXPECT_NE(text.find("Задержка убрана: сдвиг на -480 сэмплов"), std::string::npos) << text;
 }

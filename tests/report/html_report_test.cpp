@@ -100,10 +100,10 @@ TEST(HtmlReport, GradedPairShowsGradeMovsCheckAndEscapedPaths)
         }
         EXPECT_NE(row.find(html_escape(mov_explanation(i))), std::string::npos);
     }
-    EXPECT_NE(page.find("576 отсч."), std::string::npos);
+    EXPECT_NE(page.find("576 сэмплов"), std::string::npos);
     EXPECT_NE(page.find(warning_text("delay")), std::string::npos);
     EXPECT_NE(page.find(warning_text("converted")), std::string::npos);
-    EXPECT_NE(page.find("ограничено отсчётов: 12"), std::string::npos);
+    EXPECT_NE(page.find("ограничено сэмплов: 12"), std::string::npos);
     EXPECT_NE(page.find("data-report-ready"), std::string::npos);
     EXPECT_EQ(page.find("id=\"plots\""), std::string::npos);  // no series given
 }
@@ -113,7 +113,7 @@ TEST(HtmlReport, UngradedPairGivesTheReasonAndNoGrade)
     ReportData d = sample_record();
     d.graded = false;
     d.odg = 1.0;  // the library's in-band failure value must not appear as a grade
-    d.reason = "Сигнал короче 23 кадров (0,30 с).";
+    d.reason = "Сигнал короче 23 кадров (0.30 с).";
     d.reason_code = "too_short";
     d.check.reset();
     const std::string page = render(d);
@@ -197,7 +197,7 @@ TEST(TextSummary, NamesGradeOrReasonAndTheCheck)
     std::string s = text_summary(d);
     EXPECT_NE(s.find("Значение ODG: -2.345678"), std::string::npos);
     EXPECT_NE(s.find("слегка раздражающие искажения"), std::string::npos);
-    EXPECT_NE(s.find("задержка 576 отсч."), std::string::npos);
+    EXPECT_NE(s.find("задержка 576 сэмплов"), std::string::npos);
     EXPECT_NE(s.find("RelDistFramesB\t110\t210\t310"), std::string::npos);
     d.graded = false;
     d.reason = "Сигнал короче 23 кадров.";

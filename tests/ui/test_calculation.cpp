@@ -234,7 +234,7 @@ void CalculationTest::tooShortPairIsToldBeforeTheResults()
     QCOMPARE(told.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY2(told.text.startsWith(QStringLiteral("Сигнал не может быть оценён.\n")), qPrintable(told.text));
     QVERIFY2(told.text.contains(QStringLiteral("короче 23 кадров")), qPrintable(told.text));
-    QVERIFY2(told.text.contains(QStringLiteral("0,30 с")), qPrintable(told.text));
+    QVERIFY2(told.text.contains(QStringLiteral("0.30 с")), qPrintable(told.text));
     QCOMPARE(results_active_when_told, 2);  // before the results page opened
     // The results page itself shows the model's value, whatever it is.
     QCOMPARE(LabelText(wizard_->resultsPage(), "gradeValue"), QStringLiteral("1.000000"));

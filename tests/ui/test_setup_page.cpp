@@ -213,9 +213,9 @@ void SetupPageTest::findingsOfThePairCheckAreAsked()
     const MessageRequest asked = box_.last();
     QCOMPARE(asked.caption, QStringLiteral("Velumar"));
     QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
-    QVERIFY2(asked.text.contains(QStringLiteral("запаздывает относительно эталонного на 1105 сэмплов (23,02 мс)")),
+    QVERIFY2(asked.text.contains(QStringLiteral("запаздывает относительно эталонного на 1105 сэмплов (23.02 мс)")),
              qPrintable(asked.text));
-    QVERIFY2(asked.text.contains(QStringLiteral("отличается от эталонного на -6,00 дБ")), qPrintable(asked.text));
+    QVERIFY2(asked.text.contains(QStringLiteral("отличается от эталонного на -6.00 дБ")), qPrintable(asked.text));
     QVERIFY2(asked.text.contains(QStringLiteral("инвертирован")), qPrintable(asked.text));
     QVERIFY(asked.text.endsWith(QStringLiteral("Продолжить?")));
     // "Нет": still on the page, nothing open, the paths as typed.

@@ -25,6 +25,7 @@ inline constexpr const char *kWarnInverted = "inverted";  // the test is the ref
 inline constexpr const char *kWarnSwapped = "swapped";    // left and right exchanged
 inline constexpr const char *kWarnSilent = "silent";      // the reference is (nearly) digital silence
 inline constexpr const char *kWarnClipped = "clipped";    // full-scale runs the reference lacks
+inline constexpr const char *kWarnUnrelated = "unrelated";  // no trustworthy correlation peak: a wrong file?
 
 // A correlation peak whose magnitude is below this is not trusted: the test
 // is then too unlike the reference (unrelated material, or noise louder than

@@ -106,6 +106,12 @@ enum Id : std::uint32_t {
     IDS_INPUT_BITS,                 // %1 = a word length
     IDS_INPUT_BAD_LENGTH,           // %1 = file, %2 = the length it claims
     IDS_WARN_CONVERTED,             // the pair went through a conversion
+    IDS_WARN_UNRELATED,             // no correlation peak worth the name
+    IDS_INPUT_OPEN_FAILED,          // %1 = file, %2 = why it cannot be opened
+    IDS_INPUT_NOT_FOUND,            // why: nothing at that path
+    IDS_INPUT_IS_FOLDER,            // why: a folder
+    IDS_INPUT_NOT_REGULAR,          // why: a pipe, device or socket
+    IDS_INPUT_UNREADABLE,           // why: the system refuses to read it
 
     // The wizard: captions, results and failure messages.
     IDS_CAPTION_WELCOME = 61000,    // page 1
@@ -151,6 +157,9 @@ enum Id : std::uint32_t {
     IDS_CLI_BAD_MAX_DELAY,          // %1 = the value given
     IDS_CLI_NO_CHECK_CONFLICT,
     IDS_CLI_NOT_GRADED_LABEL,
+    IDS_CHECK_DELAY_UNTRUSTED,      // %1 = samples at the highest peak, %2 = the correlation there
+    IDS_CHECK_UNRELATED,
+    IDS_CLI_LIST_IS_AUDIO,          // %1 = the list given
 
     // Per-frame values and HTML reports.
     IDS_CLI_FRAMES_WITH_BATCH = 63000,
