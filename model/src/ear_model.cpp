@@ -27,12 +27,14 @@ constexpr auto kNoiseBandEnergy = VELUMAR_CHANNELS(noise_band_energy);
 constexpr auto kMaskThreshold = VELUMAR_CHANNELS(mask_threshold);
 
 // x is a power spectrum and w an amplitude weight, hence the square.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void weight_power_spectrum(double *x, const double *w, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] = x[i] * (w[i] * w[i]);
 }
 
 // Power of the difference of the two magnitude spectra, (sqrt T - sqrt R)^2.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void noise_power_spectrum(double *out, const double *ref, const double *test, std::uint32_t n)
 {
     for (std::uint32_t k = 0; k < n; ++k) out[k] = test[k] + ref[k] - 2.0 * std::sqrt(test[k] * ref[k]);
@@ -75,13 +77,17 @@ typedef double Lanes4 __attribute__((vector_size(32)));
 typedef double Lanes8 __attribute__((vector_size(64)));
 typedef std::int64_t Mask4 __attribute__((vector_size(32)));
 constexpr std::uint32_t kPaddedBands = (kBandCount + 3) / 4 * 4;
+// Rows of the spreading sums run 32 at a time (four groups of eight).
+constexpr std::uint32_t kRowSweep = 32;
+constexpr std::uint32_t kRowPadded = (kBandCount + kRowSweep - 1) / kRowSweep * kRowSweep;
 
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 {
     constexpr std::uint32_t bands = kBandCount;
     const double up_exponent = 0.4 * s.band_step * 0.1 * 2.0;  // uu[j] = E[j]^this * base[j]
-    double log_e[bands], scratch[bands], ratio[bands], ratio04[bands], row_sum[bands], step[bands], share[bands];
+    double log_e[bands], scratch[bands], ratio[bands], ratio04[bands], share[bands];
+    alignas(64) double row_sum[kRowPadded];
 
     log_array(energy, log_e, bands);
     for (std::uint32_t j = 0; j < bands; ++j) scratch[j] = up_exponent * log_e[j];
@@ -91,29 +97,37 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
         ratio[j] = ratio04[j] * ratio04[j] * std::sqrt(ratio04[j]);  // uu^2.5
     }
 
-    // Row sums: the fixed downward part, then u^0, u^1, ... upward. Target
-    // band k adds one term to every row whose source lies at or below it.
-    for (std::uint32_t j = 0; j < bands; ++j) {
-        row_sum[j] = s.spread_lower_sum[j];
-        step[j] = 1.0;
+    // Row sums: the fixed downward part, then u^0, u^1, ... upward, one
+    // term for every band at or above the source. Each row is its own lane
+    // and keeps its running sum and power in a register for its whole run;
+    // a row's lane starts with its first term and stops after its last, so
+    // any vector width gives the same values. Four groups of eight rows run
+    // side by side to keep the additions independent.
+    alignas(64) double row_ratio[kRowPadded];
+    for (std::uint32_t j = 0; j < kRowPadded; ++j) {
+        row_ratio[j] = j < bands ? ratio[j] : 0.0;
+        row_sum[j] = j < bands ? s.spread_lower_sum[j] : 0.0;
     }
-    // Each row is its own lane: any vector width gives the same values.
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        std::uint32_t j = 0;
-        for (; j + 8 <= k + 1; j += 8) {
-            Lanes8 sum, st, ra;
-            std::memcpy(&sum, row_sum + j, sizeof sum);
-            std::memcpy(&st, step + j, sizeof st);
-            std::memcpy(&ra, ratio + j, sizeof ra);
-            sum += st;
-            st *= ra;
-            std::memcpy(row_sum + j, &sum, sizeof sum);
-            std::memcpy(step + j, &st, sizeof st);
+    const Lanes8 one = {1, 1, 1, 1, 1, 1, 1, 1};
+    const Lanes8 lane_index = {0, 1, 2, 3, 4, 5, 6, 7};
+    for (std::uint32_t j0 = 0; j0 < bands; j0 += kRowSweep) {
+        Lanes8 sum[4], st[4], ra[4], terms[4];
+        for (std::uint32_t g = 0; g < 4; ++g) {
+            std::memcpy(&sum[g], row_sum + j0 + 8 * g, sizeof(Lanes8));
+            std::memcpy(&ra[g], row_ratio + j0 + 8 * g, sizeof(Lanes8));
+            st[g] = one;
+            // Row j has one term per band j .. bands - 1.
+            terms[g] = (static_cast<double>(bands) - static_cast<double>(j0 + 8 * g)) - lane_index;
         }
-        for (; j <= k; ++j) {
-            row_sum[j] += step[j];
-            step[j] *= ratio[j];
+        Lanes8 i = {0, 0, 0, 0, 0, 0, 0, 0};
+        for (std::uint32_t n = j0; n < bands; ++n) {
+            for (std::uint32_t g = 0; g < 4; ++g) {
+                sum[g] = i < terms[g] ? sum[g] + st[g] : sum[g];
+                st[g] *= ra[g];
+            }
+            i += one;
         }
+        for (std::uint32_t g = 0; g < 4; ++g) std::memcpy(row_sum + j0 + 8 * g, &sum[g], sizeof(Lanes8));
     }
 
     // (E[j] / A[j])^0.4: the 0.4 power of row j at its own band.
@@ -121,39 +135,54 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
     for (std::uint32_t j = 0; j < bands; ++j) scratch[j] = 0.4 * (log_e[j] - scratch[j]);
     exp_array(scratch, share, bands);
 
-    // Contributions of the sources at or below each band, source by source;
-    // four interleaved sequences keep the multiplications independent.
-    // The four sequences are the four lanes of one vector, each lane doing
-    // its own multiplications and additions in the same order. A row starts
-    // at the aligned group of four bands that holds its source, its lanes
-    // below the source held back for one group: so every row reads and
-    // writes the sums in the same aligned groups, and each read finds the
-    // previous row's write whole instead of waiting for it to reach memory.
+    // Contributions of the sources at or below each band. Source j adds to
+    // its own aligned group of four bands from band j on (its lanes below j
+    // held back for one group), then to every later group; each lane's terms
+    // are a sequence of their own, t, t r^4, t r^8, ... by repeated
+    // multiplication, and every band takes its sources in rising order. The
+    // sums of four groups (sixteen bands) stay in registers while each source
+    // at or below them adds its terms, so no sum waits on memory; a source's
+    // running terms are kept between the passes.
+    static_assert(kPaddedBands % 16 == 0);
     alignas(32) double upward[kPaddedBands];
-    for (double &u : upward) u = 0.0;
-    for (std::uint32_t j = 0; j < bands; ++j) {
-        const double r = ratio04[j];
-        const double r4 = (r * r) * (r * r);
-        const double sequence[4] = {share[j], share[j] * r, share[j] * r * r, share[j] * r * r * r};
-        const std::uint32_t offset = j % 4;
-        Lanes4 t;
-        Mask4 starts;
-        for (std::uint32_t lane = 0; lane < 4; ++lane) {
-            t[lane] = sequence[(lane + 4 - offset) % 4];
-            starts[lane] = lane >= offset ? -1 : 0;
-        }
-        std::uint32_t k = j - offset;
-        Lanes4 acc;
-        std::memcpy(&acc, upward + k, sizeof acc);
-        acc = starts ? acc + t : acc;
-        std::memcpy(upward + k, &acc, sizeof acc);
-        t = starts ? t * r4 : t;
-        for (k += 4; k < bands; k += 4) {
-            std::memcpy(&acc, upward + k, sizeof acc);
-            acc += t;
-            std::memcpy(upward + k, &acc, sizeof acc);
+    Lanes4 terms[bands];
+    double term_ratio[bands];
+    for (std::uint32_t first = 0; first < kPaddedBands; first += 16) {
+        Lanes4 acc[4] = {};
+        for (std::uint32_t j = 0; j < first; ++j) {
+            const double r4 = term_ratio[j];
+            Lanes4 t = terms[j];
+            acc[0] += t;
             t *= r4;
+            acc[1] += t;
+            t *= r4;
+            acc[2] += t;
+            t *= r4;
+            acc[3] += t;
+            terms[j] = t * r4;
         }
+        for (std::uint32_t j = first; j < first + 16 && j < bands; ++j) {
+            const double r = ratio04[j];
+            const double r4 = (r * r) * (r * r);
+            const double sequence[4] = {share[j], share[j] * r, share[j] * r * r, share[j] * r * r * r};
+            const std::uint32_t offset = j % 4;
+            Lanes4 t;
+            Mask4 starts;
+            for (std::uint32_t lane = 0; lane < 4; ++lane) {
+                t[lane] = sequence[(lane + 4 - offset) % 4];
+                starts[lane] = lane >= offset ? -1 : 0;
+            }
+            std::uint32_t g = (j - first) / 4;
+            acc[g] = starts ? acc[g] + t : acc[g];
+            t = starts ? t * r4 : t;
+            for (++g; g < 4; ++g) {
+                acc[g] += t;
+                t *= r4;
+            }
+            terms[j] = t;
+            term_ratio[j] = r4;
+        }
+        for (std::uint32_t g = 0; g < 4; ++g) std::memcpy(upward + first + 4 * g, &acc[g], sizeof(Lanes4));
     }
 
     // Contributions of the sources above: all share one ratio, so they

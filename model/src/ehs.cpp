@@ -3,6 +3,7 @@
 // of the two power spectra is correlated with itself; a strong peak in the
 // spectrum of that correlation gives a large value.
 #include "fft.h"
+#include "dispatch.h"
 #include "stages.h"
 #include "vector_math.h"
 
@@ -21,6 +22,7 @@ constexpr auto kEhsValue = VELUMAR_CHANNELS(ehs_value);
 // stand-ins where a line is silent: 0 when both are, -1e100 when only the
 // reference is, +1e100 when only the test is. Through the natural
 // logarithm of whole arrays, an ulp or two from log10.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void log_ratios(const double *ref, const double *test, double *d, double *scratch, std::uint32_t n)
 {
     constexpr double kLog10E = 0.4342944819032518;  // 1 / ln 10
@@ -34,6 +36,14 @@ void log_ratios(const double *ref, const double *test, double *d, double *scratc
         else
             d[k] = ref[k] == 0.0 ? -1e100 : 1e100;
     }
+}
+
+// corr[l] / sqrt(energy[l]), or 0 where either is 0.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void normalise(double *corr, const double *energy, std::uint32_t n)
+{
+    for (std::uint32_t l = 0; l < n; ++l)
+        corr[l] = corr[l] != 0.0 && energy[l] != 0.0 ? corr[l] / std::sqrt(energy[l]) : 0.0;
 }
 
 COMPLEX conjugate(COMPLEX z) { return {z.re, -z.im}; }
@@ -68,12 +78,14 @@ double error_harmonic_structure(M_STATE &s, const double *ref, const double *tes
     // energy is kept as a running sum.
     double first_energy = 0.0;
     for (std::uint32_t n = 0; n < lags; ++n) first_energy += d[n] * d[n];
+    // The running sum first (one chain), then the independent quotients.
+    double *energy = b;
     double lag_energy = first_energy;
     for (std::uint32_t l = 0; l < lags; ++l) {
         if (l > 0) lag_energy = lag_energy + d[l + lags - 1] * d[l + lags - 1] - d[l - 1] * d[l - 1];
-        const double energy = first_energy * lag_energy;
-        corr[l] = corr[l] != 0.0 && energy != 0.0 ? corr[l] / std::sqrt(energy) : 0.0;
+        energy[l] = first_energy * lag_energy;
     }
+    normalise(corr, energy, lags);
 
     double sum = 0.0;
     for (std::uint32_t l = 0; l < lags; ++l) sum += corr[l];

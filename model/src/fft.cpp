@@ -1,6 +1,7 @@
 #include "fft.h"
 
 #include "alloc.h"
+#include "dispatch.h"
 
 #include <cfloat>
 #include <cstdint>
@@ -247,6 +248,33 @@ __attribute__((target("avx512f"))) inline void split_butterfly_avx512(__m512d ar
     zi = _mm512_add_pd(ai, _mm512_add_pd(_mm512_mul_pd(wr, bi), _mm512_mul_pd(wi, br)));
 }
 
+// The 8 x 8 transpose: row i holds value i of eight lanes, column t all
+// eight values of lane t.
+__attribute__((target("avx512f"))) inline void transpose_avx512(const __m512d row[8], __m512d column[8])
+{
+    const __m512i pick_even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const __m512i pick_odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    __m512d t[8], u[8];
+    for (int i = 0; i < 4; ++i) {
+        t[2 * i] = _mm512_unpacklo_pd(row[2 * i], row[2 * i + 1]);
+        t[2 * i + 1] = _mm512_unpackhi_pd(row[2 * i], row[2 * i + 1]);
+    }
+    for (int h = 0; h < 2; ++h) {
+        u[4 * h + 0] = _mm512_permutex2var_pd(t[4 * h], pick_even, t[4 * h + 2]);      // columns 0, 4
+        u[4 * h + 1] = _mm512_permutex2var_pd(t[4 * h], pick_odd, t[4 * h + 2]);       // columns 2, 6
+        u[4 * h + 2] = _mm512_permutex2var_pd(t[4 * h + 1], pick_even, t[4 * h + 3]);  // columns 1, 5
+        u[4 * h + 3] = _mm512_permutex2var_pd(t[4 * h + 1], pick_odd, t[4 * h + 3]);   // columns 3, 7
+    }
+    column[0] = _mm512_shuffle_f64x2(u[0], u[4], 0x44);
+    column[1] = _mm512_shuffle_f64x2(u[2], u[6], 0x44);
+    column[2] = _mm512_shuffle_f64x2(u[1], u[5], 0x44);
+    column[3] = _mm512_shuffle_f64x2(u[3], u[7], 0x44);
+    column[4] = _mm512_shuffle_f64x2(u[0], u[4], 0xEE);
+    column[5] = _mm512_shuffle_f64x2(u[2], u[6], 0xEE);
+    column[6] = _mm512_shuffle_f64x2(u[1], u[5], 0xEE);
+    column[7] = _mm512_shuffle_f64x2(u[3], u[7], 0xEE);
+}
+
 // The same for n >= 32, eight blocks at a time and without the gathers.
 // In bit-reversed order, block b of four values holds the signal at r,
 // r + n/2, r + n/4 and r + 3n/4 with r = index[4b] (the reversal of b), so
@@ -273,8 +301,6 @@ __attribute__((target("avx512f"))) void first_two_stages_transposed_avx512(const
         ui[k] = _mm512_set1_pd(table[2 + k].im);
     }
     const __m512d zero = _mm512_setzero_pd();
-    const __m512i pick_even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
-    const __m512i pick_odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
     const std::uint32_t quarter = n / 4;
     for (std::uint32_t r = 0; r < quarter; r += 8) {
         const __m512d x0 = _mm512_loadu_pd(signal + r);
@@ -297,25 +323,80 @@ __attribute__((target("avx512f"))) void first_two_stages_transposed_avx512(const
         split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], row[4], row[5]);
         split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], row[6], row[7]);
         // Transpose: column t is the block of lane t, (z0 z1 z2 z3).
-        __m512d t[8], u[8];
-        for (int i = 0; i < 4; ++i) {
-            t[2 * i] = _mm512_unpacklo_pd(row[2 * i], row[2 * i + 1]);
-            t[2 * i + 1] = _mm512_unpackhi_pd(row[2 * i], row[2 * i + 1]);
-        }
-        for (int h = 0; h < 2; ++h) {
-            u[4 * h + 0] = _mm512_permutex2var_pd(t[4 * h], pick_even, t[4 * h + 2]);      // columns 0, 4
-            u[4 * h + 1] = _mm512_permutex2var_pd(t[4 * h], pick_odd, t[4 * h + 2]);       // columns 2, 6
-            u[4 * h + 2] = _mm512_permutex2var_pd(t[4 * h + 1], pick_even, t[4 * h + 3]);  // columns 1, 5
-            u[4 * h + 3] = _mm512_permutex2var_pd(t[4 * h + 1], pick_odd, t[4 * h + 3]);   // columns 3, 7
-        }
-        const __m512d column[8] = {
-            _mm512_shuffle_f64x2(u[0], u[4], 0x44), _mm512_shuffle_f64x2(u[2], u[6], 0x44),
-            _mm512_shuffle_f64x2(u[1], u[5], 0x44), _mm512_shuffle_f64x2(u[3], u[7], 0x44),
-            _mm512_shuffle_f64x2(u[0], u[4], 0xEE), _mm512_shuffle_f64x2(u[2], u[6], 0xEE),
-            _mm512_shuffle_f64x2(u[1], u[5], 0xEE), _mm512_shuffle_f64x2(u[3], u[7], 0xEE),
-        };
+        __m512d column[8];
+        transpose_avx512(row, column);
         for (std::uint32_t lane = 0; lane < 8; ++lane)
             _mm512_storeu_pd(&out[4 * index[4 * (r + lane)]].re, column[lane]);
+    }
+}
+
+// The first three stages (spans 2, 4 and 8) for n >= 64 the same way, in
+// blocks of eight: block b holds the signal at r + m n/8 for the eight m in
+// bit-reversed order (0 4 2 6 1 5 3 7), r = index[8b], so again each of the
+// eight is one plain vector load for eight consecutive r. Used when the
+// stages from span 16 on pair up into fused passes, which leaves no stage
+// to run alone.
+__attribute__((target("avx512f"))) void first_three_stages_transposed_avx512(const double *signal,
+                                                                             const std::uint32_t *index,
+                                                                             COMPLEX *out, std::uint32_t n,
+                                                                             const TWIDDLE *table)
+{
+    const double w0r = table[0].re, w0i = table[0].im, w1r = table[1].re, w1i = table[1].im;
+    const __m512d c0r = _mm512_set1_pd(w0r * 0.0), c0i = _mm512_set1_pd(w0i * 0.0);
+    const __m512d c1r = _mm512_set1_pd(w1r * 0.0), c1i = _mm512_set1_pd(w1i * 0.0);
+    const __m512d v0r = _mm512_set1_pd(w0r), v0i = _mm512_set1_pd(w0i);
+    const __m512d v1r = _mm512_set1_pd(w1r), v1i = _mm512_set1_pd(w1i);
+    __m512d ur[4], ui[4], er[8], ei[8];
+    for (int k = 0; k < 4; ++k) {
+        ur[k] = _mm512_set1_pd(table[2 + k].re);
+        ui[k] = _mm512_set1_pd(table[2 + k].im);
+    }
+    for (int k = 0; k < 8; ++k) {
+        er[k] = _mm512_set1_pd(table[6 + k].re);
+        ei[k] = _mm512_set1_pd(table[6 + k].im);
+    }
+    const __m512d zero = _mm512_setzero_pd();
+    const std::uint32_t eighth = n / 8;
+    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
+                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
+    for (std::uint32_t r = 0; r < eighth; r += 8) {
+        __m512d zr[8], zi[8];
+        for (int half = 0; half < 2; ++half) {
+            const __m512d x0 = _mm512_loadu_pd(signal + r + offset[4 * half]);
+            const __m512d x1 = _mm512_loadu_pd(signal + r + offset[4 * half + 1]);
+            const __m512d x2 = _mm512_loadu_pd(signal + r + offset[4 * half + 2]);
+            const __m512d x3 = _mm512_loadu_pd(signal + r + offset[4 * half + 3]);
+            // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
+            const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
+            const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
+            const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
+            const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
+            const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
+            const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
+            const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
+            const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
+            // Span 4: lower (y0, y1), upper (y2, y3).
+            __m512d *z_r = zr + 4 * half, *z_i = zi + 4 * half;
+            split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], z_r[0], z_i[0]);
+            split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], z_r[1], z_i[1]);
+            split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], z_r[2], z_i[2]);
+            split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], z_r[3], z_i[3]);
+        }
+        // Span 8: lower z0..z3, upper z4..z7.
+        __m512d lower[8], upper[8];
+        for (int k = 0; k < 4; ++k) {
+            split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k], ei[k], lower[2 * k], lower[2 * k + 1]);
+            split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k + 4], ei[k + 4], upper[2 * k],
+                                   upper[2 * k + 1]);
+        }
+        __m512d first[8], second[8];
+        transpose_avx512(lower, first);
+        transpose_avx512(upper, second);
+        for (std::uint32_t lane = 0; lane < 8; ++lane) {
+            double *block = &out[8 * index[8 * (r + lane)]].re;
+            _mm512_storeu_pd(block, first[lane]);
+            _mm512_storeu_pd(block + 8, second[lane]);
+        }
     }
 }
 
@@ -440,6 +521,12 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
         return 0;
     }
 #if defined(__x86_64__)
+    if (stage_width() >= 4 && n >= 64 && (n & 0x55555555u) == 0) {
+        // An odd number of stages: three here, then pairs.
+        first_three_stages_transposed_avx512(signal, index, out, n, table.data);
+        run_stages(out, n, table, 16);
+        return 0;
+    }
     if (stage_width() >= 4 && n >= 4) {
         if (n >= 32)
             first_two_stages_transposed_avx512(signal, index, out, n, table.data);
@@ -594,11 +681,13 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
     return 0;
 }
 
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void multiply_arrays(double *x, const double *w, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] *= w[i];
 }
 
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void scale_array(double *x, std::uint32_t n, double factor)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] *= factor;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace velumar::model {
@@ -109,7 +110,9 @@ void widen_samples(const std::int16_t *in, double *out, std::uint32_t n)
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void split_sample_pairs(const std::int16_t *in, double *first, double *second, std::uint32_t pairs)
 {
-    for (std::uint32_t i = 0; i < pairs; ++i) {
+    // A 64-bit index: with a 32-bit one, 2 i could wrap, and the loop
+    // would not be vectorised.
+    for (std::size_t i = 0; i < pairs; ++i) {
         first[i] = in[2 * i];
         second[i] = in[2 * i + 1];
     }
