@@ -2,6 +2,8 @@
 
 #include <velumar/report/frame_writer.h>
 #include <velumar/report/html_report.h>
+#include <velumar/report/write_file.h>
+#include <velumar/text/texts.h>
 
 #include <QApplication>
 #include <QAreaSeries>
@@ -369,13 +371,9 @@ void CDetailsWindow::resetZoom()
 bool CDetailsWindow::saveReport(const QString &path)
 {
     std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-    try {
-        if (!out) throw std::runtime_error("open");
-        report::write_html_report(out, data_);
-        out.close();
-        if (!out) throw std::runtime_error("close");
-    } catch (const std::exception &) {
-        ShowError(box_, this, QStringLiteral("Не удалось записать отчёт в файл %1").arg(path));
+    if (!report::write_and_close(out, [&](std::ostream &o) { report::write_html_report(o, data_); })) {
+        ShowError(box_, this,
+                  QString::fromStdString(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, path.toStdString())));
         return false;
     }
     return true;
@@ -389,14 +387,12 @@ bool CDetailsWindow::saveValues(const QString &path)
                                        : lower.endsWith(QStringLiteral(".json")) ? report::FrameFormat::json_array
                                                                                  : report::FrameFormat::csv;
     std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-    try {
-        if (!out) throw std::runtime_error("open");
-        auto writer = report::make_frame_writer(out, format, frames_->series().channels());
+    const auto write = [&](std::ostream &o) {
+        auto writer = report::make_frame_writer(o, format, frames_->series().channels());
         for (const auto &row : frames_->rows()) writer->write(row);
         writer->finish();
-        out.close();
-        if (!out) throw std::runtime_error("close");
-    } catch (const std::exception &) {
+    };
+    if (!report::write_and_close(out, write)) {
         ShowError(box_, this, QStringLiteral("Не удалось записать значения в файл %1").arg(path));
         return false;
     }
