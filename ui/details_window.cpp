@@ -286,6 +286,10 @@ void CDetailsWindow::rebuildChart()
         lower->append(t0_, range.lo);
         lower->append(t1_, range.lo);
         auto *area = new QAreaSeries(upper, lower);
+        // The area draws its two outlines but does not own them; as its
+        // children they go when the chart removes the area.
+        upper->setParent(area);
+        lower->setParent(area);
         area->setName(QStringLiteral("кадры с искажениями"));
         area->setColor(QColor(0xe8, 0x47, 0x3a, 70));
         area->setBorderColor(QColor(0xe8, 0x47, 0x3a, 110));

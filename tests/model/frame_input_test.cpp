@@ -88,7 +88,7 @@ TEST(FrameInput, FramesFollowTheSignalLengthWhateverTheBlockSizes)
 }
 
 // Blocks the frame loop cannot use are refused whole: a message, 1, and the
-// instance exactly as before, so feeding goes on as if they had not come.
+// instance unchanged, so feeding goes on as if they had not come.
 TEST(FrameInput, UnusableBlocksAreRefusedAndLeaveTheInstanceUntouched)
 {
     constexpr const char *kBadBlocks = "Error of input datas (M_BUFFER) for the function - method()!\n";
