@@ -108,7 +108,8 @@ TEST(AnyFormat, ResampledPairGradesLikeThePairMadeAt48kHz)
     const auto [r48, t48] = ContinuousPair(48000, 3.0);
     const GradeReport at48 = GradeAnyFiles(dir.Write("r48.wav", WavFile(Spec(2), r48)),
                                               dir.Write("t48.wav", WavFile(Spec(2), t48)), {}, false);
-    const GradeReport at44 = GradeAnyFiles(WriteWithSndfile(dir, "r44.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, r44),
+    const std::string r44_flac = WriteWithSndfile(dir, "r44.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, r44);
+    const GradeReport at44 = GradeAnyFiles(r44_flac,
                                               dir.Write("t44.wav", WavFile(Spec(2, 44100), t44)), {}, false);
     ASSERT_TRUE(at48.graded()) << at48.reason;
     ASSERT_TRUE(at44.graded()) << at44.reason;
