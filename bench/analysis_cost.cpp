@@ -5,14 +5,12 @@
 // grading time.
 #include <velumar/app/pair_analysis.h>
 
+#include "bench_support.h"
 #include "golden_signals.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -21,38 +19,12 @@ constexpr double kSeconds = 60.0;
 constexpr std::size_t kSamples = static_cast<std::size_t>(kSeconds * 48000);
 constexpr std::size_t kDelay = 576;
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// The model announces its listening level at every creation.
-class QuietStdout {
-public:
-    QuietStdout() : saved_(dup(1))
-    {
-        std::fflush(stdout);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout()
-    {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     using namespace velumar::golden;
+    using namespace velumar::bench;
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
     const Wave l = music(kSamples + kDelay, 13, 15000.0), r = music(kSamples + kDelay, 14, 15000.0);
@@ -65,16 +37,16 @@ int main(int argc, char **argv)
     velumar::app::PairCheck check;
     double odg = 0.0;
     for (int i = 0; i < repeats; ++i) {
-        auto start = std::chrono::steady_clock::now();
+        const Stopwatch analysing;
         check = velumar::app::AnalysePair(signal.reference, signal.test, 2);
-        analysis.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        analysis.push_back(analysing.seconds());
 
         const QuietStdout quiet;
-        start = std::chrono::steady_clock::now();
+        const Stopwatch grading_watch;
         odg = measure(signal, 2048).results.odg;
-        grading.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        grading.push_back(grading_watch.seconds());
     }
-    const double a = Median(analysis), g = Median(grading);
+    const double a = median(analysis), g = median(grading);
     std::printf("60 s stereo pair, median of %d: analysis %.1f ms (delay %lld, correlation %.3f), "
                 "grading %.1f ms (ODG %.3f): analysis = %.1f %% of grading\n",
                 repeats, a * 1e3, static_cast<long long>(check.delay_samples), check.correlation, g * 1e3, odg,

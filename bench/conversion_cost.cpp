@@ -10,7 +10,8 @@
 // the model on the calling thread and the decoder threads alongside; the
 // median wall-clock time and the CPU time of the whole process (all
 // threads) are printed, with the overhead against the native grade.
-#include "golden_signals.h"
+#include "bench_pairs.h"
+#include "bench_support.h"
 
 #include <velumar/app/any_format.h>
 #include <velumar/audio/input.h>
@@ -18,7 +19,6 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -33,6 +33,8 @@
 namespace {
 
 using velumar::audio::OpenInput;
+using velumar::bench::QuietStdout;
+using velumar::bench::Stopwatch;
 
 double CpuSeconds()
 {
@@ -41,28 +43,6 @@ double CpuSeconds()
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
-
-// The model announces its listening level on standard output at every
-// creation; keep that out of the report.
-class QuietStdout {
-public:
-    QuietStdout() : saved_(dup(1))
-    {
-        std::fflush(stdout);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout()
-    {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 // Grades a pair as velumar-cli does; returns the ODG.
 double Grade(const std::string &reference, const std::string &test)
@@ -111,10 +91,9 @@ Timing Median(int repeats, const std::function<double()> &run)
     std::vector<Timing> runs;
     for (int i = 0; i < repeats; ++i) {
         const double cpu0 = CpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
+        const Stopwatch watch;
         const double odg = run();
-        runs.push_back({std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                        CpuSeconds() - cpu0, odg});
+        runs.push_back({watch.seconds(), CpuSeconds() - cpu0, odg});
     }
     std::sort(runs.begin(), runs.end(), [](const Timing &a, const Timing &b) { return a.wall < b.wall; });
     return runs[runs.size() / 2];
@@ -126,12 +105,11 @@ int main(int argc, char **argv)
 {
     const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 60.0;
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    namespace golden = velumar::golden;
 
-    const auto frames = static_cast<std::size_t>(seconds * 44100);
-    const golden::Wave l = golden::music(frames, 13, 15000.0), r = golden::music(frames, 14, 15000.0);
-    const auto reference = golden::pcm(l, r);
-    const auto test = golden::pcm(golden::add_noise(l, 25.0, 15), golden::add_noise(r, 35.0, 16));
+    // The stereo benchmark pair, its music laid out at 44.1 kHz.
+    const auto pair = velumar::bench::bench_pair(true, static_cast<std::size_t>(seconds * 44100));
+    const auto &reference = pair.reference;
+    const auto &test = pair.test;
 
     const auto dir = std::filesystem::temp_directory_path() / ("velumar-conversion-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);

@@ -3,13 +3,11 @@
 // noisy copy, each graded REPEATS times (default 5). Prints the median
 // seconds of compute per second of audio and its inverse, "x real time".
 #include "bench_pairs.h"
+#include "bench_support.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -18,28 +16,9 @@ using velumar::golden::Signal;
 
 using velumar::bench::kPairSeconds;
 using velumar::bench::bench_pair;
-
-// The model announces its listening level on standard output at every
-// creation; keep that out of the report.
-class QuietStdout {
-public:
-    QuietStdout() : saved_(dup(1))
-    {
-        std::fflush(stdout);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout()
-    {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
+using velumar::bench::median;
+using velumar::bench::QuietStdout;
+using velumar::bench::Stopwatch;
 
 } // namespace
 
@@ -52,12 +31,11 @@ int main(int argc, char **argv)
         double odg = 0.0;
         for (int i = 0; i < repeats; ++i) {
             const QuietStdout quiet;
-            const auto start = std::chrono::steady_clock::now();
+            const Stopwatch watch;
             odg = velumar::golden::measure(signal, 2048).results.odg;
-            seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            seconds.push_back(watch.seconds());
         }
-        std::sort(seconds.begin(), seconds.end());
-        const double per_second = seconds[seconds.size() / 2] / kPairSeconds;
+        const double per_second = median(seconds) / kPairSeconds;
         std::printf("%-6s %2.0f s: %.6f s compute per s of audio, %7.1f x real time (median of %d, ODG %.6f)\n",
                     signal.name.c_str(), kPairSeconds, per_second, 1.0 / per_second, repeats, odg);
     }

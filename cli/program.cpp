@@ -3,6 +3,7 @@
 #include <velumar/app/report_record.h>
 #include <velumar/report/frame_writer.h>
 #include <velumar/report/model_frame.h>
+#include <velumar/report/write_file.h>
 #include <velumar/text/texts.h>
 
 #include <atomic>
@@ -285,15 +286,7 @@ int GradeOne(const Options &options)
         report::ReportData data =
             app::MakeReportData(outcome.result, PipelineSettings(options), options.reference, options.test);
         data.series = sink.series();
-        bool ok = true;
-        try {
-            report::write_html_report(report_file, data);
-            report_file.close();
-            ok = static_cast<bool>(report_file);
-        } catch (const std::exception &) {
-            ok = false;
-        }
-        if (!ok) {
+        if (!report::write_and_close(report_file, [&](std::ostream &o) { report::write_html_report(o, data); })) {
             PrintError(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report));
             code = kExitInputRejected;
         }
@@ -392,15 +385,8 @@ int GradeBatch(const Options &options)
     bar.reset();
     int result = code;
     if (!options.report.empty()) {
-        bool ok = true;
-        try {
-            report::write_batch_report(report_file, summary, app::ProgramVersion());
-            report_file.close();
-            ok = static_cast<bool>(report_file);
-        } catch (const std::exception &) {
-            ok = false;
-        }
-        if (!ok) {
+        const auto write = [&](std::ostream &o) { report::write_batch_report(o, summary, app::ProgramVersion()); };
+        if (!report::write_and_close(report_file, write)) {
             PrintError(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, options.report));
             result = kExitInputRejected;
         }

@@ -1,5 +1,7 @@
 #include <velumar/report/html_report.h>
 
+#include <velumar/text/texts.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -432,8 +434,8 @@ void write_html_report(std::ostream &out, const ReportData &d)
     if (d.graded) {
         s += "<section id=\"grade\"><h2>Оценка</h2><div class=\"grade\"><div><div class=\"odg\">" + fmt("%.3f", d.odg) +
              "</div><div class=\"sub\">ODG</div></div><div><div class=\"verbal\">" +
-             esc(grade_category_text(d.odg)) + "</div><div class=\"sub\">Индекс искажений (DI): " + fmt("%.3f", d.di) +
-             "</div></div></div>" + odg_scale_svg(d.odg) + "</section>";
+             esc(grade_category_text(d.odg)) + "</div><div class=\"sub\">" + esc(text::get(text::IDS_CLI_DI_LABEL)) +
+             " " + fmt("%.3f", d.di) + "</div></div></div>" + odg_scale_svg(d.odg) + "</section>";
     } else {
         s += "<section id=\"grade\" class=\"refused\"><h2>Оценки нет</h2><p>" +
              esc(d.reason.empty() ? std::string("Сигнал не удалось оценить.") : d.reason) + "</p>" +
@@ -461,7 +463,7 @@ void write_html_report(std::ostream &out, const ReportData &d)
              fmt("%.3f", c.correlation) + "</td></tr><tr><th>Усиление теста</th><td>" + fmt("%.2f", c.gain_db) +
              " дБ</td></tr><tr><th>Полярность</th><td>" + (c.inverted ? "обращена" : "прямая") + "</td></tr></table>";
         if (c.warnings.empty() && c.messages.empty()) {
-            s += "<p class=\"ok\">Замечаний нет.</p>";
+            s += "<p class=\"ok\">" + esc(text::get(text::IDS_CHECK_NO_WARNINGS)) + ".</p>";
         } else {
             s += "<ul class=\"warn\">";
             if (!c.messages.empty()) {

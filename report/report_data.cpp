@@ -48,14 +48,18 @@ std::string_view mov_explanation(int index)
 
 std::string warning_text(std::string_view code)
 {
+    // The string table's sentence wherever it needs no figure, so that a
+    // record without messages reads like one with them. The table's
+    // sentences for a delay, a level and clipping carry numbers a bare code
+    // does not have.
     if (code == "delay") return "тестовый сигнал сдвинут во времени относительно эталона";
     if (code == "level") return "уровень тестового сигнала отличается от уровня эталона";
-    if (code == "inverted") return "полярность тестового сигнала обращена";
-    if (code == "swapped") return "каналы тестового сигнала переставлены";
-    if (code == "silent") return "эталон — цифровая тишина или почти тишина";
+    if (code == "inverted") return std::string(text::get(text::IDS_WARN_INVERTED));
+    if (code == "swapped") return std::string(text::get(text::IDS_WARN_SWAPPED));
+    if (code == "silent") return std::string(text::get(text::IDS_WARN_SILENT));
     if (code == "clipped") return "в тестовом сигнале есть ограничение (клиппинг), которого нет в эталоне";
-    if (code == "unrelated") return "сигналы почти не похожи друг на друга: возможно, сравниваются не те файлы";
-    if (code == "converted") return "файлы преобразованы для модели (частота дискретизации или разрядность)";
+    if (code == "unrelated") return std::string(text::get(text::IDS_WARN_UNRELATED));
+    if (code == "converted") return std::string(text::get(text::IDS_WARN_CONVERTED));
     return std::string(code);
 }
 
@@ -64,9 +68,9 @@ std::string grade_category_text(double odg)
     return std::string(text::get(text::grade_category(odg)));
 }
 
-static std::string file_line(const char *label, const InputInfo &f)
+std::string input_line(std::string_view label, const InputInfo &f)
 {
-    std::string s = label;
+    std::string s(label);
     s += f.path;
     std::string props;
     if (!f.format.empty()) props += f.format;
@@ -85,12 +89,13 @@ static std::string file_line(const char *label, const InputInfo &f)
 std::string text_summary(const ReportData &d)
 {
     std::string s;
-    s += file_line("Эталон: ", d.reference);
-    s += file_line("Тест: ", d.test);
+    s += input_line("Эталон: ", d.reference);
+    s += input_line("Тест: ", d.test);
     if (d.graded) {
-        s += "Значение ODG: " + printf_string("%f", d.odg) + "\n";
-        s += "Оценка искажений: " + grade_category_text(d.odg) + "\n";
-        s += "Индекс искажений (DI): " + printf_string("%f", d.di) + "\n";
+        const auto label = [](std::uint32_t id) { return std::string(text::get(id)) + " "; };
+        s += label(text::IDS_CLI_ODG_LABEL) + printf_string("%f", d.odg) + "\n";
+        s += label(text::IDS_CLI_GRADE_LABEL) + grade_category_text(d.odg) + "\n";
+        s += label(text::IDS_CLI_DI_LABEL) + printf_string("%f", d.di) + "\n";
     } else {
         s += "Оценки нет: " + (d.reason.empty() ? std::string("сигнал не удалось оценить") : d.reason) + "\n";
     }

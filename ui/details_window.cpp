@@ -2,6 +2,8 @@
 
 #include <velumar/report/frame_writer.h>
 #include <velumar/report/html_report.h>
+#include <velumar/report/write_file.h>
+#include <velumar/text/texts.h>
 
 #include <QApplication>
 #include <QAreaSeries>
@@ -74,21 +76,8 @@ protected:
 QString check_text(const report::ReportData &d)
 {
     QString s;
-    auto file = [](const char *role, const report::InputInfo &f) {
-        QString line = QString::fromUtf8(role) + QString::fromStdString(f.path);
-        QStringList props;
-        if (!f.format.empty()) props << QString::fromStdString(f.format);
-        if (f.sample_rate) props << QStringLiteral("%1 Гц").arg(f.sample_rate);
-        if (f.bits) props << QStringLiteral("%1 бит").arg(f.bits);
-        if (f.channels) props << QStringLiteral("%1 кан.").arg(f.channels);
-        if (f.samples_per_channel) props << QStringLiteral("%1 сэмплов").arg(f.samples_per_channel);
-        if (f.converted) props << QStringLiteral("преобразован");
-        if (f.clipped_samples) props << QStringLiteral("ограничено сэмплов: %1").arg(f.clipped_samples);
-        return line + (props.isEmpty() ? QString() : QStringLiteral(" (") + props.join(QStringLiteral(", ")) + ")") +
-               "\n";
-    };
-    s += file("Эталон: ", d.reference);
-    s += file("Тест: ", d.test);
+    s += QString::fromStdString(report::input_line("Эталон: ", d.reference));
+    s += QString::fromStdString(report::input_line("Тест: ", d.test));
     s += "\n";
     if (!d.check) {
         s += QStringLiteral("Проверка пары не выполнялась.\n");
@@ -98,7 +87,8 @@ QString check_text(const report::ReportData &d)
         s += QStringLiteral("Корреляция в пике: %1\n").arg(number(c.correlation, "%.3f"));
         s += QStringLiteral("Усиление теста: %1 дБ\n").arg(number(c.gain_db, "%.2f"));
         s += QStringLiteral("Полярность: %1\n").arg(c.inverted ? QStringLiteral("обращена") : QStringLiteral("прямая"));
-        if (c.warnings.empty() && c.messages.empty()) s += QStringLiteral("Замечаний нет.\n");
+        if (c.warnings.empty() && c.messages.empty())
+            s += QString::fromStdString(std::string(text::get(text::IDS_CHECK_NO_WARNINGS))) + ".\n";
         if (!c.messages.empty())
             for (const auto &m : c.messages) s += QStringLiteral("• ") + QString::fromStdString(m) + "\n";
         else
@@ -373,13 +363,9 @@ void CDetailsWindow::resetZoom()
 bool CDetailsWindow::saveReport(const QString &path)
 {
     std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-    try {
-        if (!out) throw std::runtime_error("open");
-        report::write_html_report(out, data_);
-        out.close();
-        if (!out) throw std::runtime_error("close");
-    } catch (const std::exception &) {
-        ShowError(box_, this, QStringLiteral("Не удалось записать отчёт в файл %1").arg(path));
+    if (!report::write_and_close(out, [&](std::ostream &o) { report::write_html_report(o, data_); })) {
+        ShowError(box_, this,
+                  QString::fromStdString(text::format(text::IDS_CLI_REPORT_WRITE_ERROR, path.toStdString())));
         return false;
     }
     return true;
@@ -393,14 +379,12 @@ bool CDetailsWindow::saveValues(const QString &path)
                                        : lower.endsWith(QStringLiteral(".json")) ? report::FrameFormat::json_array
                                                                                  : report::FrameFormat::csv;
     std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-    try {
-        if (!out) throw std::runtime_error("open");
-        auto writer = report::make_frame_writer(out, format, frames_->series().channels());
+    const auto write = [&](std::ostream &o) {
+        auto writer = report::make_frame_writer(o, format, frames_->series().channels());
         for (const auto &row : frames_->rows()) writer->write(row);
         writer->finish();
-        out.close();
-        if (!out) throw std::runtime_error("close");
-    } catch (const std::exception &) {
+    };
+    if (!report::write_and_close(out, write)) {
         ShowError(box_, this, QStringLiteral("Не удалось записать значения в файл %1").arg(path));
         return false;
     }

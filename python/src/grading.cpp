@@ -5,6 +5,7 @@
 #include <velumar/audio/input.h>
 #include <velumar/cli/cli.h>
 #include <velumar/model.h>
+#include <velumar/report/frame_row.h>
 #include <velumar/text/texts.h>
 
 #include <bit>
@@ -47,8 +48,7 @@ FrameRow ToFrameRow(const VELUMAR_FRAME &frame, std::uint64_t offset_samples)
         FrameChannel &out = row.channel[c];
         out.bandwidth_ref = in.bandwidth_ref;
         out.bandwidth_test = in.bandwidth_test;
-        // The model's own stand-in for the logarithm of zero.
-        out.nmr_db = in.nmr > 0.0 ? 10.0 * std::log10(in.nmr) : -1e100;
+        out.nmr_db = report::nmr_db_from_mean(in.nmr);
         out.disturbed = in.disturbed;
         out.moddiff1 = in.moddiff1;
         out.moddiff2 = in.moddiff2;

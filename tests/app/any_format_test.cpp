@@ -1,3 +1,4 @@
+#include "sndfile_write.h"
 #include "test_wav.h"
 #include <velumar/app/any_format.h>
 
@@ -23,22 +24,6 @@ WavSpec Spec(std::uint16_t channels, std::uint32_t rate = 48000, std::uint16_t b
     spec.bits = bits;
     spec.format_tag = tag;
     return spec;
-}
-
-// A file written by libsndfile from 16-bit values.
-std::string Write(const TempDir &dir, const std::string &name, int format, int rate, int channels,
-                  const std::vector<std::int16_t> &values)
-{
-    const std::string path = (dir.path() / name).string();
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) throw std::runtime_error(sf_strerror(nullptr));
-    sf_writef_short(file, values.data(), static_cast<sf_count_t>(values.size() / static_cast<std::size_t>(channels)));
-    sf_close(file);
-    return path;
 }
 
 Bytes Words24(const std::vector<std::int16_t> &samples)
@@ -101,10 +86,10 @@ TEST(AnyFormat, LosslessRoutesGradeBitIdenticallyToTheNativePair)
     EXPECT_FALSE(native.input.test->converted);
     EXPECT_EQ(native.input.test->format, "WAV");
 
-    for (const std::string &t : {Write(dir, "t.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, test),
+    for (const std::string &t : {WriteWithSndfile(dir, "t.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, test),
                                  dir.Write("t24.wav", WavFile(Spec(2, 48000, 24), Words24(test))),
                                  dir.Write("tf.wav", WavFile(Spec(2, 48000, 32, 3), Floats(test))),
-                                 Write(dir, "tx.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 48000, 2, test)}) {
+                                 WriteWithSndfile(dir, "tx.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 48000, 2, test)}) {
         SCOPED_TRACE(t);
         const GradeReport report = GradeAnyFiles(r, t, {}, false);
         ASSERT_TRUE(report.graded()) << report.reason;
@@ -123,7 +108,8 @@ TEST(AnyFormat, ResampledPairGradesLikeThePairMadeAt48kHz)
     const auto [r48, t48] = ContinuousPair(48000, 3.0);
     const GradeReport at48 = GradeAnyFiles(dir.Write("r48.wav", WavFile(Spec(2), r48)),
                                               dir.Write("t48.wav", WavFile(Spec(2), t48)), {}, false);
-    const GradeReport at44 = GradeAnyFiles(Write(dir, "r44.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, r44),
+    const std::string r44_flac = WriteWithSndfile(dir, "r44.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, r44);
+    const GradeReport at44 = GradeAnyFiles(r44_flac,
                                               dir.Write("t44.wav", WavFile(Spec(2, 44100), t44)), {}, false);
     ASSERT_TRUE(at48.graded()) << at48.reason;
     ASSERT_TRUE(at44.graded()) << at44.reason;

@@ -1,3 +1,4 @@
+#include "sndfile_write.h"
 #include "test_wav.h"
 #include <velumar/audio/input.h>
 #include <velumar/audio/wave_file.h>
@@ -44,22 +45,6 @@ std::string OpenError(const std::string &path, InputMode mode = InputMode::Any)
         return e.message();
     }
     return {};
-}
-
-// A file written by libsndfile in `format` from values in ±1.
-std::string WriteWithSndfile(const TempDir &dir, const std::string &name, int format, int rate, int channels,
-                             const std::vector<double> &values)
-{
-    const std::string path = (dir.path() / name).string();
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) throw std::runtime_error(sf_strerror(nullptr));
-    sf_writef_double(file, values.data(), static_cast<sf_count_t>(values.size() / static_cast<std::size_t>(channels)));
-    sf_close(file);
-    return path;
 }
 
 std::vector<double> AsDoubles(const std::vector<std::int16_t> &samples)
@@ -210,12 +195,12 @@ TEST(Input, ValuesBeyondFullScaleAreClippedAndCounted)
     TempDir dir;
     const double inf = std::numeric_limits<double>::infinity();
     auto source = OpenInput(WriteWithSndfile(dir, "loud.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
-                                             {0.5, 1.5, -2.0, -1.0, 1.0, 0.25, inf, 0.0}));
+                                             std::vector<double>{0.5, 1.5, -2.0, -1.0, 1.0, 0.25, inf, 0.0}));
     EXPECT_EQ(ReadAll(*source), (std::vector<std::int16_t>{16384, 32767, -32768, -32768, 32767, 8192, 32767, 0}));
     EXPECT_EQ(source->info().clipped_samples, 3u);
 
     const std::string nan = WriteWithSndfile(dir, "nan.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
-                                             {0.5, std::numeric_limits<double>::quiet_NaN()});
+                                             std::vector<double>{0.5, std::numeric_limits<double>::quiet_NaN()});
     EXPECT_EQ(OpenError(nan), "Файл " + nan + " содержит значения, не являющиеся числами (NaN)");
 }
 

@@ -1,4 +1,5 @@
 // velumar-cli as a user runs it: a separate process on files written here.
+#include "cli_run.h"
 #include "test_wav.h"
 
 #include <velumar/model.h>
@@ -23,55 +24,6 @@ using namespace std::string_literals;
 extern char **environ;
 
 namespace {
-
-struct CliRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::filesystem::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Where a run reads and writes besides its arguments; empty: the defaults.
-struct CliIo {
-    std::string stdin_path;   // default: nothing (/dev/null)
-    std::string stdout_path;  // default: a file read back into CliRun::out
-    std::string cwd;          // default: the test's own
-};
-
-CliRun Cli(const TempDir &dir, std::vector<std::string> args, const CliIo &io = {})
-{
-    const std::string out = io.stdout_path.empty() ? (dir.path() / "stdout").string() : io.stdout_path;
-    const std::string err = (dir.path() / "stderr").string();
-    const std::string in = io.stdin_path.empty() ? "/dev/null" : io.stdin_path;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!io.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, io.cwd.c_str());
-    args.insert(args.begin(), VELUMAR_CLI_PATH);
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    CliRun run;
-    if (posix_spawn(&pid, VELUMAR_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    if (io.stdout_path.empty()) run.out = Slurp(out);
-    run.err = Slurp(err);
-    return run;
-}
 
 // The grade of the library fed directly in blocks of 2048 values.
 double LibraryGrade(const std::vector<std::int16_t> &ref, const std::vector<std::int16_t> &test, int channels,

@@ -2,7 +2,9 @@
 // with the grade they make up, parse in both forms with empty fields
 // exactly where the model computed nothing, follow the reference's
 // timeline after --align, and the reports refer to nothing outside them.
+#include "cli_run.h"
 #include "test_wav.h"
+#include "text_lines.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,73 +14,10 @@
 #include <fstream>
 #include <sstream>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 using namespace velumar::testing;
 using Json = nlohmann::ordered_json;
 
-extern char **environ;
-
 namespace {
-
-struct CliRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::filesystem::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-CliRun Cli(const TempDir &dir, std::vector<std::string> args)
-{
-    const std::string out = (dir.path() / "stdout").string();
-    const std::string err = (dir.path() / "stderr").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    args.insert(args.begin(), VELUMAR_CLI_PATH);
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    CliRun run;
-    if (posix_spawn(&pid, VELUMAR_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = Slurp(out);
-    run.err = Slurp(err);
-    return run;
-}
-
-std::vector<std::string> Split(const std::string &line, char sep)
-{
-    std::vector<std::string> out(1);
-    for (char c : line) {
-        if (c == sep) out.emplace_back();
-        else out.back() += c;
-    }
-    return out;
-}
-
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
 
 // A music-like pair whose test has a burst of noise from `burst_s` for
 // 0.1 s and faint noise elsewhere in the second half.

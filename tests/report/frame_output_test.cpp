@@ -3,6 +3,8 @@
 #include <velumar/report/frame_series.h>
 #include <velumar/report/frame_writer.h>
 
+#include "text_lines.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -17,23 +19,8 @@
 namespace velumar::report {
 namespace {
 
-std::vector<std::string> split(const std::string &line, char sep)
-{
-    std::vector<std::string> out(1);
-    for (char ch : line) {
-        if (ch == sep) out.emplace_back();
-        else out.back() += ch;
-    }
-    return out;
-}
-
-std::vector<std::string> lines_of(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
+using velumar::testing::Lines;
+using velumar::testing::Split;
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -77,13 +64,13 @@ TEST(FrameWriter, CsvHasTheColumnsInOrderAndEmptyFieldsWhereNothingWasComputed)
         auto w = make_frame_writer(out, FrameFormat::csv, channels);
         for (std::uint64_t f = 0; f < 6; ++f) w->write(row(f, channels, 0.25 * double(f)));
         w->finish();
-        const auto lines = lines_of(out.str());
+        const auto lines = Lines(out.str());
         ASSERT_EQ(lines.size(), 7u);
-        const auto header = split(lines[0], ',');
+        const auto header = Split(lines[0], ',');
         if (channels == 2) EXPECT_EQ(lines[0], expected_stereo_header);
         else EXPECT_EQ(lines[0], expected_stereo_header.substr(0, expected_stereo_header.find(",bandwidth_ref_2")));
         for (std::uint64_t f = 0; f < 6; ++f) {
-            const auto fields = split(lines[f + 1], ',');
+            const auto fields = Split(lines[f + 1], ',');
             ASSERT_EQ(fields.size(), header.size()) << lines[f + 1];
             EXPECT_EQ(fields[0], std::to_string(f));
             EXPECT_EQ(std::strtod(fields[1].c_str(), nullptr), double(f) * 1024.0 / 48000.0);
@@ -111,7 +98,7 @@ TEST(FrameWriter, JsonLinesCarryTheSameColumnsWithNullAndExactNumbers)
         w->write(rows.back());
     }
     w->finish();
-    const auto lines = lines_of(out.str());
+    const auto lines = Lines(out.str());
     ASSERT_EQ(lines.size(), rows.size());
     const auto columns = frame_columns(2);
     for (std::size_t f = 0; f < rows.size(); ++f) {

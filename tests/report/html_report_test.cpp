@@ -199,6 +199,12 @@ TEST(TextSummary, NamesGradeOrReasonAndTheCheck)
     EXPECT_NE(s.find("слегка раздражающие искажения"), std::string::npos);
     EXPECT_NE(s.find("задержка 576 сэмплов"), std::string::npos);
     EXPECT_NE(s.find("RelDistFramesB\t110\t210\t310"), std::string::npos);
+    // The file lines (the wizard's details window shows the same ones):
+    // what is unknown (a lossy file's word length) is left out, not zero.
+    EXPECT_EQ(s.substr(0, s.find('\n', s.find('\n') + 1) + 1),
+              "Эталон: /data/ref.wav (WAV / PCM_16, 48000 Гц, 16 бит, 2 кан., 480000 сэмплов)\n"
+              "Тест: /data/out <b>&amp;.mp3 (MPEG / MPEG_LAYER_III, 44100 Гц, 2 кан., 441000 сэмплов, преобразован, "
+              "ограничено сэмплов: 12)\n");
     d.graded = false;
     d.reason = "Сигнал короче 23 кадров.";
     s = text_summary(d);

@@ -92,6 +92,11 @@ std::string warning_text(std::string_view code);
 // The verbal category of a grade (the wizard's wording).
 std::string grade_category_text(double odg);
 
+// One file of the pair as a line of plain text, newline included: `label`,
+// the path and, in brackets, what is known of it (format, rate, word length,
+// channels, length, conversion, clipping).
+std::string input_line(std::string_view label, const InputInfo &file);
+
 // A plain-text summary of the record in Russian, for the clipboard: files,
 // grade or reason, DI, MOVs, pair check.
 std::string text_summary(const ReportData &data);
