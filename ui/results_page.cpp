@@ -44,9 +44,9 @@ CResultsPage::CResultsPage(CWizard *wizard) : CWizardPage(wizard, text::IDS_CAPT
     connect(details_button_, &QPushButton::clicked, this, [this] { ShowDetails(); });
 }
 
-void CResultsPage::SetDetails(report::ReportData data, std::shared_ptr<const report::FrameCollector> frames)
+void CResultsPage::SetDetails(report::ReportData details, std::shared_ptr<const report::FrameCollector> frames)
 {
-    details_ = std::move(data);
+    details_ = std::move(details);
     frames_ = std::move(frames);
     details_button_->setEnabled(true);
     // A window of the previous run would show another run's values.

@@ -34,7 +34,7 @@ public:
 
     // «Подробнее...»: what the grade is made of, for the details window
     // that the button beside the page's controls opens.
-    void SetDetails(report::ReportData data, std::shared_ptr<const report::FrameCollector> frames);
+    void SetDetails(report::ReportData details, std::shared_ptr<const report::FrameCollector> frames);
     // Opens (or raises) the details window; null when there is nothing to show.
     class CDetailsWindow *ShowDetails();
 
