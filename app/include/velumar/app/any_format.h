@@ -20,9 +20,10 @@ namespace velumar::app {
 
 // Seconds at the start of a decoded signal that the pair analysis sees.
 // The analysis takes its segments from the loudest part of what it is
-// given and searches ±500 ms around them; half a minute of music holds
-// enough material for that, and costs 11.5 MB for a stereo pair.
-inline constexpr double kAnalysisExcerptSeconds = 30.0;
+// given and searches ±500 ms around them; ten seconds of music hold enough
+// material for that. The excerpt is decoded before the model starts, so a
+// longer one would leave the second core idle for longer.
+inline constexpr double kAnalysisExcerptSeconds = 10.0;
 
 // Warning code added to the check when either file was converted.
 inline constexpr const char *kWarnConverted = "converted";
