@@ -45,7 +45,7 @@ std::string Decimal(const char *format, double value)
 // Lengths are told per channel: that is the count an audio editor shows.
 std::string PerChannel(std::uint64_t values, std::uint16_t channels)
 {
-    return std::to_string(values / std::max<std::uint16_t>(channels, 1));
+    return text::sample_count(static_cast<long long>(values / std::max<std::uint16_t>(channels, 1)));
 }
 
 std::string Seconds(std::uint64_t values, std::uint16_t channels, std::uint32_t rate)
@@ -264,7 +264,7 @@ std::vector<std::string> CheckFindings(const PairCheck &check)
     std::vector<std::string> out;
     for (const std::string &code : check.warnings) {
         if (code == kWarnDelay) {
-            const auto samples = std::to_string(check.delay_samples < 0 ? -check.delay_samples : check.delay_samples);
+            const auto samples = text::sample_count(check.delay_samples < 0 ? -check.delay_samples : check.delay_samples);
             const std::string ms = Decimal("%.2f", std::abs(check.delay_ms));
             out.push_back(text::format(check.delay_samples > 0 ? text::IDS_WARN_LATE : text::IDS_WARN_EARLY,
                                        {samples, ms}));
@@ -304,10 +304,10 @@ std::string CheckSection(const PairCheck &check)
     const bool related = check.silent || std::abs(check.correlation) >= kTrustedCorrelation;
     if (check.delay_trusted || check.silent)
         line(text::format(text::IDS_CHECK_DELAY,
-                          {std::to_string(check.delay_samples), Decimal("%.2f", check.delay_ms)}));
+                          {text::sample_count(check.delay_samples), Decimal("%.2f", check.delay_ms)}));
     else
         line(text::format(text::IDS_CHECK_DELAY_UNTRUSTED,
-                          {std::to_string(check.delay_samples), Decimal("%.3f", check.correlation)}));
+                          {text::sample_count(check.delay_samples), Decimal("%.3f", check.correlation)}));
     line(text::format(text::IDS_CHECK_CORRELATION, Decimal("%.3f", check.correlation)));
     if (related) line(text::format(text::IDS_CHECK_GAIN, Decimal("%+.2f", check.gain_db)));
     PairCheck shown = check;
@@ -334,7 +334,7 @@ std::string AppliedSection(const Applied &applied)
         any = true;
     };
     if (applied.aligned && !applied.delay_untrusted)
-        line(text::format(text::IDS_APPLIED_DELAY, std::to_string(applied.delay_samples)));
+        line(text::format(text::IDS_APPLIED_DELAY, text::sample_count(applied.delay_samples)));
     if (applied.delay_untrusted)
         line(text::format(text::IDS_APPLIED_UNTRUSTED, Decimal("%.3f", applied.untrusted_correlation)));
     if (applied.level_matched) line(text::format(text::IDS_APPLIED_GAIN, Decimal("%+.2f", applied.gain_db)));

@@ -479,7 +479,7 @@ private:
         }
         if (sf_error(file_) != SF_ERR_NO_ERROR) throw std::runtime_error(sf_strerror(file_));
         if (read_total < info_.samples_per_channel) {
-            Fail(t::format(t::IDS_INPUT_TRUNCATED, {info_.path, std::to_string(read_total),
+            Fail(t::format(t::IDS_INPUT_TRUNCATED, {info_.path, t::sample_count(static_cast<long long>(read_total)),
                                                         std::to_string(info_.samples_per_channel)}));
             return;
         }
@@ -573,7 +573,7 @@ std::unique_ptr<SampleSource> OpenDecoded(const std::string &path)
     else if (sf_info.channels < 1 || sf_info.channels > 2)
         refusal = t::format(t::IDS_INPUT_CHANNEL_COUNT, {path, std::to_string(sf_info.channels)});
     else if (sf_info.frames < 0 || static_cast<std::uint64_t>(sf_info.frames) >= (std::uint64_t{1} << 40))
-        refusal = t::format(t::IDS_INPUT_BAD_LENGTH, {path, std::to_string(sf_info.frames)});
+        refusal = t::format(t::IDS_INPUT_BAD_LENGTH, {path, t::sample_count(sf_info.frames)});
     if (!refusal.empty()) {
         sf_close(file);
         throw InputError(refusal);

@@ -458,7 +458,7 @@ void write_html_report(std::ostream &out, const ReportData &d)
         s += "<p>Не выполнялась.</p>";
     } else {
         const PairCheckInfo &c = *d.check;
-        s += "<table class=\"kv\"><tr><th>Задержка теста</th><td>" + std::to_string(c.delay_samples) + " сэмплов (" +
+        s += "<table class=\"kv\"><tr><th>Задержка теста</th><td>" + text::sample_count(c.delay_samples) + " (" +
              fmt("%.3f", c.delay_ms) + " мс)</td></tr><tr><th>Корреляция в пике</th><td>" +
              fmt("%.3f", c.correlation) + "</td></tr><tr><th>Усиление теста</th><td>" + fmt("%.2f", c.gain_db) +
              " дБ</td></tr><tr><th>Полярность</th><td>" + (c.inverted ? "обращена" : "прямая") + "</td></tr></table>";
@@ -478,8 +478,8 @@ void write_html_report(std::ostream &out, const ReportData &d)
         }
     }
     if (d.applied)
-        s += "<p>Перед оценкой исправлено: задержка " + std::to_string(d.applied->delay_samples) +
-             " сэмплов, усиление " + fmt("%.2f", d.applied->gain_db) + " дБ.</p>";
+        s += "<p>Перед оценкой исправлено: задержка " + text::sample_count(d.applied->delay_samples) +
+             ", усиление " + fmt("%.2f", d.applied->gain_db) + " дБ.</p>";
     s += "</section>";
 
     // MOVs.

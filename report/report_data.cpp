@@ -78,7 +78,7 @@ std::string input_line(std::string_view label, const InputInfo &f)
     if (f.bits) props += (props.empty() ? "" : ", ") + std::to_string(f.bits) + " бит";
     if (f.channels) props += (props.empty() ? "" : ", ") + std::to_string(f.channels) + " кан.";
     if (f.samples_per_channel)
-        props += (props.empty() ? "" : ", ") + std::to_string(f.samples_per_channel) + " сэмплов";
+        props += (props.empty() ? "" : ", ") + text::sample_count(static_cast<long long>(f.samples_per_channel));
     if (f.converted) props += (props.empty() ? "" : ", ") + std::string("преобразован");
     if (f.clipped_samples)
         props += (props.empty() ? "" : ", ") + std::string("ограничено сэмплов: ") + std::to_string(f.clipped_samples);
@@ -103,7 +103,7 @@ std::string text_summary(const ReportData &d)
     s += "Уровень прослушивания: " + printf_string("%.1f", d.settings.listening_level_db) + " дБ\n";
     if (d.check) {
         const PairCheckInfo &c = *d.check;
-        s += "Проверка пары: задержка " + std::to_string(c.delay_samples) + " сэмплов (" +
+        s += "Проверка пары: задержка " + text::sample_count(c.delay_samples) + " (" +
              printf_string("%.3f", c.delay_ms) + " мс), корреляция " + printf_string("%.3f", c.correlation) +
              ", усиление " + printf_string("%.2f", c.gain_db) + " дБ" + (c.inverted ? ", полярность обращена" : "") +
              "\n";
@@ -114,7 +114,7 @@ std::string text_summary(const ReportData &d)
         s += "Проверка пары не выполнялась\n";
     }
     if (d.applied)
-        s += "Исправлено перед оценкой: задержка " + std::to_string(d.applied->delay_samples) + " сэмплов, усиление " +
+        s += "Исправлено перед оценкой: задержка " + text::sample_count(d.applied->delay_samples) + ", усиление " +
              printf_string("%.2f", d.applied->gain_db) + " дБ\n";
     if (d.graded) {
         s += "MOV\tсеть\tканал 1" + std::string(d.channels == 2 ? "\tканал 2" : "") + "\n";

@@ -83,7 +83,9 @@ QString check_text(const report::ReportData &d)
         s += QStringLiteral("Проверка пары не выполнялась.\n");
     } else {
         const auto &c = *d.check;
-        s += QStringLiteral("Задержка теста: %1 сэмплов (%2 мс)\n").arg(c.delay_samples).arg(number(c.delay_ms, "%.3f"));
+        s += QStringLiteral("Задержка теста: %1 (%2 мс)\n")
+                 .arg(QString::fromStdString(text::sample_count(c.delay_samples)))
+                 .arg(number(c.delay_ms, "%.3f"));
         s += QStringLiteral("Корреляция в пике: %1\n").arg(number(c.correlation, "%.3f"));
         s += QStringLiteral("Усиление теста: %1 дБ\n").arg(number(c.gain_db, "%.2f"));
         s += QStringLiteral("Полярность: %1\n").arg(c.inverted ? QStringLiteral("обращена") : QStringLiteral("прямая"));
@@ -96,8 +98,8 @@ QString check_text(const report::ReportData &d)
                 s += QStringLiteral("• ") + QString::fromStdString(report::warning_text(w)) + "\n";
     }
     if (d.applied)
-        s += QStringLiteral("Исправлено перед оценкой: задержка %1 сэмплов, усиление %2 дБ\n")
-                 .arg(d.applied->delay_samples)
+        s += QStringLiteral("Исправлено перед оценкой: задержка %1, усиление %2 дБ\n")
+                 .arg(QString::fromStdString(text::sample_count(d.applied->delay_samples)))
                  .arg(number(d.applied->gain_db, "%.2f"));
     return s;
 }

@@ -1,6 +1,7 @@
 #include <velumar/app/pipeline.h>
 
 #include <velumar/audio/wave_file.h>
+#include <velumar/text/texts.h>
 
 #include "test_wav.h"
 
@@ -325,3 +326,16 @@ TEST(RunStatistics, CountsAsTheWizardAndAsTheCommandLine)
 }
 
 } // namespace
+
+// Counts read as Russian writes them after a number: the noun follows the
+// last digit, except that 11 to 14 take the plural of many.
+TEST(Texts, SampleCountsAgreeWithTheirNumber)
+{
+    const std::pair<long long, const char *> cases[] = {
+        {0, "0 сэмплов"},      {1, "1 сэмпл"},        {2, "2 сэмпла"},       {4, "4 сэмпла"},
+        {5, "5 сэмплов"},      {11, "11 сэмплов"},    {12, "12 сэмплов"},    {14, "14 сэмплов"},
+        {21, "21 сэмпл"},      {22, "22 сэмпла"},     {111, "111 сэмплов"},  {1105, "1105 сэмплов"},
+        {4354, "4354 сэмпла"}, {-1, "-1 сэмпл"},      {-3, "-3 сэмпла"},     {-480, "-480 сэмплов"},
+    };
+    for (const auto &[n, expected] : cases) EXPECT_EQ(velumar::text::sample_count(n), expected) << n;
+}

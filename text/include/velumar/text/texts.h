@@ -188,6 +188,10 @@ std::string format(std::uint32_t id, std::string_view arg);
 // The text of an id with %1 ... %9 replaced by the arguments in order.
 std::string format(std::uint32_t id, std::initializer_list<std::string_view> args);
 
+// A count of samples with the noun in the form Russian puts after that
+// number: "1 сэмпл", "3 сэмпла", "5 сэмплов", "21 сэмпл", "-480 сэмплов".
+std::string sample_count(long long n);
+
 // The verbal category of an Objective Difference Grade (ids 57356..57361).
 std::uint32_t grade_category(double odg);
 
