@@ -275,6 +275,48 @@ __attribute__((target("avx512f"))) inline void transpose_avx512(const __m512d ro
     column[7] = _mm512_shuffle_f64x2(u[3], u[7], 0xEE);
 }
 
+// Spans 2 and 4 of four real inputs per lane, x0..x3 at bit-reversed
+// places: the butterflies of first_stage_from_signal and FFT_butterflies,
+// lane by lane. Output k goes to re[k * stride] and im[k * stride].
+struct FirstSpans512 {
+    __m512d c0r, c0i, c1r, c1i, v0r, v0i, v1r, v1i, ur[4], ui[4], zero;
+
+    __attribute__((target("avx512f"))) explicit FirstSpans512(const TWIDDLE *table)
+    {
+        const double w0r = table[0].re, w0i = table[0].im, w1r = table[1].re, w1i = table[1].im;
+        // The products with the zero imaginary parts of the real input, as
+        // the complex multiplication forms them.
+        c0r = _mm512_set1_pd(w0r * 0.0), c0i = _mm512_set1_pd(w0i * 0.0);
+        c1r = _mm512_set1_pd(w1r * 0.0), c1i = _mm512_set1_pd(w1i * 0.0);
+        v0r = _mm512_set1_pd(w0r), v0i = _mm512_set1_pd(w0i);
+        v1r = _mm512_set1_pd(w1r), v1i = _mm512_set1_pd(w1i);
+        for (int k = 0; k < 4; ++k) {
+            ur[k] = _mm512_set1_pd(table[2 + k].re);
+            ui[k] = _mm512_set1_pd(table[2 + k].im);
+        }
+        zero = _mm512_setzero_pd();
+    }
+
+    __attribute__((target("avx512f"))) inline void run(__m512d x0, __m512d x1, __m512d x2, __m512d x3, __m512d *re,
+                                                       __m512d *im, int stride) const
+    {
+        // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
+        const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
+        const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
+        const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
+        const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
+        const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
+        const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
+        const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
+        const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
+        // Span 4: lower (y0, y1), upper (y2, y3).
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], re[0], im[0]);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], re[stride], im[stride]);
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], re[2 * stride], im[2 * stride]);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], re[3 * stride], im[3 * stride]);
+    }
+};
+
 // The same for n >= 32, eight blocks at a time and without the gathers.
 // In bit-reversed order, block b of four values holds the signal at r,
 // r + n/2, r + n/4 and r + 3n/4 with r = index[4b] (the reversal of b), so
@@ -288,40 +330,15 @@ __attribute__((target("avx512f"))) void first_two_stages_transposed_avx512(const
                                                                            COMPLEX *out, std::uint32_t n,
                                                                            const TWIDDLE *table)
 {
-    const double w0r = table[0].re, w0i = table[0].im, w1r = table[1].re, w1i = table[1].im;
-    // The products with the zero imaginary parts of the real input, as the
-    // complex multiplication forms them.
-    const __m512d c0r = _mm512_set1_pd(w0r * 0.0), c0i = _mm512_set1_pd(w0i * 0.0);
-    const __m512d c1r = _mm512_set1_pd(w1r * 0.0), c1i = _mm512_set1_pd(w1i * 0.0);
-    const __m512d v0r = _mm512_set1_pd(w0r), v0i = _mm512_set1_pd(w0i);
-    const __m512d v1r = _mm512_set1_pd(w1r), v1i = _mm512_set1_pd(w1i);
-    __m512d ur[4], ui[4];
-    for (int k = 0; k < 4; ++k) {
-        ur[k] = _mm512_set1_pd(table[2 + k].re);
-        ui[k] = _mm512_set1_pd(table[2 + k].im);
-    }
-    const __m512d zero = _mm512_setzero_pd();
+    const FirstSpans512 spans(table);
     const std::uint32_t quarter = n / 4;
     for (std::uint32_t r = 0; r < quarter; r += 8) {
         const __m512d x0 = _mm512_loadu_pd(signal + r);
         const __m512d x1 = _mm512_loadu_pd(signal + r + 2 * quarter);
         const __m512d x2 = _mm512_loadu_pd(signal + r + quarter);
         const __m512d x3 = _mm512_loadu_pd(signal + r + 3 * quarter);
-        // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
-        const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
-        const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
-        const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
-        const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
-        const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
-        const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
-        const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
-        const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
-        // Span 4: lower (y0, y1), upper (y2, y3).
         __m512d row[8];
-        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], row[0], row[1]);
-        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], row[2], row[3]);
-        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], row[4], row[5]);
-        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], row[6], row[7]);
+        spans.run(x0, x1, x2, x3, row, row + 1, 2);
         // Transpose: column t is the block of lane t, (z0 z1 z2 z3).
         __m512d column[8];
         transpose_avx512(row, column);
@@ -341,21 +358,12 @@ __attribute__((target("avx512f"))) void first_three_stages_transposed_avx512(con
                                                                              COMPLEX *out, std::uint32_t n,
                                                                              const TWIDDLE *table)
 {
-    const double w0r = table[0].re, w0i = table[0].im, w1r = table[1].re, w1i = table[1].im;
-    const __m512d c0r = _mm512_set1_pd(w0r * 0.0), c0i = _mm512_set1_pd(w0i * 0.0);
-    const __m512d c1r = _mm512_set1_pd(w1r * 0.0), c1i = _mm512_set1_pd(w1i * 0.0);
-    const __m512d v0r = _mm512_set1_pd(w0r), v0i = _mm512_set1_pd(w0i);
-    const __m512d v1r = _mm512_set1_pd(w1r), v1i = _mm512_set1_pd(w1i);
-    __m512d ur[4], ui[4], er[8], ei[8];
-    for (int k = 0; k < 4; ++k) {
-        ur[k] = _mm512_set1_pd(table[2 + k].re);
-        ui[k] = _mm512_set1_pd(table[2 + k].im);
-    }
+    const FirstSpans512 spans(table);
+    __m512d er[8], ei[8];
     for (int k = 0; k < 8; ++k) {
         er[k] = _mm512_set1_pd(table[6 + k].re);
         ei[k] = _mm512_set1_pd(table[6 + k].im);
     }
-    const __m512d zero = _mm512_setzero_pd();
     const std::uint32_t eighth = n / 8;
     const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
                                      eighth,     5 * eighth, 3 * eighth, 7 * eighth};
@@ -366,21 +374,7 @@ __attribute__((target("avx512f"))) void first_three_stages_transposed_avx512(con
             const __m512d x1 = _mm512_loadu_pd(signal + r + offset[4 * half + 1]);
             const __m512d x2 = _mm512_loadu_pd(signal + r + offset[4 * half + 2]);
             const __m512d x3 = _mm512_loadu_pd(signal + r + offset[4 * half + 3]);
-            // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
-            const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
-            const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
-            const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
-            const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
-            const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
-            const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
-            const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
-            const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
-            // Span 4: lower (y0, y1), upper (y2, y3).
-            __m512d *z_r = zr + 4 * half, *z_i = zi + 4 * half;
-            split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], z_r[0], z_i[0]);
-            split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], z_r[1], z_i[1]);
-            split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], z_r[2], z_i[2]);
-            split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], z_r[3], z_i[3]);
+            spans.run(x0, x1, x2, x3, zr + 4 * half, zi + 4 * half, 1);
         }
         // Span 8: lower z0..z3, upper z4..z7.
         __m512d lower[8], upper[8];
