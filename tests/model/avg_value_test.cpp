@@ -41,7 +41,7 @@ TEST(AvgValue, EveryKindAveragesItsWayAndEmptyOnesReadZero)
     }
 }
 
-TEST(AvgValue, WindowedAverageTakesPreloadedValuesIntoItsFirstWindow)
+TEST(AvgValue, WindowedAverageTakesPreloadsAndRefusesNegativeValuesAndWrongKinds)
 {
     Avg w(AVG_WINDOWED);
     for (double v : {1.0, 4.0, 9.0, 16.0}) EXPECT_EQ(preload_windowed_average(w.p, v), 0);
@@ -55,18 +55,16 @@ TEST(AvgValue, WindowedAverageTakesPreloadedValuesIntoItsFirstWindow)
     processing_avg_value(cold.p, 16.0, 1.0);
     processing_avg_value(cold.p, 16.0, 1.0);
     EXPECT_EQ(cold.read(), std::sqrt((1.0 + 16.0) / 2));
-}
 
-TEST(AvgValue, NegativeValuesAndWrongKindsAreRefusedWithoutChange)
-{
-    Avg w(AVG_WINDOWED), linear(AVG_LINEAR);
-    processing_avg_value(w.p, 4.0, 1.0);
-    EXPECT_EQ(w.read(), 0.25);  // root 2 in a window of 4: 0.5^4, then the root
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(processing_avg_value(w.p, -1.0, 1.0), 1); }), "Error:'windowed_average()'\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(preload_windowed_average(w.p, -1.0), 2); }), "");
+    // Negative values and wrong kinds are refused without change.
+    Avg fresh(AVG_WINDOWED), linear(AVG_LINEAR);
+    processing_avg_value(fresh.p, 4.0, 1.0);
+    EXPECT_EQ(fresh.read(), 0.25);  // root 2 in a window of 4: 0.5^4, then the root
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(processing_avg_value(fresh.p, -1.0, 1.0), 1); }), "Error:'windowed_average()'\n");
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(preload_windowed_average(fresh.p, -1.0), 2); }), "");
     EXPECT_EQ(preload_windowed_average(linear.p, 1.0), 1);
-    processing_avg_value(w.p, 4.0, 1.0);  // the refused values left no trace in the window either
-    EXPECT_EQ(w.read(), std::sqrt((std::pow(0.5, 4) + 1.0) / 2));
+    processing_avg_value(fresh.p, 4.0, 1.0);  // the refused values left no trace in the window either
+    EXPECT_EQ(fresh.read(), std::sqrt((std::pow(0.5, 4) + 1.0) / 2));
 
     Avg reserved(AVG_RESERVED), unknown(9);
     double v = 7.0;

@@ -88,21 +88,14 @@ TEST(NoiseToMaskRatio, FlagsAFrameFromOnePointFiveDecibels)
 TEST(DetectionProbability, OneBandLossOrGainGivesTheHandComputedProbabilityAndSteps)
 {
     struct Case {
-        double ref_db, test_db, e, level, slope, pc, qc;
+        double ref_db, test_db, pc, qc;
     };
-    const Case cases[] = {
-        {60.0, 59.5, 0.5, 59.65, 0.642339, 0.224678, 0.0},
-        {60.0, 59.0, 1.0, 59.3, 0.648238, 0.980266, 1.542642},
-        {59.0, 60.0, -1.0, 60.0, 0.636432, 0.999970, 1.571259},
-    };
+    const Case cases[] = {{60.0, 59.5, 0.224678, 0.0}, {60.0, 59.0, 0.980266, 1.542642}, {59.0, 60.0, 0.999970, 1.571259}};
     for (const Case &c : cases) {
         auto s = make_instance(false);
         fill(s->excitation_ref_ch1, std::pow(10.0, c.ref_db / 10.0));
         fill(s->excitation_test_ch1, std::pow(10.0, c.test_db / 10.0));
         ASSERT_EQ(get_detection_probability_for_frames(s.get()), 0);
-        EXPECT_NEAR(s->detect_diff_ch1.data[0], c.e, 1e-12);
-        EXPECT_NEAR(s->detect_weighted_level_ch1.data[0], c.level, 1e-12);
-        EXPECT_NEAR(s->detect_slope_ch1.data[0], c.slope, 1e-6);
         EXPECT_NEAR(s->detect_prob_ch1.data[0], c.pc, 1e-6);
         EXPECT_NEAR(s->detect_steps_ch1.data[0], c.qc, 1e-6);
     }

@@ -62,8 +62,6 @@ TEST(Network, OtherVersionsAndBadArgumentsAnswerInBand)
     double inputs[11];
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(get_input_signals_array_basic(*s, inputs, 3), 1); }),
               "Error of input datas for the function - get_input_signals_array_basic()!\n");
-    EXPECT_EQ(get_mov_name(M_MOV_COUNT), nullptr);
-    EXPECT_EQ(get_mov_name(-1), nullptr);
 }
 
 TEST(Averaging, SelectsFramesAsEachMovRequires)
