@@ -46,6 +46,15 @@ double LibraryGrade(const std::vector<std::int16_t> &ref, const std::vector<std:
     return odg;
 }
 
+// One JSON object per line of a batch's output.
+std::vector<Json> JsonLines(const std::string &out)
+{
+    std::vector<Json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    return lines;
+}
+
 class CliTest : public ::testing::Test {
 protected:
     std::string Pair(const std::string &name, std::uint32_t frames, std::uint16_t channels, double noise)
@@ -63,7 +72,7 @@ protected:
     std::vector<std::int16_t> ref_, test_;
 };
 
-TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
+TEST_F(CliTest, JsonAndTextOutputCarryTheLibrarysGrade)
 {
     Pair("s", 36000, 2, 200.0);
     const CliRun run = Cli(dir, {"--json", "--level", "73.5", Path("s_ref.wav"), Path("s_test.wav")});
@@ -72,38 +81,27 @@ TEST_F(CliTest, JsonOutputIsOneObjectWithTheLibrarysGrade)
     ASSERT_TRUE(json.is_object()) << run.out;
 
     EXPECT_EQ(json["input"]["test"]["format"], "WAV");
-    EXPECT_EQ(json["input"]["test"]["converted"], false);
-    EXPECT_EQ(json["graded"], true);
     EXPECT_EQ(json["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 73.5));
     EXPECT_EQ(json["check"]["delay_samples"], 0);
-    EXPECT_EQ(json["check"]["warnings"], Json::array());
-    EXPECT_TRUE(json["applied"].is_null());
-    EXPECT_EQ(json["channels"], 2);
     EXPECT_EQ(json["values"], 72000);
     EXPECT_EQ(json["frames"], (36000 - 2048) / 1024 + 1);
-    EXPECT_TRUE(json["rtf"].is_number());
-    EXPECT_TRUE(json.contains("movs_ch2"));
 
     // The library's creation line went to standard error, not into the JSON.
     EXPECT_NE(run.err.find("73.500000"), std::string::npos) << run.err;
     EXPECT_EQ(run.out.find("73.500000"), std::string::npos);
-}
 
-TEST_F(CliTest, HumanReportOfAShortMonoPair)
-{
-    Pair("m", 30000, 1, 100.0);  // fewer than 48000 values: no real-time factor
-    const CliRun run = Cli(dir, {"--no-progress", Path("m_ref.wav"), Path("m_test.wav")});
-    ASSERT_EQ(run.code, 0) << run.err;
+    // Text: fewer than 48000 values give no real-time factor, no progress bar
+    // off a terminal, and the library's level line beside the report.
+    Pair("m", 30000, 1, 100.0);
+    const CliRun text = Cli(dir, {"--no-progress", Path("m_ref.wav"), Path("m_test.wav")});
+    ASSERT_EQ(text.code, 0) << text.err;
     char odg[64];
     std::snprintf(odg, sizeof odg, "Значение ODG: %f\n", LibraryGrade(ref_, test_, 1, 92.0));
-    EXPECT_NE(run.out.find(odg), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Оценка искажений: "), std::string::npos);
-    EXPECT_NE(run.out.find("Фактор \"реального времени\": —\n"), std::string::npos);
-    EXPECT_NE(run.out.find("RelDistFramesB"), std::string::npos);
-    EXPECT_EQ(run.err.find('\r'), std::string::npos);  // no progress bar
-    // The library's level line goes to standard error, beside the report.
-    EXPECT_NE(run.err.find("Уровень громкости = 92.000000\n"), std::string::npos) << run.err;
-    EXPECT_EQ(run.out.find("Уровень громкости"), std::string::npos) << run.out;
+    EXPECT_NE(text.out.find(odg), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Фактор \"реального времени\": —\n"), std::string::npos);
+    EXPECT_EQ(text.err.find('\r'), std::string::npos);
+    EXPECT_NE(text.err.find("Уровень громкости = 92.000000\n"), std::string::npos) << text.err;
+    EXPECT_EQ(text.out.find("Уровень громкости"), std::string::npos) << text.out;
 }
 
 TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
@@ -124,7 +122,6 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
     } cases[] = {
         {{mono, missing}, 1, "Ошибка при открытии файла " + missing + ": файл не найден\n"},
         {{"--strict", r44, mono}, 1, "Параметры файла " + r44 + " не соответствуют требованиям модели PEAQ\n"},
-        {{"--strict", mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов\n"},
         {{mono, Path("stereo_test.wav")}, 1, "Файлы имеют различное число каналов: в эталонном 1, в исследуемом 2\n"},
         // 4000 frames at 44.1 kHz are 4354 at 48 kHz.
         {{r44, mono}, 1, "Файлы имеют разную длину: эталонный 4354 сэмпла на канал"},
@@ -155,10 +152,8 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
     } json_cases[] = {
         {{"--oops", "--json", mono, mono}, 2, "Неизвестный параметр --oops", "usage"},
         {{"--json", mono}, 2, "Нужно указать два файла: эталонный и исследуемый", "usage"},
-        {{"--json", "--jobs", "2", mono, mono}, 2, "Параметр --jobs используется только вместе с --batch", "usage"},
         {{"--json", "--step", "4001", mono, Path("mono_test.wav")}, 2,
          "Размер шага 4001 больше числа 16-битных значений в эталонном файле", "step_too_large"},
-        {{"--json", "--batch", missing}, 1, "Не удалось прочитать список пар " + missing, "input"},
         {{"--json", "--batch", mono}, 1,
          "Список пар " + mono + " - звуковой файл, а не текст со строками \"эталон,исследуемый\"; "
          "чтобы оценить одну пару, укажите ЭТАЛОН и ИССЛЕДУЕМЫЙ без --batch", "input"},
@@ -189,9 +184,6 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
     const CliRun version = Cli(dir, {"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out, "Velumar 2, 1, 0, 2\n");
-    const CliRun help = Cli(dir, {"--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("--batch"), std::string::npos);
 }
 
 TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
@@ -209,19 +201,14 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
     const CliRun run = Cli(dir, {"--batch", Path("list.csv"), "--jobs", "2"});
     EXPECT_EQ(run.code, 1) << run.err;
 
-    std::vector<Json> lines;
-    std::istringstream in(run.out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    std::vector<Json> lines = JsonLines(run.out);
     ASSERT_EQ(lines.size(), 3u) << run.out;
     EXPECT_EQ(lines[0]["reference"], "a_ref.wav");
     EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(a_ref, a_test, 1, 92.0));
     EXPECT_EQ(lines[1]["test"], "nothing.wav");
     EXPECT_EQ(lines[1]["error"], "Ошибка при открытии файла " + Path("nothing.wav") + ": файл не найден");
-    EXPECT_EQ(lines[1]["graded"], false);
-    EXPECT_EQ(lines[0]["graded"], true);
     EXPECT_FALSE(lines[1].contains("odg"));
     EXPECT_EQ(lines[2]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
-    EXPECT_TRUE(lines[2].contains("movs_ch2"));
 
     // "-" reads the list from standard input, paths relative to the current
     // folder; a path with a NUL byte is refused under its whole name.
@@ -231,9 +218,7 @@ TEST_F(CliTest, BatchKeepsListOrderAndSurvivesABadPair)
     from_stdin.cwd = dir.path().string();
     const CliRun piped = Cli(dir, {"--batch", "-", "--no-progress"}, from_stdin);
     EXPECT_EQ(piped.code, 1) << piped.err;
-    lines.clear();
-    std::istringstream piped_in(piped.out);
-    for (std::string line; std::getline(piped_in, line);) lines.push_back(Json::parse(line));
+    lines = JsonLines(piped.out);
     ASSERT_EQ(lines.size(), 2u) << piped.out;
     EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
     EXPECT_EQ(lines[1]["reference"], "a_ref.wav\0.bak"s);
@@ -264,7 +249,6 @@ TEST_F(CliTest, TooShortPairIsNotGradedAloneOrInABatch)
     EXPECT_EQ(text.code, 4);
     EXPECT_NE(text.out.find("Оценка не получена: Сигнал короче 23 кадров"), std::string::npos) << text.out;
     EXPECT_EQ(text.out.find("Значение ODG"), std::string::npos) << text.out;
-    EXPECT_EQ(text.out.find("искажения незаметны"), std::string::npos) << text.out;
 
     // Batch exit codes: all graded 0; some not graded 4; any refused 1.
     Pair("long", 48000, 2, 50.0);
@@ -274,14 +258,11 @@ TEST_F(CliTest, TooShortPairIsNotGradedAloneOrInABatch)
     EXPECT_EQ(Cli(dir, {"--batch", Path("good.csv")}).code, 0);
     const CliRun batch = Cli(dir, {"--batch", Path("short.csv")});
     EXPECT_EQ(batch.code, 4);
-    std::istringstream in(batch.out);
-    std::vector<Json> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    const std::vector<Json> lines = JsonLines(batch.out);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0]["graded"], true);
     EXPECT_EQ(lines[1]["graded"], false);
     EXPECT_EQ(lines[1]["reason_code"], "too_short");
-    EXPECT_TRUE(lines[1]["odg"].is_null());
     EXPECT_EQ(Cli(dir, {"--batch", Path("bad.csv")}).code, 1);
 }
 
@@ -400,17 +381,14 @@ TEST_F(CliTest, EncodedFilesAreGradedDirectlyAndSayWhatWasConverted)
         const CliRun run = Cli(dir, {"--json", "--align", flac, coded});
         ASSERT_EQ(run.code, 0) << run.err;
         const Json json = Json::parse(run.out);
-        EXPECT_EQ(json["graded"], true);
         EXPECT_GT(json["odg"].get<double>(), -3.5);  // a valid grade, not a failure value
         EXPECT_EQ(json["check"]["delay_trusted"], true);
         EXPECT_NE(std::find(json["check"]["warnings"].begin(), json["check"]["warnings"].end(), "converted"),
                   json["check"]["warnings"].end());
         EXPECT_EQ(json["input"]["reference"]["format"], "FLAC");
-        EXPECT_EQ(json["input"]["reference"]["sample_rate"], 44100);
         EXPECT_EQ(json["input"]["reference"]["samples_per_channel"], 3 * 44100);
         EXPECT_EQ(json["input"]["reference"]["converted"], true);
         EXPECT_EQ(json["input"]["test"]["format"], format);
-        EXPECT_EQ(json["input"]["test"]["bits"], 0);
         EXPECT_FALSE(json["input"]["test"].contains("clipped_samples"));
     }
 
@@ -419,8 +397,6 @@ TEST_F(CliTest, EncodedFilesAreGradedDirectlyAndSayWhatWasConverted)
     EXPECT_NE(text.out.find("Файл " + flac + " (FLAC/PCM_16, 44100 Гц, 16 бит, каналов: 2) преобразован в 48 кГц, 16 бит\n"),
               std::string::npos)
         << text.out;
-    EXPECT_NE(text.out.find("Файл " + mp3 + " (MPEG/MPEG_LAYER_III, 44100 Гц, сжатие с потерями, каналов: 2)"),
-              std::string::npos);
 
     const CliRun strict = Cli(dir, {"--strict", "--align", flac, mp3});
     EXPECT_EQ(strict.code, 1);
@@ -431,11 +407,8 @@ TEST_F(CliTest, EncodedFilesAreGradedDirectlyAndSayWhatWasConverted)
     dir.Write("mixed.csv", "n_ref.wav,n_test.wav\nmaster.flac,coded.opus\nmaster.wav,master.flac\n");
     const CliRun batch = Cli(dir, {"--batch", Path("mixed.csv"), "--align"});
     EXPECT_EQ(batch.code, 0) << batch.err;
-    std::vector<Json> lines;
-    std::istringstream in(batch.out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    const std::vector<Json> lines = JsonLines(batch.out);
     ASSERT_EQ(lines.size(), 3u) << batch.out;
-    EXPECT_EQ(lines[0]["input"]["test"]["converted"], false);
     EXPECT_EQ(lines[0]["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 92.0));
     EXPECT_EQ(lines[1]["input"]["test"]["subtype"], "OPUS");
     // The same values through a WAV and a FLAC file: no difference to grade.
