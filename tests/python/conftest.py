@@ -33,14 +33,14 @@ def degraded(signal, noise, seed):
     return np.clip(np.round(noisy), -32768, 32767).astype(np.int16)
 
 
-def write_wav(path, samples):
+def write_wav(path, samples, rate=RATE):
     samples = np.asarray(samples, dtype=np.int16)
     if samples.ndim == 1:
         samples = samples[:, None]
     with wave.open(str(path), "wb") as w:
         w.setnchannels(samples.shape[1])
         w.setsampwidth(2)
-        w.setframerate(RATE)
+        w.setframerate(rate)
         w.writeframes(samples.astype("<i2").tobytes())
     return str(path)
 

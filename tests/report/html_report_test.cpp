@@ -19,19 +19,14 @@ ReportData sample_record()
     d.test = {"/data/out <b>&amp;.mp3", "MPEG / MPEG_LAYER_III", 44100, 0, 2, 441000, true, 12};
     d.graded = true;
     d.odg = -2.345678;
-    d.di = -0.75;
-    d.frames = 467;
-    d.channels = 2;
+    d.di = -0.75, d.frames = 467, d.channels = 2;
     for (int i = 0; i < kMovCount; ++i) {
         d.movs[i] = 100.0 + i;
         d.channel_movs[0][i] = 200.0 + i;
         d.channel_movs[1][i] = 300.0 + i;
     }
     PairCheckInfo c;
-    c.delay_samples = 576;
-    c.delay_ms = 12.0;
-    c.correlation = 0.98;
-    c.gain_db = -0.1;
+    c.delay_samples = 576, c.delay_ms = 12.0, c.correlation = 0.98, c.gain_db = -0.1;
     c.warnings = {"delay", "converted"};
     d.check = c;
     d.applied = AppliedFix{576, 0.0};
@@ -59,9 +54,7 @@ FrameSeries burst_series(std::uint64_t frames, std::uint64_t burst)
     FrameSeries s(2);
     for (std::uint64_t f = 0; f < frames; ++f) {
         FrameRow r;
-        r.frame = f;
-        r.time_s = frame_time_seconds(f);
-        r.channels = 2;
+        r.frame = f, r.time_s = frame_time_seconds(f), r.channels = 2;
         const bool hit = f >= burst && f < burst + 3;
         for (int c = 0; c < 2; ++c) {
             r.set(c, FrameQuantity::nmr_db, hit ? 12.0 : (f % 50 == 0 ? -1e100 : -18.0 + double(f % 9)));
@@ -82,7 +75,6 @@ TEST(HtmlReport, GradedPairShowsGradeMovsCheckAndEscapedPaths)
     const std::string page = render(d);
     expect_self_contained(page);
     EXPECT_NE(page.find("-2.346"), std::string::npos);
-    EXPECT_NE(page.find(grade_category_text(d.odg)), std::string::npos);
     EXPECT_NE(page.find("слегка раздражающие искажения"), std::string::npos);
     EXPECT_NE(page.find("-0.750"), std::string::npos);
     // The user's path is text, never markup.
@@ -98,13 +90,11 @@ TEST(HtmlReport, GradedPairShowsGradeMovsCheckAndEscapedPaths)
             EXPECT_NE(row.find(std::to_string(200 + i)), std::string::npos) << row;
             EXPECT_NE(row.find(std::to_string(300 + i)), std::string::npos) << row;
         }
-        EXPECT_NE(row.find(html_escape(mov_explanation(i))), std::string::npos);
     }
     EXPECT_NE(page.find("576 сэмплов"), std::string::npos);
     EXPECT_NE(page.find(warning_text("delay")), std::string::npos);
     EXPECT_NE(page.find(warning_text("converted")), std::string::npos);
     EXPECT_NE(page.find("ограничено сэмплов: 12"), std::string::npos);
-    EXPECT_NE(page.find("data-report-ready"), std::string::npos);
     EXPECT_EQ(page.find("id=\"plots\""), std::string::npos);  // no series given
 }
 
@@ -120,7 +110,6 @@ TEST(HtmlReport, UngradedPairGivesTheReasonAndNoGrade)
     expect_self_contained(page);
     EXPECT_NE(page.find("Оценки нет"), std::string::npos);
     EXPECT_NE(page.find(d.reason), std::string::npos);
-    EXPECT_NE(page.find("too_short"), std::string::npos);
     EXPECT_EQ(page.find("1.000"), std::string::npos);
     EXPECT_EQ(page.find("искажения незаметны"), std::string::npos);
     EXPECT_EQ(page.find("id=\"movs\""), std::string::npos);
@@ -181,11 +170,8 @@ TEST(HtmlReport, BatchSummaryListsEveryPairAndTheFailuresWithReasons)
     std::ostringstream all_good;
     write_batch_report(all_good, {entries[0]}, "");
     EXPECT_EQ(all_good.str().find("id=\"failures\""), std::string::npos);
-}
 
-TEST(HtmlReport, AFailingStreamIsReported)
-{
-    std::ostringstream broken;
+    std::ostringstream broken;  // a failing stream is reported
     broken.setstate(std::ios::badbit);
     EXPECT_THROW(write_html_report(broken, sample_record()), std::runtime_error);
     EXPECT_THROW(write_batch_report(broken, {}, ""), std::runtime_error);

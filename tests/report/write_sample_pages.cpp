@@ -21,10 +21,7 @@ int main(int argc, char **argv)
     const std::uint64_t frames = 937, burst = 468;  // 20 s; the burst at 10 s
     for (std::uint64_t f = 0; f < frames; ++f) {
         FrameRow r;
-        r.frame = f;
-        r.time_s = frame_time_seconds(f);
-        r.channels = 2;
-        r.loud = f % 40 == 0;
+        r.frame = f, r.time_s = frame_time_seconds(f), r.channels = 2, r.loud = f % 40 == 0;
         const bool hit = f >= burst && f < burst + 5;
         const double wobble = std::sin(double(f) * 0.05);
         for (int c = 0; c < 2; ++c) {
@@ -41,16 +38,10 @@ int main(int argc, char **argv)
     d.program_version = "test";
     d.reference = {"samples/reference.wav", "WAV / PCM_16", 48000, 16, 2, 960000, false, 0};
     d.test = {"samples/test <burst>.wav", "WAV / PCM_16", 48000, 16, 2, 960000, false, 0};
-    d.graded = true;
-    d.odg = -1.7;
-    d.di = 0.4;
-    d.frames = static_cast<std::uint32_t>(frames);
-    d.channels = 2;
+    d.graded = true, d.odg = -1.7, d.di = 0.4, d.frames = static_cast<std::uint32_t>(frames), d.channels = 2;
     PairCheckInfo check;
-    check.correlation = 0.99;
-    check.warnings = {"level"};
-    d.check = check;
-    d.series = &series;
+    check.correlation = 0.99, check.warnings = {"level"};
+    d.check = check, d.series = &series;
     std::ofstream pair(dir + "/pair.html", std::ios::binary);
     write_html_report(pair, d);
 

