@@ -6,6 +6,7 @@
 // (windowing, outer-ear weighting) get that input restored before each run;
 // the restore is a few thousand copies, noise next to the stages.
 #include "golden_signals.h"
+#include "fft.h"
 #include "stages.h"
 
 #include <benchmark/benchmark.h>
@@ -133,6 +134,27 @@ VELUMAR_STAGE_BENCH(ear_model);
 VELUMAR_STAGE_BENCH(frequency_spreading);
 VELUMAR_STAGE_BENCH(excitation);
 VELUMAR_STAGE_BENCH(distortion);
+
+// The transforms alone on the last windowed frame: the forward transform,
+// and the power spectrum (the transform plus the squares) as the spectral
+// stage forms it.
+void BM_Transform(benchmark::State &state)
+{
+    Warm w(false);
+    M_STATE *s = w.h;
+    const double *frame = s->frame_ref_ch1.data;
+    const bool power = state.range(0) != 0;
+    for (auto _ : state) {
+        if (power)
+            get_power_spectrum(frame, s->spectrum_ref_ch1.data, s->fft_work.data, s->fft_index.data, s->frame_length,
+                               forward_twiddles(*s));
+        else
+            get_FFT_unscaled(frame, s->fft_work.data, s->fft_index.data, s->frame_length, forward_twiddles(*s));
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());  // transforms
+}
+BENCHMARK(BM_Transform)->ArgName("power")->Arg(0)->Arg(1);
 
 // The whole model on a second of audio per iteration, fresh instance each
 // time (creation included, as a user pays it).
