@@ -347,53 +347,6 @@ __attribute__((target("avx512f"))) void first_two_stages_transposed_avx512(const
     }
 }
 
-// The first three stages (spans 2, 4 and 8) for n >= 64 the same way, in
-// blocks of eight: block b holds the signal at r + m n/8 for the eight m in
-// bit-reversed order (0 4 2 6 1 5 3 7), r = index[8b], so again each of the
-// eight is one plain vector load for eight consecutive r. Used when the
-// stages from span 16 on pair up into fused passes, which leaves no stage
-// to run alone.
-__attribute__((target("avx512f"))) void first_three_stages_transposed_avx512(const double *signal,
-                                                                             const std::uint32_t *index,
-                                                                             COMPLEX *out, std::uint32_t n,
-                                                                             const TWIDDLE *table)
-{
-    const FirstSpans512 spans(table);
-    __m512d er[8], ei[8];
-    for (int k = 0; k < 8; ++k) {
-        er[k] = _mm512_set1_pd(table[6 + k].re);
-        ei[k] = _mm512_set1_pd(table[6 + k].im);
-    }
-    const std::uint32_t eighth = n / 8;
-    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
-                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
-    for (std::uint32_t r = 0; r < eighth; r += 8) {
-        __m512d zr[8], zi[8];
-        for (int half = 0; half < 2; ++half) {
-            const __m512d x0 = _mm512_loadu_pd(signal + r + offset[4 * half]);
-            const __m512d x1 = _mm512_loadu_pd(signal + r + offset[4 * half + 1]);
-            const __m512d x2 = _mm512_loadu_pd(signal + r + offset[4 * half + 2]);
-            const __m512d x3 = _mm512_loadu_pd(signal + r + offset[4 * half + 3]);
-            spans.run(x0, x1, x2, x3, zr + 4 * half, zi + 4 * half, 1);
-        }
-        // Span 8: lower z0..z3, upper z4..z7.
-        __m512d lower[8], upper[8];
-        for (int k = 0; k < 4; ++k) {
-            split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k], ei[k], lower[2 * k], lower[2 * k + 1]);
-            split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k + 4], ei[k + 4], upper[2 * k],
-                                   upper[2 * k + 1]);
-        }
-        __m512d first[8], second[8];
-        transpose_avx512(lower, first);
-        transpose_avx512(upper, second);
-        for (std::uint32_t lane = 0; lane < 8; ++lane) {
-            double *block = &out[8 * index[8 * (r + lane)]].re;
-            _mm512_storeu_pd(block, first[lane]);
-            _mm512_storeu_pd(block + 8, second[lane]);
-        }
-    }
-}
-
 // The stages of spans s and 2s (s >= 8) in one pass over the data: each
 // group of four quarter-block values goes through its two butterflies of
 // span s and then its two of span 2s while in registers. Every butterfly
@@ -426,6 +379,162 @@ __attribute__((target("avx512f"))) void two_stages_avx512(std::uint32_t s, std::
             _mm512_storeu_pd(p3, butterfly_avx512(y1, y3, s3));
         }
     }
+}
+// The split working layout of the forward transform: each run of eight
+// values 8c .. 8c+7 keeps its eight real parts and then its eight imaginary
+// parts in the sixteen doubles the interleaved values would take. A
+// butterfly of span 16 or more then pairs whole runs, lane with lane, and
+// costs four products and four sums per eight values and output half, with
+// no shuffles; only the last pass writes the values back interleaved.
+struct Split512 {
+    __m512d re;
+    __m512d im;
+};
+
+__attribute__((target("avx512f"))) inline Split512 load_split(const double *p)
+{
+    return {_mm512_loadu_pd(p), _mm512_loadu_pd(p + 8)};
+}
+
+__attribute__((target("avx512f"))) inline void store_split(double *p, const Split512 &v)
+{
+    _mm512_storeu_pd(p, v.re);
+    _mm512_storeu_pd(p + 8, v.im);
+}
+
+__attribute__((target("avx512f"))) inline void store_interleaved(double *p, const Split512 &v)
+{
+    const __m512i low = _mm512_set_epi64(11, 3, 10, 2, 9, 1, 8, 0);
+    const __m512i high = _mm512_set_epi64(15, 7, 14, 6, 13, 5, 12, 4);
+    _mm512_storeu_pd(p, _mm512_permutex2var_pd(v.re, low, v.im));
+    _mm512_storeu_pd(p + 8, _mm512_permutex2var_pd(v.re, high, v.im));
+}
+
+// Twiddles t[0..7], widened, real and imaginary parts apart.
+__attribute__((target("avx512f"))) inline Split512 split_twiddles(const TWIDDLE *t)
+{
+    const __m512i parts = _mm512_set_epi32(15, 13, 11, 9, 7, 5, 3, 1, 14, 12, 10, 8, 6, 4, 2, 0);
+    const __m512 v = _mm512_permutexvar_ps(parts, _mm512_loadu_ps(&t->re));
+    const __m256 im = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1));
+    return {_mm512_cvtps_pd(_mm512_castps512_ps256(v)), _mm512_cvtps_pd(im)};
+}
+
+__attribute__((target("avx512f"))) inline Split512 split_butterfly(const Split512 &a, const Split512 &b,
+                                                                   const Split512 &w)
+{
+    Split512 z;
+    split_butterfly_avx512(a.re, a.im, b.re, b.im, w.re, w.im, z.re, z.im);
+    return z;
+}
+
+// Spans 2, 4 and 8 for n >= 64, in blocks of eight: block b holds the
+// signal at r + m n/8 for the eight m in bit-reversed order (0 4 2 6 1 5 3
+// 7), r = index[8b], so each of the eight is one plain vector load for
+// eight consecutive r. The butterflies run lane by lane, each lane doing
+// exactly the operations of first_stage_from_signal and FFT_butterflies,
+// and two 8 x 8 transposes (real parts, imaginary parts) turn the eight
+// lanes into eight blocks, each stored whole at its place in the split
+// layout.
+__attribute__((target("avx512f"))) void first_three_stages_split_avx512(const double *signal,
+                                                                        const std::uint32_t *index, double *out,
+                                                                        std::uint32_t n, const TWIDDLE *table)
+{
+    const FirstSpans512 spans(table);
+    __m512d er[8], ei[8];
+    for (int k = 0; k < 8; ++k) {
+        er[k] = _mm512_set1_pd(table[6 + k].re);
+        ei[k] = _mm512_set1_pd(table[6 + k].im);
+    }
+    const std::uint32_t eighth = n / 8;
+    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
+                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
+    for (std::uint32_t r = 0; r < eighth; r += 8) {
+        __m512d zr[8], zi[8];
+        for (int half = 0; half < 2; ++half) {
+            const __m512d x0 = _mm512_loadu_pd(signal + r + offset[4 * half]);
+            const __m512d x1 = _mm512_loadu_pd(signal + r + offset[4 * half + 1]);
+            const __m512d x2 = _mm512_loadu_pd(signal + r + offset[4 * half + 2]);
+            const __m512d x3 = _mm512_loadu_pd(signal + r + offset[4 * half + 3]);
+            spans.run(x0, x1, x2, x3, zr + 4 * half, zi + 4 * half, 1);
+        }
+        // Span 8: lower z0..z3, upper z4..z7.
+        __m512d re[8], im[8];
+        for (int k = 0; k < 4; ++k) {
+            split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k], ei[k], re[k], im[k]);
+            split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k + 4], ei[k + 4], re[k + 4], im[k + 4]);
+        }
+        __m512d re_blocks[8], im_blocks[8];
+        transpose_avx512(re, re_blocks);
+        transpose_avx512(im, im_blocks);
+        for (std::uint32_t lane = 0; lane < 8; ++lane) {
+            double *block = out + 16 * index[8 * (r + lane)];
+            _mm512_storeu_pd(block, re_blocks[lane]);
+            _mm512_storeu_pd(block + 8, im_blocks[lane]);
+        }
+    }
+}
+
+// The stages of spans s and 2s (s >= 16) in one pass over split data, as
+// two_stages_avx512; the last pass stores the values interleaved.
+template <bool Last>
+__attribute__((target("avx512f"))) void two_stages_split_avx512(std::uint32_t s, std::uint32_t n, double *data,
+                                                                const TWIDDLE *table)
+{
+    const std::uint32_t q = s / 2;
+    const TWIDDLE *first = table + (s - 2);
+    const TWIDDLE *second = table + (2 * s - 2);
+    for (std::uint32_t k = 0; k < q; k += 8) {
+        const Split512 f_lower = split_twiddles(first + k), f_upper = split_twiddles(first + k + q);
+        const Split512 s0 = split_twiddles(second + k), s2 = split_twiddles(second + k + s);
+        const Split512 s1 = split_twiddles(second + q + k), s3 = split_twiddles(second + q + k + s);
+        for (std::uint32_t start = 0; start < n; start += 2 * s) {
+            double *p0 = data + 2 * (start + k);
+            double *p1 = p0 + 2 * q;
+            double *p2 = p0 + 2 * s;
+            double *p3 = p2 + 2 * q;
+            const Split512 x0 = load_split(p0), x1 = load_split(p1), x2 = load_split(p2), x3 = load_split(p3);
+            const Split512 y0 = split_butterfly(x0, x1, f_lower), y1 = split_butterfly(x0, x1, f_upper);
+            const Split512 y2 = split_butterfly(x2, x3, f_lower), y3 = split_butterfly(x2, x3, f_upper);
+            const Split512 z0 = split_butterfly(y0, y2, s0), z2 = split_butterfly(y0, y2, s2);
+            const Split512 z1 = split_butterfly(y1, y3, s1), z3 = split_butterfly(y1, y3, s3);
+            if constexpr (Last) {
+                store_interleaved(p0, z0), store_interleaved(p1, z1);
+                store_interleaved(p2, z2), store_interleaved(p3, z3);
+            } else {
+                store_split(p0, z0), store_split(p1, z1), store_split(p2, z2), store_split(p3, z3);
+            }
+        }
+    }
+}
+
+// The stage of span n alone, last, over split data.
+__attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n, double *data, const TWIDDLE *table)
+{
+    const std::uint32_t q = n / 2;
+    const TWIDDLE *w = table + (n - 2);
+    for (std::uint32_t k = 0; k < q; k += 8) {
+        double *lower = data + 2 * k;
+        double *upper = lower + 2 * q;
+        const Split512 a = load_split(lower), b = load_split(upper);
+        const Split512 l = split_butterfly(a, b, split_twiddles(w + k));
+        const Split512 u = split_butterfly(a, b, split_twiddles(w + k + q));
+        store_interleaved(lower, l);
+        store_interleaved(upper, u);
+    }
+}
+
+// The whole forward transform for n >= 64 in the split layout.
+__attribute__((target("avx512f"))) void forward_split_avx512(const double *signal, const std::uint32_t *index,
+                                                             COMPLEX *out, std::uint32_t n, const TWIDDLE *table)
+{
+    double *data = &out->re;
+    first_three_stages_split_avx512(signal, index, data, n, table);
+    std::uint32_t span = 16;
+    for (; 4 * span <= n; span *= 4) two_stages_split_avx512<false>(span, n, data, table);
+    if (2 * span == n)
+        two_stages_split_avx512<true>(span, n, data, table);
+    else
+        last_stage_split_avx512(n, data, table);
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
@@ -515,10 +624,8 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
         return 0;
     }
 #if defined(__x86_64__)
-    if (stage_width() >= 4 && n >= 64 && (n & 0x55555555u) == 0) {
-        // An odd number of stages: three here, then pairs.
-        first_three_stages_transposed_avx512(signal, index, out, n, table.data);
-        run_stages(out, n, table, 16);
+    if (stage_width() >= 4 && n >= 64) {
+        forward_split_avx512(signal, index, out, n, table.data);
         return 0;
     }
     if (stage_width() >= 4 && n >= 4) {
