@@ -523,12 +523,57 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
     }
 }
 
-// The whole forward transform for n >= 64 in the split layout.
-__attribute__((target("avx512f"))) void forward_split_avx512(const double *signal, const std::uint32_t *index,
-                                                             COMPLEX *out, std::uint32_t n, const TWIDDLE *table)
+// Spans 2, 4 and 8 of complex input, as first_three_stages_split_avx512
+// does them for real input: each lane reads eight consecutive values at each
+// of the eight places, and parts them.
+__attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(const COMPLEX *in,
+                                                                                const std::uint32_t *index,
+                                                                                double *out, std::uint32_t n,
+                                                                                const TWIDDLE *table)
 {
-    double *data = &out->re;
-    first_three_stages_split_avx512(signal, index, data, n, table);
+    Split512 w[14];
+    for (int k = 0; k < 14; ++k) w[k] = {_mm512_set1_pd(table[k].re), _mm512_set1_pd(table[k].im)};
+    const __m512i even = _mm512_set_epi64(14, 12, 10, 8, 6, 4, 2, 0);
+    const __m512i odd = _mm512_set_epi64(15, 13, 11, 9, 7, 5, 3, 1);
+    const std::uint32_t eighth = n / 8;
+    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
+                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
+    for (std::uint32_t r = 0; r < eighth; r += 8) {
+        Split512 x[8], y[8];
+        for (int m = 0; m < 8; ++m) {
+            const double *p = &in[r + offset[m]].re;
+            const __m512d v0 = _mm512_loadu_pd(p), v1 = _mm512_loadu_pd(p + 8);
+            x[m] = {_mm512_permutex2var_pd(v0, even, v1), _mm512_permutex2var_pd(v0, odd, v1)};
+        }
+        for (int b = 0; b < 8; b += 2) {  // span 2
+            y[b] = split_butterfly(x[b], x[b + 1], w[0]);
+            y[b + 1] = split_butterfly(x[b], x[b + 1], w[1]);
+        }
+        for (int b = 0; b < 8; b += 4)  // span 4
+            for (int k = 0; k < 2; ++k) {
+                x[b + k] = split_butterfly(y[b + k], y[b + k + 2], w[2 + k]);
+                x[b + k + 2] = split_butterfly(y[b + k], y[b + k + 2], w[4 + k]);
+            }
+        __m512d re[8], im[8];
+        for (int k = 0; k < 4; ++k) {  // span 8
+            const Split512 lower = split_butterfly(x[k], x[k + 4], w[6 + k]);
+            const Split512 upper = split_butterfly(x[k], x[k + 4], w[10 + k]);
+            re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
+        }
+        __m512d re_blocks[8], im_blocks[8];
+        transpose_avx512(re, re_blocks);
+        transpose_avx512(im, im_blocks);
+        for (std::uint32_t lane = 0; lane < 8; ++lane) {
+            double *block = out + 16 * index[8 * (r + lane)];
+            _mm512_storeu_pd(block, re_blocks[lane]);
+            _mm512_storeu_pd(block + 8, im_blocks[lane]);
+        }
+    }
+}
+
+// The stages from span 16 on over split data, the last pass interleaving.
+__attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::uint32_t n, const TWIDDLE *table)
+{
     std::uint32_t span = 16;
     for (; 4 * span <= n; span *= 4) two_stages_split_avx512<false>(span, n, data, table);
     if (2 * span == n)
@@ -625,7 +670,8 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
     }
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64) {
-        forward_split_avx512(signal, index, out, n, table.data);
+        first_three_stages_split_avx512(signal, index, &out->re, n, table.data);
+        split_stages_avx512(&out->re, n, table.data);
         return 0;
     }
     if (stage_width() >= 4 && n >= 4) {
@@ -738,11 +784,19 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
         say("error parametrs func:'get_IFFT'\n");
         return 1;
     }
-    if (sort_global(in, work, index, n) != 0) {
-        say("error_sort_global");
-        return 1;
+#if defined(__x86_64__)
+    if (stage_width() >= 4 && n >= 64 && n <= kLargestSize) {
+        first_three_stages_complex_split_avx512(in, index, &work->re, n, inverse_table.data);
+        split_stages_avx512(&work->re, n, inverse_table.data);
+    } else
+#endif
+    {
+        if (sort_global(in, work, index, n) != 0) {
+            say("error_sort_global");
+            return 1;
+        }
+        run_stages(work, n, inverse_table, 2);
     }
-    run_stages(work, n, inverse_table, 2);
     const double scale = reciprocal(n);
     for (std::uint32_t i = 0; i < n; ++i) out[i] = work[i].re * scale;
     return 0;
