@@ -1,6 +1,7 @@
 #include "alloc.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #if defined(VELUMAR_TEST_HOOKS)
 #include <atomic>
@@ -18,21 +19,31 @@ extern "C" unsigned long velumar_allocations_released(void) { return g_released;
 #endif
 
 namespace velumar::model {
+namespace {
+void *zeroed(std::size_t n, std::size_t size)
+{
+    if (size != 0 && n > (static_cast<std::size_t>(-1) - 63) / size) return nullptr;
+    const std::size_t bytes = (n * size + 63) / 64 * 64;
+    void *p = std::aligned_alloc(64, bytes == 0 ? 64 : bytes);
+    if (p != nullptr) std::memset(p, 0, bytes);
+    return p;
+}
+} // namespace
 
 void *obtain(std::size_t n, std::size_t size)
 {
 #if defined(VELUMAR_TEST_HOOKS)
-    if (t_untracked) return std::calloc(n, size);
+    if (t_untracked) return zeroed(n, size);
     // Decrement only while armed, so a disarmed hook stays at -1.
     long expected = g_fail_countdown.load();
     while (expected >= 0 && !g_fail_countdown.compare_exchange_weak(expected, expected - 1)) {
     }
     if (expected == 0) return nullptr;
-    void *p = std::calloc(n, size);
+    void *p = zeroed(n, size);
     if (p != nullptr) ++g_made;
     return p;
 #else
-    return std::calloc(n, size);
+    return zeroed(n, size);
 #endif
 }
 

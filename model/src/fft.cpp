@@ -248,9 +248,12 @@ __attribute__((target("avx512f"))) inline void split_butterfly_avx512(__m512d ar
     zi = _mm512_add_pd(ai, _mm512_add_pd(_mm512_mul_pd(wr, bi), _mm512_mul_pd(wi, br)));
 }
 
-// The 8 x 8 transpose: row i holds value i of eight lanes, column t all
-// eight values of lane t.
-__attribute__((target("avx512f"))) inline void transpose_avx512(const __m512d row[8], __m512d column[8])
+// The 8 x 8 transpose, stored: row i holds value i of eight lanes, and
+// the eight values of lane t go to to[t] + offset. The last shuffle step of
+// the transpose (joining halves of two registers) is left to the stores,
+// each of which writes half a column.
+__attribute__((target("avx512f"))) inline void store_columns_avx512(const __m512d row[8], double *const to[8],
+                                                                    std::uint32_t offset)
 {
     const __m512i pick_even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
     const __m512i pick_odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
@@ -265,19 +268,21 @@ __attribute__((target("avx512f"))) inline void transpose_avx512(const __m512d ro
         u[4 * h + 2] = _mm512_permutex2var_pd(t[4 * h + 1], pick_even, t[4 * h + 3]);  // columns 1, 5
         u[4 * h + 3] = _mm512_permutex2var_pd(t[4 * h + 1], pick_odd, t[4 * h + 3]);   // columns 3, 7
     }
-    column[0] = _mm512_shuffle_f64x2(u[0], u[4], 0x44);
-    column[1] = _mm512_shuffle_f64x2(u[2], u[6], 0x44);
-    column[2] = _mm512_shuffle_f64x2(u[1], u[5], 0x44);
-    column[3] = _mm512_shuffle_f64x2(u[3], u[7], 0x44);
-    column[4] = _mm512_shuffle_f64x2(u[0], u[4], 0xEE);
-    column[5] = _mm512_shuffle_f64x2(u[2], u[6], 0xEE);
-    column[6] = _mm512_shuffle_f64x2(u[1], u[5], 0xEE);
-    column[7] = _mm512_shuffle_f64x2(u[3], u[7], 0xEE);
+    // Column c < 4 is the low halves of u[k] and u[k + 4], column c + 4
+    // their high halves, k = 0 2 1 3 for c = 0 1 2 3.
+    constexpr int source[4] = {0, 2, 1, 3};
+    for (int c = 0; c < 4; ++c) {
+        const __m512d a = u[source[c]], b = u[source[c] + 4];
+        _mm256_storeu_pd(to[c] + offset, _mm512_castpd512_pd256(a));
+        _mm256_storeu_pd(to[c] + offset + 4, _mm512_castpd512_pd256(b));
+        _mm256_storeu_pd(to[c + 4] + offset, _mm512_extractf64x4_pd(a, 1));
+        _mm256_storeu_pd(to[c + 4] + offset + 4, _mm512_extractf64x4_pd(b, 1));
+    }
 }
 
 // Spans 2 and 4 of four real inputs per lane, x0..x3 at bit-reversed
 // places: the butterflies of first_stage_from_signal and FFT_butterflies,
-// lane by lane. Output k goes to re[k * stride] and im[k * stride].
+// lane by lane. Output k goes to re[k] and im[k].
 struct FirstSpans512 {
     __m512d c0r, c0i, c1r, c1i, v0r, v0i, v1r, v1i, ur[4], ui[4], zero;
 
@@ -298,7 +303,7 @@ struct FirstSpans512 {
     }
 
     __attribute__((target("avx512f"))) inline void run(__m512d x0, __m512d x1, __m512d x2, __m512d x3, __m512d *re,
-                                                       __m512d *im, int stride) const
+                                                       __m512d *im) const
     {
         // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
         const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
@@ -311,41 +316,11 @@ struct FirstSpans512 {
         const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
         // Span 4: lower (y0, y1), upper (y2, y3).
         split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], re[0], im[0]);
-        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], re[stride], im[stride]);
-        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], re[2 * stride], im[2 * stride]);
-        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], re[3 * stride], im[3 * stride]);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], re[1], im[1]);
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], re[2], im[2]);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], re[3], im[3]);
     }
 };
-
-// The same for n >= 32, eight blocks at a time and without the gathers.
-// In bit-reversed order, block b of four values holds the signal at r,
-// r + n/2, r + n/4 and r + 3n/4 with r = index[4b] (the reversal of b), so
-// for eight consecutive r each of the four is one plain vector load. The
-// butterflies then run lane by lane, real and imaginary parts apart, each
-// lane doing exactly the operations of first_stage_from_signal and
-// FFT_butterflies, and an 8 x 8 transpose turns the eight lanes back into
-// eight blocks, each stored whole at its place.
-__attribute__((target("avx512f"))) void first_two_stages_transposed_avx512(const double *signal,
-                                                                           const std::uint32_t *index,
-                                                                           COMPLEX *out, std::uint32_t n,
-                                                                           const TWIDDLE *table)
-{
-    const FirstSpans512 spans(table);
-    const std::uint32_t quarter = n / 4;
-    for (std::uint32_t r = 0; r < quarter; r += 8) {
-        const __m512d x0 = _mm512_loadu_pd(signal + r);
-        const __m512d x1 = _mm512_loadu_pd(signal + r + 2 * quarter);
-        const __m512d x2 = _mm512_loadu_pd(signal + r + quarter);
-        const __m512d x3 = _mm512_loadu_pd(signal + r + 3 * quarter);
-        __m512d row[8];
-        spans.run(x0, x1, x2, x3, row, row + 1, 2);
-        // Transpose: column t is the block of lane t, (z0 z1 z2 z3).
-        __m512d column[8];
-        transpose_avx512(row, column);
-        for (std::uint32_t lane = 0; lane < 8; ++lane)
-            _mm512_storeu_pd(&out[4 * index[4 * (r + lane)]].re, column[lane]);
-    }
-}
 
 // The stages of spans s and 2s (s >= 8) in one pass over the data: each
 // group of four quarter-block values goes through its two butterflies of
@@ -455,7 +430,7 @@ __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const do
             const __m512d x1 = _mm512_loadu_pd(signal + r + offset[4 * half + 1]);
             const __m512d x2 = _mm512_loadu_pd(signal + r + offset[4 * half + 2]);
             const __m512d x3 = _mm512_loadu_pd(signal + r + offset[4 * half + 3]);
-            spans.run(x0, x1, x2, x3, zr + 4 * half, zi + 4 * half, 1);
+            spans.run(x0, x1, x2, x3, zr + 4 * half, zi + 4 * half);
         }
         // Span 8: lower z0..z3, upper z4..z7.
         __m512d re[8], im[8];
@@ -463,14 +438,10 @@ __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const do
             split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k], ei[k], re[k], im[k]);
             split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k + 4], ei[k + 4], re[k + 4], im[k + 4]);
         }
-        __m512d re_blocks[8], im_blocks[8];
-        transpose_avx512(re, re_blocks);
-        transpose_avx512(im, im_blocks);
-        for (std::uint32_t lane = 0; lane < 8; ++lane) {
-            double *block = out + 16 * index[8 * (r + lane)];
-            _mm512_storeu_pd(block, re_blocks[lane]);
-            _mm512_storeu_pd(block + 8, im_blocks[lane]);
-        }
+        double *block[8];
+        for (std::uint32_t lane = 0; lane < 8; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
+        store_columns_avx512(re, block, 0);
+        store_columns_avx512(im, block, 8);
     }
 }
 
@@ -560,14 +531,10 @@ __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(
             const Split512 upper = split_butterfly(x[k], x[k + 4], w[10 + k]);
             re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
         }
-        __m512d re_blocks[8], im_blocks[8];
-        transpose_avx512(re, re_blocks);
-        transpose_avx512(im, im_blocks);
-        for (std::uint32_t lane = 0; lane < 8; ++lane) {
-            double *block = out + 16 * index[8 * (r + lane)];
-            _mm512_storeu_pd(block, re_blocks[lane]);
-            _mm512_storeu_pd(block + 8, im_blocks[lane]);
-        }
+        double *block[8];
+        for (std::uint32_t lane = 0; lane < 8; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
+        store_columns_avx512(re, block, 0);
+        store_columns_avx512(im, block, 8);
     }
 }
 
@@ -675,10 +642,7 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
         return 0;
     }
     if (stage_width() >= 4 && n >= 4) {
-        if (n >= 32)
-            first_two_stages_transposed_avx512(signal, index, out, n, table.data);
-        else
-            first_two_stages_from_signal_avx512(signal, index, out, n, table.data);
+        first_two_stages_from_signal_avx512(signal, index, out, n, table.data);
         run_stages(out, n, table, 8);
         return 0;
     }
