@@ -105,6 +105,172 @@ __attribute__((target("avx2"))) void stage_avx2(std::uint32_t span, std::uint32_
     }
 }
 
+// The split layout of the forward transform (see Split512 below) on four
+// lanes: each run of eight values is two halves of four.
+struct Split256 {
+    __m256d re;
+    __m256d im;
+};
+
+__attribute__((target("avx2"))) inline Split256 split_butterfly_avx2(const Split256 &a, const Split256 &b,
+                                                                     const Split256 &w)
+{
+    return {_mm256_add_pd(a.re, _mm256_sub_pd(_mm256_mul_pd(w.re, b.re), _mm256_mul_pd(w.im, b.im))),
+            _mm256_add_pd(a.im, _mm256_add_pd(_mm256_mul_pd(w.re, b.im), _mm256_mul_pd(w.im, b.re)))};
+}
+
+__attribute__((target("avx2"))) inline Split256 broadcast_avx2(TWIDDLE w)
+{
+    return {_mm256_set1_pd(w.re), _mm256_set1_pd(w.im)};
+}
+
+// Twiddles t[0..3], widened, parts apart.
+__attribute__((target("avx2"))) inline Split256 split_twiddles_avx2(const TWIDDLE *t)
+{
+    const __m256i parts = _mm256_set_epi32(7, 5, 3, 1, 6, 4, 2, 0);
+    const __m256 v = _mm256_permutevar8x32_ps(_mm256_loadu_ps(&t->re), parts);
+    return {_mm256_cvtps_pd(_mm256_castps256_ps128(v)), _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1))};
+}
+
+// Half h of the run of eight at p: real parts at p + 4h, imaginary at p + 8 + 4h.
+__attribute__((target("avx2"))) inline Split256 load_half(const double *p, int h)
+{
+    return {_mm256_loadu_pd(p + 4 * h), _mm256_loadu_pd(p + 8 + 4 * h)};
+}
+
+__attribute__((target("avx2"))) inline void store_half(double *p, int h, const Split256 &v)
+{
+    _mm256_storeu_pd(p + 4 * h, v.re);
+    _mm256_storeu_pd(p + 8 + 4 * h, v.im);
+}
+
+// The four values of v interleaved at p .. p + 7.
+__attribute__((target("avx2"))) inline void store_interleaved_avx2(double *p, const Split256 &v)
+{
+    const __m256d low = _mm256_unpacklo_pd(v.re, v.im);   // re0 im0 re2 im2
+    const __m256d high = _mm256_unpackhi_pd(v.re, v.im);  // re1 im1 re3 im3
+    _mm256_storeu_pd(p, _mm256_permute2f128_pd(low, high, 0x20));
+    _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(low, high, 0x31));
+}
+
+// Row i of four lanes stored as column: to[t][i] = row[i][t], i < 4.
+__attribute__((target("avx2"))) inline void store_columns_avx2(const __m256d row[4], double *const to[4],
+                                                               std::uint32_t offset)
+{
+    const __m256d t0 = _mm256_unpacklo_pd(row[0], row[1]), t1 = _mm256_unpackhi_pd(row[0], row[1]);
+    const __m256d t2 = _mm256_unpacklo_pd(row[2], row[3]), t3 = _mm256_unpackhi_pd(row[2], row[3]);
+    _mm256_storeu_pd(to[0] + offset, _mm256_permute2f128_pd(t0, t2, 0x20));
+    _mm256_storeu_pd(to[1] + offset, _mm256_permute2f128_pd(t1, t3, 0x20));
+    _mm256_storeu_pd(to[2] + offset, _mm256_permute2f128_pd(t0, t2, 0x31));
+    _mm256_storeu_pd(to[3] + offset, _mm256_permute2f128_pd(t1, t3, 0x31));
+}
+
+// Spans 2, 4 and 8 for n >= 64 on four lanes, as
+// first_three_stages_split_avx512 does them on eight.
+__attribute__((target("avx2"))) void first_three_stages_split_avx2(const double *signal, const std::uint32_t *index,
+                                                                   double *out, std::uint32_t n,
+                                                                   const TWIDDLE *table)
+{
+    const TWIDDLE w0 = table[0], w1 = table[1];
+    // The products with the zero imaginary parts of the real input, as
+    // the complex multiplication forms them.
+    const __m256d c0r = _mm256_set1_pd(w0.re * 0.0), c0i = _mm256_set1_pd(w0.im * 0.0);
+    const __m256d c1r = _mm256_set1_pd(w1.re * 0.0), c1i = _mm256_set1_pd(w1.im * 0.0);
+    const Split256 v0 = broadcast_avx2(w0), v1 = broadcast_avx2(w1);
+    const __m256d zero = _mm256_setzero_pd();
+    const std::uint32_t eighth = n / 8;
+    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
+                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
+    for (std::uint32_t r = 0; r < eighth; r += 4) {
+        Split256 y[8], z[8];
+        for (int m = 0; m < 8; m += 2) {  // span 2, each value entering as (x, 0)
+            const __m256d a = _mm256_loadu_pd(signal + r + offset[m]);
+            const __m256d b = _mm256_loadu_pd(signal + r + offset[m + 1]);
+            y[m] = {_mm256_add_pd(a, _mm256_sub_pd(_mm256_mul_pd(v0.re, b), c0i)),
+                    _mm256_add_pd(zero, _mm256_add_pd(c0r, _mm256_mul_pd(v0.im, b)))};
+            y[m + 1] = {_mm256_add_pd(a, _mm256_sub_pd(_mm256_mul_pd(v1.re, b), c1i)),
+                        _mm256_add_pd(zero, _mm256_add_pd(c1r, _mm256_mul_pd(v1.im, b)))};
+        }
+        for (int b = 0; b < 8; b += 4)  // span 4
+            for (int k = 0; k < 2; ++k) {
+                z[b + k] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[2 + k]));
+                z[b + k + 2] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[4 + k]));
+            }
+        __m256d re[8], im[8];
+        for (int k = 0; k < 4; ++k) {  // span 8
+            const Split256 lower = split_butterfly_avx2(z[k], z[k + 4], broadcast_avx2(table[6 + k]));
+            const Split256 upper = split_butterfly_avx2(z[k], z[k + 4], broadcast_avx2(table[10 + k]));
+            re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
+        }
+        double *block[4];
+        for (std::uint32_t lane = 0; lane < 4; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
+        store_columns_avx2(re, block, 0);
+        store_columns_avx2(re + 4, block, 4);
+        store_columns_avx2(im, block, 8);
+        store_columns_avx2(im + 4, block, 12);
+    }
+}
+
+// The stages of spans s and 2s (s >= 16) over split data, as
+// two_stages_split_avx512, half a run at a time.
+__attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std::uint32_t n, double *data,
+                                                           const TWIDDLE *table)
+{
+    const std::uint32_t q = s / 2;
+    const TWIDDLE *first = table + (s - 2);
+    const TWIDDLE *second = table + (2 * s - 2);
+    for (std::uint32_t k = 0; k < q; k += 4) {
+        const int h = k % 8 / 4;
+        const std::uint32_t run = k - k % 8;
+        const Split256 f_lower = split_twiddles_avx2(first + k), f_upper = split_twiddles_avx2(first + k + q);
+        const Split256 s0 = split_twiddles_avx2(second + k), s2 = split_twiddles_avx2(second + k + s);
+        const Split256 s1 = split_twiddles_avx2(second + q + k), s3 = split_twiddles_avx2(second + q + k + s);
+        for (std::uint32_t start = 0; start < n; start += 2 * s) {
+            double *p0 = data + 2 * (start + run);
+            double *p1 = p0 + 2 * q;
+            double *p2 = p0 + 2 * s;
+            double *p3 = p2 + 2 * q;
+            const Split256 x0 = load_half(p0, h), x1 = load_half(p1, h);
+            const Split256 x2 = load_half(p2, h), x3 = load_half(p3, h);
+            const Split256 y0 = split_butterfly_avx2(x0, x1, f_lower), y1 = split_butterfly_avx2(x0, x1, f_upper);
+            const Split256 y2 = split_butterfly_avx2(x2, x3, f_lower), y3 = split_butterfly_avx2(x2, x3, f_upper);
+            store_half(p0, h, split_butterfly_avx2(y0, y2, s0));
+            store_half(p2, h, split_butterfly_avx2(y0, y2, s2));
+            store_half(p1, h, split_butterfly_avx2(y1, y3, s1));
+            store_half(p3, h, split_butterfly_avx2(y1, y3, s3));
+        }
+    }
+}
+
+// The stage of span n alone over split data.
+__attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, double *data, const TWIDDLE *table)
+{
+    const std::uint32_t q = n / 2;
+    const TWIDDLE *w = table + (n - 2);
+    for (std::uint32_t k = 0; k < q; k += 4) {
+        const int h = k % 8 / 4;
+        double *lower = data + 2 * (k - k % 8);
+        double *upper = lower + 2 * q;
+        const Split256 a = load_half(lower, h), b = load_half(upper, h);
+        store_half(lower, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k)));
+        store_half(upper, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k + q)));
+    }
+}
+
+// The stages from span 16 on over split data, then every run interleaved.
+__attribute__((target("avx2"))) void split_stages_avx2(double *data, std::uint32_t n, const TWIDDLE *table)
+{
+    std::uint32_t span = 16;
+    for (; 2 * span <= n; span *= 4) two_stages_split_avx2(span, n, data, table);
+    if (span == n) last_stage_split_avx2(n, data, table);
+    for (std::uint32_t run = 0; run < n; run += 8) {
+        double *p = data + 2 * run;
+        const Split256 low = load_half(p, 0), high = load_half(p, 1);
+        store_interleaved_avx2(p, low);
+        store_interleaved_avx2(p + 8, high);
+    }
+}
+
 // GCC 12 warns about the intrinsics' own placeholder registers here.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
@@ -639,6 +805,11 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
     if (stage_width() >= 4 && n >= 64) {
         first_three_stages_split_avx512(signal, index, &out->re, n, table.data);
         split_stages_avx512(&out->re, n, table.data);
+        return 0;
+    }
+    if (stage_width() >= 2 && n >= 64) {
+        first_three_stages_split_avx2(signal, index, &out->re, n, table.data);
+        split_stages_avx2(&out->re, n, table.data);
         return 0;
     }
     if (stage_width() >= 4 && n >= 4) {
