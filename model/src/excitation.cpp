@@ -2,6 +2,7 @@
 // the temporal envelope modulation, specific and total loudness, and the
 // loud-frame flag with its hang-over.
 #include "stages.h"
+#include "dispatch.h"
 #include "vector_math.h"
 
 #include <cmath>
@@ -80,46 +81,93 @@ double window_mean(const double *values, const PATTERN_RANGE &range)
     return sum / range.count;
 }
 
+// The adaptation's memories and the ratios of the bands whose memory is
+// not empty, as vectors; returns whether some band's is (den == 0), which
+// the caller then settles in band order.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+bool pattern_ratios(const double *__restrict ref, const double *__restrict test, double *__restrict num,
+                    double *__restrict den, double *__restrict ratio_ref, double *__restrict ratio_test,
+                    const double *__restrict a, std::uint32_t bands)
+{
+    std::uint64_t empty = 0;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        num[k] = test[k] * ref[k] + a[k] * num[k];
+        den[k] = a[k] * den[k] + ref[k] * ref[k];
+        empty |= den[k] == 0.0 ? 1 : 0;
+        const double q = num[k] / den[k];
+        const bool below = q < 1.0;
+        ratio_ref[k] = below ? q : 1.0;
+        ratio_test[k] = below ? 1.0 : 1.0 / q;
+    }
+    return empty != 0;
+}
+
+// Means over the windows that hold the full kWindow bands, lo = k - below:
+// each band's sum in the same order as window_mean, eight bands a vector.
+constexpr std::uint32_t kWindow = 8;
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void full_window_means(const double *__restrict values, double *__restrict mean, std::uint32_t first,
+                       std::uint32_t end, std::uint32_t below)
+{
+    for (std::uint32_t k = first; k < end; ++k) {
+        const double *w = values + (k - below);
+        double sum = 0.0;
+        for (std::uint32_t i = 0; i < kWindow; ++i) sum += w[i];
+        mean[k] = sum / static_cast<double>(kWindow);
+    }
+}
+
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void correct_patterns(const double *__restrict in, const double *__restrict mean, double *__restrict corr,
+                      double *__restrict out, const double *__restrict a, const double *__restrict one_minus_a,
+                      std::uint32_t bands)
+{
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        corr[k] = one_minus_a[k] * mean[k] + a[k] * corr[k];
+        out[k] = in[k] * corr[k];
+    }
+}
+
+void window_means(const double *values, double *mean, std::uint32_t bands, const PATTERN_RANGE *ranges)
+{
+    // The windows are k - below .. k + above, cut at the ends of the band
+    // range; the middle band has a whole one.
+    const PATTERN_RANGE &middle = ranges[bands / 2];
+    std::uint32_t first = 0, end = 0;
+    if (middle.count == kWindow) {
+        const std::uint32_t below = bands / 2 - middle.lo;
+        first = below;
+        end = bands - (kWindow - 1 - below);
+        full_window_means(values, mean, first, end, below);
+    }
+    for (std::uint32_t k = 0; k < first; ++k) mean[k] = window_mean(values, ranges[k]);
+    for (std::uint32_t k = end; k < bands; ++k) mean[k] = window_mean(values, ranges[k]);
+}
+
 void adapt_patterns(const PatternChannel &p, std::uint32_t bands, const double *a, const double *one_minus_a,
                     const PATTERN_RANGE *ranges)
 {
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        p.num[k] = p.test[k] * p.ref[k] + a[k] * p.num[k];
-        p.den[k] = a[k] * p.den[k] + p.ref[k] * p.ref[k];
-    }
     // In increasing band order: a band without information takes the final
     // ratios of the band below it.
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        if (p.den[k] != 0.0) {
-            const double q = p.num[k] / p.den[k];
-            if (q < 1.0) {
-                p.ratio_ref[k] = q;
-                p.ratio_test[k] = 1.0;
+    if (pattern_ratios(p.ref, p.test, p.num, p.den, p.ratio_ref, p.ratio_test, a, bands)) {
+        for (std::uint32_t k = 0; k < bands; ++k) {
+            if (p.den[k] != 0.0) continue;
+            if (p.num[k] != 0.0) {
+                p.ratio_ref[k] = 1.0;
+                p.ratio_test[k] = 0.0;
+            } else if (k > 0) {
+                p.ratio_ref[k] = p.ratio_ref[k - 1];
+                p.ratio_test[k] = p.ratio_test[k - 1];
             } else {
                 p.ratio_ref[k] = 1.0;
-                p.ratio_test[k] = 1.0 / q;
+                p.ratio_test[k] = 1.0;
             }
-        } else if (p.num[k] != 0.0) {
-            p.ratio_ref[k] = 1.0;
-            p.ratio_test[k] = 0.0;
-        } else if (k > 0) {
-            p.ratio_ref[k] = p.ratio_ref[k - 1];
-            p.ratio_test[k] = p.ratio_test[k - 1];
-        } else {
-            p.ratio_ref[k] = 1.0;
-            p.ratio_test[k] = 1.0;
         }
     }
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        p.mean_ref[k] = window_mean(p.ratio_ref, ranges[k]);
-        p.mean_test[k] = window_mean(p.ratio_test, ranges[k]);
-    }
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        p.corr_ref[k] = one_minus_a[k] * p.mean_ref[k] + a[k] * p.corr_ref[k];
-        p.corr_test[k] = one_minus_a[k] * p.mean_test[k] + a[k] * p.corr_test[k];
-        p.ref_out[k] = p.ref[k] * p.corr_ref[k];
-        p.test_out[k] = p.test[k] * p.corr_test[k];
-    }
+    window_means(p.ratio_ref, p.mean_ref, bands, ranges);
+    window_means(p.ratio_test, p.mean_test, bands, ranges);
+    correct_patterns(p.ref, p.mean_ref, p.corr_ref, p.ref_out, a, one_minus_a, bands);
+    correct_patterns(p.test, p.mean_test, p.corr_test, p.test_out, a, one_minus_a, bands);
 }
 
 struct ModulationMemory {
@@ -127,6 +175,22 @@ struct ModulationMemory {
     double *deriv;  // smoothed absolute change per second
     double *avg;    // smoothed E^0.3
 };
+
+// The memories' update for one signal: v = E^0.3 of this frame. Distinct
+// arrays throughout, and no branch, so that the bands run as vectors.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void update_modulation(const double *__restrict v, double *__restrict prev, double *__restrict deriv,
+                       double *__restrict avg, std::uint32_t bands, const double *__restrict one_minus_a,
+                       const double *__restrict a, double *__restrict out, double frames_per_second)
+{
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        avg[k] = a[k] * avg[k] + one_minus_a[k] * v[k];
+        const double change = v[k] <= prev[k] ? prev[k] - v[k] : v[k] - prev[k];
+        deriv[k] = a[k] * deriv[k] + one_minus_a[k] * frames_per_second * change;
+        prev[k] = v[k];
+        out[k] = deriv[k] / (1.0 + avg[k] * 3.3333333333333335);
+    }
+}
 
 void get_modulation(const double *e2, const ModulationMemory &m, std::uint32_t bands, const double *one_minus_a,
                     const double *a, double *out, double sample_rate, double hop_length)
@@ -136,13 +200,7 @@ void get_modulation(const double *e2, const ModulationMemory &m, std::uint32_t b
     log_array(e2, scratch, bands);
     for (std::uint32_t k = 0; k < bands; ++k) scratch[k] *= 0.3;
     exp_array(scratch, v, bands);  // E^0.3
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        m.avg[k] = a[k] * m.avg[k] + one_minus_a[k] * v[k];
-        const double change = v[k] <= m.prev[k] ? m.prev[k] - v[k] : v[k] - m.prev[k];
-        m.deriv[k] = a[k] * m.deriv[k] + one_minus_a[k] * frames_per_second * change;
-        m.prev[k] = v[k];
-        out[k] = m.deriv[k] / (1.0 + m.avg[k] * 3.3333333333333335);
-    }
+    update_modulation(v, m.prev, m.deriv, m.avg, bands, one_minus_a, a, out, frames_per_second);
 }
 
 // N = ((E / q + 1 - s)^0.23 - 1) (q / 10^4)^0.23 G with q = Eth / s; the
