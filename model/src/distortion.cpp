@@ -3,6 +3,7 @@
 // MFPD and ADB. Each channel is measured on its own; the detection
 // probability also forms the binaural combination of two channels.
 #include "stages.h"
+#include "dispatch.h"
 #include "vector_math.h"
 
 #include <cmath>
@@ -126,20 +127,42 @@ void noise_loudness_bands(const M_STATE &s, const double *e_ref, const double *e
 // decibels are not pushed just below them.
 double level_db(double excitation) { return excitation > 0.0 ? 10.0 * std::log10(excitation) : -1e100; }
 
-// x^b for the two exponents the detection uses, as products.
-double detection_power(double x, double b)
+// The level difference and the weighted level of every band, from the
+// two levels in dB.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void weigh_levels(const double *__restrict l_ref, const double *__restrict l_test, double *__restrict diff,
+                  double *__restrict weighted, std::uint32_t bands)
 {
-    const double x2 = x * x;
-    return b == 4.0 ? x2 * x2 : x2 * x2 * x2;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        diff[k] = l_ref[k] - l_test[k];
+        weighted[k] = diff[k] > 0.0 ? 0.3 * l_ref[k] + 0.7 * l_test[k] : l_test[k];
+    }
 }
 
-// Slope of the detection function at level l (dB), given l^-1.71332; 1e30
-// for levels at or below 0 dB, where the polynomial fit does not hold.
-double detection_slope(double l, double l_power)
+// Per band, given l^-1.71332 of the weighted level l (dB): the slope of
+// the detection function (1e30 for levels at or below 0 dB, where its
+// polynomial fit does not hold), the exponent of 0.5^((e / slope)^b) as a
+// power of e (b = 4 for a positive difference e, 6 otherwise, both as
+// products), and the step count. Every case is computed and the band's
+// one selected, so the bands run as vectors.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void detection_terms(const double *__restrict weighted, const double *__restrict diff,
+                     const double *__restrict l_power, double *__restrict slope, double *__restrict exponent,
+                     double *__restrict steps, std::uint32_t bands)
 {
-    if (!(l > 0.0)) return 1e30;
-    return 142.9535716811 * l_power + (((9.01033e-11 * l + 5.05622e-6) * l - 0.00102438) * l + 0.0550197) * l -
-           0.198719;
+    constexpr double kMinusLn2 = -0.6931471805599453;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double l = weighted[k];
+        const double fit = 142.9535716811 * l_power[k] +
+                           (((9.01033e-11 * l + 5.05622e-6) * l - 0.00102438) * l + 0.0550197) * l - 0.198719;
+        slope[k] = l > 0.0 ? fit : 1e30;
+        const double e = diff[k];
+        const double x = e / slope[k];
+        const double x2 = x * x;
+        const double x4 = x2 * x2;
+        exponent[k] = kMinusLn2 * (e > 0.0 ? x4 : x4 * x2);
+        steps[k] = (e > 0.0 ? std::floor(e) : -std::ceil(e)) / slope[k];
+    }
 }
 
 // Per-band probabilities and step counts of one channel.
@@ -160,9 +183,8 @@ void detect_channel(M_STATE &s, int ch)
     for (std::uint32_t k = 0; k < bands; ++k) {
         l_ref[k] = level_db(e_ref[k]);
         l_test[k] = level_db(e_test[k]);
-        diff[k] = l_ref[k] - l_test[k];
-        weighted[k] = diff[k] > 0.0 ? 0.3 * l_ref[k] + 0.7 * l_test[k] : l_test[k];
     }
+    weigh_levels(l_ref, l_test, diff, weighted, bands);
     // weighted^-1.71332 for the whole channel at once (unused where the
     // level is not positive).
     double power[kBandCount];
@@ -171,14 +193,8 @@ void detect_channel(M_STATE &s, int ch)
     exp_array(slope, power, bands);
     // 0.5^x as e^(-x ln 2), for the whole channel at once: within a few
     // units in the last place of the standard pow.
-    constexpr double kMinusLn2 = -0.6931471805599453;
     double exponent[kBandCount];
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        const double e = diff[k];
-        slope[k] = detection_slope(weighted[k], power[k]);
-        exponent[k] = kMinusLn2 * detection_power(e / slope[k], e > 0.0 ? 4.0 : 6.0);
-        steps[k] = e > 0.0 ? std::floor(e) / slope[k] : -std::ceil(e) / slope[k];
-    }
+    detection_terms(weighted, diff, power, slope, exponent, steps, bands);
     exp_array(exponent, power, bands);
     for (std::uint32_t k = 0; k < bands; ++k) prob[k] = 1.0 - power[k];
 }

@@ -6,6 +6,8 @@
 #include "vector_math.h"
 
 #include <cmath>
+#include <cstddef>
+#include <span>
 #include <cstdint>
 
 namespace velumar::model {
@@ -102,18 +104,17 @@ bool pattern_ratios(const double *__restrict ref, const double *__restrict test,
     return empty != 0;
 }
 
-// Means over the windows that hold the full kWindow bands, lo = k - below:
-// each band's sum in the same order as window_mean, eight bands a vector.
+// Means over windows that hold the full kWindow bands: mean[j] of the
+// window from values[j], each sum in the same order as window_mean, a
+// vector of bands at a time.
 constexpr std::uint32_t kWindow = 8;
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-void full_window_means(const double *__restrict values, double *__restrict mean, std::uint32_t first,
-                       std::uint32_t end, std::uint32_t below)
+void full_window_means(const double *__restrict values, double *__restrict mean, std::size_t count)
 {
-    for (std::uint32_t k = first; k < end; ++k) {
-        const double *w = values + (k - below);
+    for (std::size_t j = 0; j < count; ++j) {
         double sum = 0.0;
-        for (std::uint32_t i = 0; i < kWindow; ++i) sum += w[i];
-        mean[k] = sum / static_cast<double>(kWindow);
+        for (std::size_t i = 0; i < kWindow; ++i) sum += values[j + i];
+        mean[j] = sum / static_cast<double>(kWindow);
     }
 }
 
@@ -138,7 +139,7 @@ void window_means(const double *values, double *mean, std::uint32_t bands, const
         const std::uint32_t below = bands / 2 - middle.lo;
         first = below;
         end = bands - (kWindow - 1 - below);
-        full_window_means(values, mean, first, end, below);
+        full_window_means(values + (first - below), mean + first, end - first);
     }
     for (std::uint32_t k = 0; k < first; ++k) mean[k] = window_mean(values, ranges[k]);
     for (std::uint32_t k = end; k < bands; ++k) mean[k] = window_mean(values, ranges[k]);
@@ -216,12 +217,28 @@ void get_specific_loudness(const M_STATE &st, double constant, const double *e, 
     for (std::uint32_t k = 0; k < bands; ++k) out[k] = (out[k] - 1.0) * st.loudness_base[k] * constant;
 }
 
-// Negative specific loudness (and not-a-number) counts as silence.
-void get_total_loudness(const double *specific, std::uint32_t bands, double scale, double *out)
+// Negative specific loudness (and not-a-number) counts as silence. The
+// copies' sums run side by side, each its own chain of additions in band
+// order, so that one's latency hides behind the others'.
+template <std::size_t N>
+void get_total_loudness(const double *const (&specific)[N], std::uint32_t bands, double scale, double *const (&out)[N])
 {
-    *out = 0.0;
-    for (std::uint32_t k = 0; k < bands; ++k) *out += specific[k] > 0.0 ? specific[k] : 0.0;
-    *out = *out * scale / bands;
+    double sum[N] = {};
+    for (std::uint32_t k = 0; k < bands; ++k)
+        for (std::size_t c = 0; c < N; ++c) sum[c] += specific[c][k] > 0.0 ? specific[c][k] : 0.0;
+    for (std::size_t c = 0; c < N; ++c) *out[c] = sum[c] * scale / bands;
+}
+
+template <std::size_t N>
+void get_total_loudness(M_STATE &s, std::span<const Copy> copies)
+{
+    const double *specific[N];
+    double *out[N];
+    for (std::size_t c = 0; c < N; ++c) {
+        specific[c] = (s.*kSpecificLoudness[copies[c]]).data;
+        out[c] = &(s.*kTotalLoudness[copies[c]]);
+    }
+    get_total_loudness(specific, s.band_count, s.loudness_scale, out);
 }
 
 } // namespace
@@ -281,9 +298,11 @@ std::int32_t get_loudnes_for_frames(M_STATE *s)
 std::int32_t get_total_loudness_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_modulation_for_frames()\n");
-    for (Copy c : copies(*s))
-        get_total_loudness((s->*kSpecificLoudness[c]).data, s->band_count, s->loudness_scale,
-                           &(s->*kTotalLoudness[c]));
+    const std::span<const Copy> present = copies(*s);
+    if (present.size() == 4)
+        get_total_loudness<4>(*s, present);
+    else
+        get_total_loudness<2>(*s, present);
     return 0;
 }
 
