@@ -89,6 +89,26 @@ constexpr std::uint32_t kPaddedBands = (kBandCount + 3) / 4 * 4;
 constexpr std::uint32_t kRowSweep = 32;
 constexpr std::uint32_t kRowPadded = (kBandCount + kRowSweep - 1) / kRowSweep * kRowSweep;
 
+// A source's terms from its own band on, for the group G (of four bands)
+// it falls in at lane O: its lanes below O are held back for the next
+// group. Each lane's terms are a sequence of their own (t, t r^4, t r^8,
+// ...), left in `terms` for the groups of the later passes.
+template <std::uint32_t G, std::uint32_t O>
+[[gnu::always_inline]] inline void start_source(Lanes4 (&acc)[4], const double (&sequence)[4][kPaddedBands],
+                                                double r4, std::uint32_t j, Lanes4 &terms)
+{
+    Lanes4 t = {sequence[(4 - O) % 4][j], sequence[(5 - O) % 4][j], sequence[(6 - O) % 4][j],
+                sequence[(7 - O) % 4][j]};
+    constexpr Mask4 starts = {0 >= O ? -1 : 0, 1 >= O ? -1 : 0, 2 >= O ? -1 : 0, 3 >= O ? -1 : 0};
+    acc[G] = starts ? acc[G] + t : acc[G];
+    t = starts ? t * r4 : t;
+    for (std::uint32_t g = G + 1; g < 4; ++g) {
+        acc[g] += t;
+        t *= r4;
+    }
+    terms = t;
+}
+
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 {
@@ -152,9 +172,19 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
     // at or below them adds its terms, so no sum waits on memory; a source's
     // running terms are kept between the passes.
     static_assert(kPaddedBands % 16 == 0);
+    // Each source's first four terms, share r^0 .. share r^3 by repeated
+    // multiplication, and r^4; the sources past the last band have none.
+    alignas(64) double sequence[4][kPaddedBands], term_ratio[kPaddedBands];
+    for (std::uint32_t j = 0; j < kPaddedBands; ++j) {
+        const double r = j < bands ? ratio04[j] : 0.0;
+        sequence[0][j] = j < bands ? share[j] : 0.0;
+        sequence[1][j] = sequence[0][j] * r;
+        sequence[2][j] = sequence[1][j] * r;
+        sequence[3][j] = sequence[2][j] * r;
+        term_ratio[j] = (r * r) * (r * r);
+    }
     alignas(32) double upward[kPaddedBands];
-    Lanes4 terms[bands];
-    double term_ratio[bands];
+    Lanes4 terms[kPaddedBands];
     for (std::uint32_t first = 0; first < kPaddedBands; first += 16) {
         Lanes4 acc[4] = {};
         for (std::uint32_t j = 0; j < first; ++j) {
@@ -169,27 +199,28 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
             acc[3] += t;
             terms[j] = t * r4;
         }
-        for (std::uint32_t j = first; j < first + 16 && j < bands; ++j) {
-            const double r = ratio04[j];
-            const double r4 = (r * r) * (r * r);
-            const double sequence[4] = {share[j], share[j] * r, share[j] * r * r, share[j] * r * r * r};
-            const std::uint32_t offset = j % 4;
-            Lanes4 t;
-            Mask4 starts;
-            for (std::uint32_t lane = 0; lane < 4; ++lane) {
-                t[lane] = sequence[(lane + 4 - offset) % 4];
-                starts[lane] = lane >= offset ? -1 : 0;
-            }
-            std::uint32_t g = (j - first) / 4;
-            acc[g] = starts ? acc[g] + t : acc[g];
-            t = starts ? t * r4 : t;
-            for (++g; g < 4; ++g) {
-                acc[g] += t;
-                t *= r4;
-            }
-            terms[j] = t;
-            term_ratio[j] = r4;
-        }
+        // The sixteen sources of these bands, in rising order, each with
+        // its group and place in it known here: source i starts in group
+        // i / 4 at lane i % 4.
+#define VELUMAR_SOURCE(i) \
+    start_source<(i) / 4, (i) % 4>(acc, sequence, term_ratio[first + (i)], first + (i), terms[first + (i)])
+        VELUMAR_SOURCE(0);
+        VELUMAR_SOURCE(1);
+        VELUMAR_SOURCE(2);
+        VELUMAR_SOURCE(3);
+        VELUMAR_SOURCE(4);
+        VELUMAR_SOURCE(5);
+        VELUMAR_SOURCE(6);
+        VELUMAR_SOURCE(7);
+        VELUMAR_SOURCE(8);
+        VELUMAR_SOURCE(9);
+        VELUMAR_SOURCE(10);
+        VELUMAR_SOURCE(11);
+        VELUMAR_SOURCE(12);
+        VELUMAR_SOURCE(13);
+        VELUMAR_SOURCE(14);
+        VELUMAR_SOURCE(15);
+#undef VELUMAR_SOURCE
         for (std::uint32_t g = 0; g < 4; ++g) std::memcpy(upward + first + 4 * g, &acc[g], sizeof(Lanes4));
     }
 
