@@ -89,6 +89,28 @@ constexpr std::uint32_t kPaddedBands = (kBandCount + 3) / 4 * 4;
 constexpr std::uint32_t kRowSweep = 32;
 constexpr std::uint32_t kRowPadded = (kBandCount + kRowSweep - 1) / kRowSweep * kRowSweep;
 
+// Steps from..to - 1 of a sweep of the row sums (step n adds u^n): the
+// groups below W take every term, group W only in the lanes whose row
+// still has one (n < terms), the groups above W are left alone. Returns to.
+template <std::uint32_t W>
+[[gnu::always_inline]] inline std::int64_t row_steps(Lanes8 (&sum)[4], Lanes8 (&st)[4], const Lanes8 (&ra)[4],
+                                                     const Lanes8 (&terms)[4], std::int64_t from, std::int64_t to)
+{
+    for (std::int64_t n = from; n < to; ++n) {
+        for (std::uint32_t g = 0; g < W && g < 4; ++g) {
+            sum[g] += st[g];
+            st[g] *= ra[g];
+        }
+        if constexpr (W < 4) {
+            const double step = static_cast<double>(n);
+            const Lanes8 i = {step, step, step, step, step, step, step, step};
+            sum[W] = i < terms[W] ? sum[W] + st[W] : sum[W];
+            st[W] *= ra[W];
+        }
+    }
+    return to;
+}
+
 // A source's terms from its own band on, for the group G (of four bands)
 // it falls in at lane O: its lanes below O are held back for the next
 // group. Each lane's terms are a sequence of their own (t, t r^4, t r^8,
@@ -138,7 +160,7 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
     }
     const Lanes8 one = {1, 1, 1, 1, 1, 1, 1, 1};
     const Lanes8 lane_index = {0, 1, 2, 3, 4, 5, 6, 7};
-    for (std::uint32_t j0 = 0; j0 < bands; j0 += kRowSweep) {
+    for (std::int64_t j0 = 0; j0 < bands; j0 += kRowSweep) {
         Lanes8 sum[4], st[4], ra[4], terms[4];
         for (std::uint32_t g = 0; g < 4; ++g) {
             std::memcpy(&sum[g], row_sum + j0 + 8 * g, sizeof(Lanes8));
@@ -147,14 +169,22 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
             // Row j has one term per band j .. bands - 1.
             terms[g] = (static_cast<double>(bands) - static_cast<double>(j0 + 8 * g)) - lane_index;
         }
-        Lanes8 i = {0, 0, 0, 0, 0, 0, 0, 0};
-        for (std::uint32_t n = j0; n < bands; ++n) {
-            for (std::uint32_t g = 0; g < 4; ++g) {
-                sum[g] = i < terms[g] ? sum[g] + st[g] : sum[g];
-                st[g] *= ra[g];
-            }
-            i += one;
-        }
+        // Group g's lanes all take a term while n - j0 < full(g); in the
+        // eight steps after that they stop one by one, and then the group
+        // is done. So the sweep is a stretch where every group takes every
+        // term, then for w = 3 .. 0 eight steps where group w is the one
+        // that checks its lanes, the groups below it still take every term
+        // and the ones above are done: the same terms added as if every
+        // lane checked at every step.
+        const std::int64_t steps = bands - j0;
+        const auto clamp = [steps](std::int64_t n) { return n < 0 ? 0 : n > steps ? steps : n; };
+        const std::int64_t full3 = steps - 3 * 8 - 7;
+        std::int64_t n = clamp(full3);
+        row_steps<4>(sum, st, ra, terms, 0, n);
+        n = row_steps<3>(sum, st, ra, terms, n, clamp(full3 + 8));
+        n = row_steps<2>(sum, st, ra, terms, n, clamp(full3 + 16));
+        n = row_steps<1>(sum, st, ra, terms, n, clamp(full3 + 24));
+        row_steps<0>(sum, st, ra, terms, n, steps);
         for (std::uint32_t g = 0; g < 4; ++g) std::memcpy(row_sum + j0 + 8 * g, &sum[g], sizeof(Lanes8));
     }
 
@@ -226,11 +256,32 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 
     // Contributions of the sources above: all share one ratio, so they
     // follow a first-order recursion from the top band down.
+    // The recursion runs eight bands at a time, and those bands' powers
+    // (x^2.5 / norm: a square root and a division each) then go as one
+    // vector, beside the recursion of the next eight. The bands above the
+    // last whole block of eight go one at a time.
+    const double *norm = s.spread_norm.data;
+    const double lower_ratio = s.spread_lower_ratio;
     double downward = 0.0;
-    for (std::uint32_t k = bands; k-- > 0;) {
+    std::uint32_t k = bands;
+    for (const std::uint32_t whole = bands / 8 * 8; k > whole;) {
+        --k;
         const double x = upward[k] + downward;
-        out[k] = x * x * std::sqrt(x) / s.spread_norm.data[k];  // x^2.5
-        downward = s.spread_lower_ratio * (share[k] + downward);
+        out[k] = x * x * std::sqrt(x) / norm[k];
+        downward = lower_ratio * (share[k] + downward);
+    }
+    for (; k > 0; k -= 8) {
+        const std::uint32_t base = k - 8;
+        double above[8], result[8];
+        for (std::uint32_t i = 8; i-- > 0;) {
+            above[i] = downward;
+            downward = lower_ratio * (share[base + i] + downward);
+        }
+        for (std::uint32_t i = 0; i < 8; ++i) {
+            const double x = upward[base + i] + above[i];
+            result[i] = x * x * std::sqrt(x) / norm[base + i];
+        }
+        std::memcpy(out + base, result, sizeof result);
     }
 }
 
