@@ -58,7 +58,8 @@ void group_into_bands(const double *spectrum, double *out, std::uint32_t bands, 
     }
 }
 
-void add_arrays(double *x, const double *y, std::uint32_t n)
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void add_arrays(double *__restrict x, const double *__restrict y, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] = x[i] + y[i];
 }
@@ -285,10 +286,17 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
     }
 }
 
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void multiply_bands(const double *__restrict x, const double *__restrict y, double *__restrict out, std::uint32_t n)
+{
+    for (std::uint32_t k = 0; k < n; ++k) out[k] = x[k] * y[k];
+}
+
 // Forward masking: a first-order low-pass whose output only ever raises the
 // current pattern. The memory keeps the unclipped filter output.
-void time_spreading(const double *e2, double *state, double *out, std::uint32_t n, const double *a,
-                    const double *one_minus_a)
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void time_spreading(const double *__restrict e2, double *__restrict state, double *__restrict out, std::uint32_t n,
+                    const double *__restrict a, const double *__restrict one_minus_a)
 {
     for (std::uint32_t k = 0; k < n; ++k) {
         const double filtered = one_minus_a[k] * e2[k] + a[k] * state[k];
@@ -297,7 +305,9 @@ void time_spreading(const double *e2, double *state, double *out, std::uint32_t 
     }
 }
 
-void recursive_smoothing(const double *e, double *state, std::uint32_t n, const double *a, const double *one_minus_a)
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void recursive_smoothing(const double *__restrict e, double *__restrict state, std::uint32_t n,
+                         const double *__restrict a, const double *__restrict one_minus_a)
 {
     for (std::uint32_t k = 0; k < n; ++k) state[k] = a[k] * state[k] + one_minus_a[k] * e[k];
 }
@@ -361,9 +371,8 @@ std::int32_t get_masking_threshold(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_masking_threshold()\n");
     for (int ch = 0; ch < channel_count(*s); ++ch) {
-        const double *excitation = (s->*kExcitation[ref_copy(ch)]).data;
-        double *threshold = (s->*kMaskThreshold[ch]).data;
-        for (std::uint32_t k = 0; k < s->band_count; ++k) threshold[k] = excitation[k] * s->mask_offset.data[k];
+        multiply_bands((s->*kExcitation[ref_copy(ch)]).data, s->mask_offset.data, (s->*kMaskThreshold[ch]).data,
+                       s->band_count);
     }
     return 0;
 }
