@@ -312,6 +312,17 @@ void recursive_smoothing(const double *__restrict e, double *__restrict state, s
     for (std::uint32_t k = 0; k < n; ++k) state[k] = a[k] * state[k] + one_minus_a[k] * e[k];
 }
 
+// The lines the grouping reads: up to the last line of the last band (the
+// bands rise in frequency). The lines above it are neither weighted nor
+// differenced, as nothing after these stages reads them.
+std::uint32_t grouped_lines(const M_STATE &s, std::uint32_t length)
+{
+    if (s.band_count == 0) return 0;
+    const BAND_BINS &top = s.band_bins.data[s.band_count - 1];
+    const std::uint32_t lines = top.count > 0 ? top.indices[top.count - 1] + 1 : length;
+    return lines < length ? lines : length;
+}
+
 } // namespace
 
 std::int32_t outer_ear_weighting_frames(M_STATE *s)
@@ -320,7 +331,7 @@ std::int32_t outer_ear_weighting_frames(M_STATE *s)
     if (!valid_channel_mode(*s)) return report_failure("ERROR in outer_ear_weighting_frames\n");
     for (Copy c : copies(*s)) {
         M_ARRAY &spectrum = s->*kSpectrum[c];
-        weight_power_spectrum(spectrum.data, s->outer_ear.data, spectrum.length);
+        weight_power_spectrum(spectrum.data, s->outer_ear.data, grouped_lines(*s, spectrum.length));
     }
     return 0;
 }
@@ -331,7 +342,7 @@ std::int32_t get_noise_of_current_frames(M_STATE *s)
     for (int ch = 0; ch < channel_count(*s); ++ch) {
         M_ARRAY &noise = s->*kNoiseSpectrum[ch];
         noise_power_spectrum(noise.data, (s->*kSpectrum[ref_copy(ch)]).data, (s->*kSpectrum[test_copy(ch)]).data,
-                             noise.length);
+                             grouped_lines(*s, noise.length));
     }
     return 0;
 }
