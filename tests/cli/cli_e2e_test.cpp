@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -50,8 +48,7 @@ double LibraryGrade(const std::vector<std::int16_t> &ref, const std::vector<std:
 std::vector<Json> JsonLines(const std::string &out)
 {
     std::vector<Json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    for (const std::string &line : Lines(out)) lines.push_back(Json::parse(line));
     return lines;
 }
 
@@ -131,7 +128,6 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         {{"--align", "--no-check", mono, mono}, 2, "Параметры --align и --match-level"},
         {{"--max-delay", "-1", mono, mono}, 2, "Недопустимая наибольшая задержка \"-1\""},
         {{"", mono}, 1, "Строка не может быть пустой\n"},
-        {{"--step", "4001", mono, Path("mono_test.wav")}, 2, "Размер шага 4001 больше"},
         {{"--oops", mono, mono}, 2, "Неизвестный параметр --oops"},
     };
     for (const auto &c : cases) {
@@ -140,7 +136,6 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
-
 
     // With --json every failure is one JSON object on standard output too,
     // usage errors included, with the same exit code and message.

@@ -3,7 +3,7 @@
 #include <velumar/report/frame_series.h>
 #include <velumar/report/frame_writer.h>
 
-#include "text_lines.h"
+#include "test_wav.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
