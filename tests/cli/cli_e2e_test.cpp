@@ -292,10 +292,7 @@ TEST_F(CliTest, CheckAlignAndMatchLevelOnTheCommandLine)
     const CliRun text = Cli(dir, {"--no-progress", "--max-delay", "10", r, t});
     EXPECT_NE(text.out.find("Проверка пары:"), std::string::npos) << text.out;
     EXPECT_EQ(text.out.find("запаздывает"), std::string::npos) << text.out;  // 23 ms is outside 10 ms
-    const CliRun found = Cli(dir, {"--no-progress", r, t});
-    EXPECT_NE(found.out.find("Исследуемый сигнал запаздывает относительно эталонного на 1105 сэмплов (23.02 мс)"),
-              std::string::npos) << found.out;
-    EXPECT_NE(found.out.find("отличается от эталонного на -6.00 дБ"), std::string::npos) << found.out;
+    // The sentences of the findings are checked with the text writer (cli_test).
 
     const CliRun unchecked = Cli(dir, {"--json", "--no-check", r, t});
     EXPECT_TRUE(Json::parse(unchecked.out)["check"].is_null());

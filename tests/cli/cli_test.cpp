@@ -52,6 +52,8 @@ TEST(Arguments, BadCommandLinesAreUsageErrorsWithTheirMessage)
         {{"--lev", "50", "a", "b"}, "Неизвестный параметр --lev"},  // no abbreviations
         {{"--batch="}, "Для параметра --batch не задано значение"},
         {{"--\0"s, "a", "b"}, "Неизвестный параметр --"},  // not the end of the options
+        {{"--batch", "l", "--frames", "x.csv"}, "--frames"},
+        {{"--json", "--frames", "-", "a", "b"}, "--frames"},
     };
     for (const auto &c : cases) {
         const Options o = Parse(c.args);

@@ -123,12 +123,6 @@ TEST(CliFrames, StandardOutputCarriesTheRowsThenTheResultAndBadRequestsAreRefuse
     EXPECT_TRUE(lines[0].starts_with("frame,time_s,")) << lines[0];
     EXPECT_NE(run.out.find("ODG"), std::string::npos);  // the result follows the rows
 
-    const std::string list = dir.Write("list.csv", pair.reference + "," + pair.test + "\n");
-    run = Cli(dir, {"--batch", list, "--frames", "x.csv"});
-    EXPECT_EQ(run.code, 2);
-    EXPECT_NE(run.err.find("--frames"), std::string::npos);
-    run = Cli(dir, {"--json", "--frames", "-", pair.reference, pair.test});
-    EXPECT_EQ(run.code, 2);
     // A file that cannot be created is found before grading.
     const std::string nowhere = (dir.path() / "missing" / "f.csv").string();
     run = Cli(dir, {"--json", "--frames", nowhere, pair.reference, pair.test});
