@@ -61,12 +61,8 @@ TEST(WaveFile, ScanFindsDataAfterLongerFormatChunkAndOtherChunks)
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(f.sample_data()) % 2, 0u);
         EXPECT_EQ(std::memcmp(f.sample_data(), kSamples.data(), 12), 0);
     }
-    // The first "data" wins, even inside an earlier chunk.
-    WavSpec spec;
-    spec.extra_chunks = {{"LIST", std::string("INFOdata\x04\x00\x00\x00zzyy", 16)}};
-    const CWaveFile f(dir.Write("a.wav", Canonical(kSamples, spec)));
-    EXPECT_EQ(f.data_size(), 4u);
-    EXPECT_EQ(std::memcmp(f.sample_data(), "zzyy", 4), 0);
+    // That the first "data" wins, even inside an earlier chunk, is checked
+    // where the decoder takes such files over (input_test).
 }
 
 TEST(WaveFile, EveryStructuralFaultHasItsMessageWithThePath)

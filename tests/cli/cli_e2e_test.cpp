@@ -77,10 +77,7 @@ TEST_F(CliTest, JsonAndTextOutputCarryTheLibrarysGrade)
     const Json json = Json::parse(run.out);
     ASSERT_TRUE(json.is_object()) << run.out;
 
-    EXPECT_EQ(json["input"]["test"]["format"], "WAV");
     EXPECT_EQ(json["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 73.5));
-    EXPECT_EQ(json["check"]["delay_samples"], 0);
-    EXPECT_EQ(json["values"], 72000);
     EXPECT_EQ(json["frames"], (36000 - 2048) / 1024 + 1);
 
     // The library's creation line went to standard error, not into the JSON.
@@ -378,8 +375,6 @@ TEST_F(CliTest, EncodedFilesAreGradedDirectlyAndSayWhatWasConverted)
         EXPECT_NE(std::find(json["check"]["warnings"].begin(), json["check"]["warnings"].end(), "converted"),
                   json["check"]["warnings"].end());
         EXPECT_EQ(json["input"]["reference"]["format"], "FLAC");
-        EXPECT_EQ(json["input"]["reference"]["samples_per_channel"], 3 * 44100);
-        EXPECT_EQ(json["input"]["reference"]["converted"], true);
         EXPECT_EQ(json["input"]["test"]["format"], format);
         EXPECT_FALSE(json["input"]["test"].contains("clipped_samples"));
     }
