@@ -110,12 +110,7 @@ private slots:
         QVERIFY(page.find("id=\"plots\"") != std::string::npos);
         QVERIFY(page.find("://") == std::string::npos);
 
-        QVERIFY(w.saveValues(base + "/v.csv"));
-        const auto csv = velumar::testing::Lines(Slurp(base + "/v.csv"));
-        QCOMPARE(csv.size(), frames + 1);
-        for (const std::string &line : csv)
-            QCOMPARE(velumar::testing::Split(line, ',').size(), report::frame_columns(2).size());
-
+        // CSV, one row per frame, is saved from a real run in test_calculation.
         QVERIFY(w.saveValues(base + "/v.json"));
         const auto array = nlohmann::json::parse(Slurp(base + "/v.json"));
         QCOMPARE(array.size(), frames);
