@@ -88,9 +88,8 @@ private slots:
     void stopAsksAndOnlyYesStops();
     void closeDuringRunStopsThenCloses();
     void stopQuestionClosesWhenTheRunEnds();
-    void failedModelCreationIsReported();
+    void failuresOfARunAreReported();
     void tooShortPairIsToldBeforeTheResults();
-    void aFileChangedUnderTheRunIsReopened();
     void settingsFirstOpeningAndPresets();
     void settingsRefuseBadValues_data();
     void settingsRefuseBadValues();
@@ -249,7 +248,7 @@ void CalculationTest::stopQuestionClosesWhenTheRunEnds()
     QVERIFY(page()->statistics().steps_done > page()->statistics().announced_steps);
 }
 
-void CalculationTest::failedModelCreationIsReported()
+void CalculationTest::failuresOfARunAreReported()
 {
     Open(4800, 1);
     page()->settings().version = 1;  // a version the library does not build
@@ -265,17 +264,17 @@ void CalculationTest::failedModelCreationIsReported()
     wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->activeIndex(), 3);
     QCOMPARE(LabelText(wizard_->resultsPage(), "gradeValue"), QString());
-}
 
-void CalculationTest::aFileChangedUnderTheRunIsReopened()
-{
-    Open(4800, 1);
-    std::filesystem::resize_file(pair_.test, 44 + 4800);  // cut short after the pair was checked
+    // A file cut short after the pair was checked: no grade, back to the
+    // input files with the pair closed.
+    wizard_->button(WizardButton::Back)->click();
+    page()->settings() = DefaultRunSettings();
+    box_.clear();
+    std::filesystem::resize_file(pair_.test, 44 + 4800);
     page()->startButton()->click();
     QTRY_COMPARE(box_.count(), 1);
     QCOMPARE(box_.last().text, QString::fromStdString(velumar::text::format(velumar::text::IDS_FILE_CHANGED, pair_.test)));
     QCOMPARE(box_.last().icon, QMessageBox::Critical);
-    // No grade: back to the input files, with the pair closed.
     QCOMPARE(wizard_->activeIndex(), 1);
     QVERIFY(wizard_->referenceFile() == nullptr && wizard_->testFile() == nullptr);
 }
