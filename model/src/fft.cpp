@@ -211,6 +211,48 @@ __attribute__((target("avx2"))) void first_three_stages_split_avx2(const double 
     }
 }
 
+// Spans 2, 4 and 8 of complex input on four lanes, as
+// first_three_stages_complex_split_avx512 does them on eight.
+__attribute__((target("avx2"))) void first_three_stages_complex_split_avx2(const COMPLEX *in,
+                                                                           const std::uint32_t *index, double *out,
+                                                                           std::uint32_t n, const TWIDDLE *table)
+{
+    const std::uint32_t eighth = n / 8;
+    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
+                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
+    for (std::uint32_t r = 0; r < eighth; r += 4) {
+        Split256 x[8], y[8];
+        for (int m = 0; m < 8; ++m) {
+            const double *p = &in[r + offset[m]].re;
+            const __m256d v0 = _mm256_loadu_pd(p), v1 = _mm256_loadu_pd(p + 4);
+            const __m256d even = _mm256_permute2f128_pd(v0, v1, 0x20);  // values 0 and 2
+            const __m256d odd = _mm256_permute2f128_pd(v0, v1, 0x31);   // values 1 and 3
+            x[m] = {_mm256_unpacklo_pd(even, odd), _mm256_unpackhi_pd(even, odd)};
+        }
+        for (int b = 0; b < 8; b += 2) {  // span 2
+            y[b] = split_butterfly_avx2(x[b], x[b + 1], broadcast_avx2(table[0]));
+            y[b + 1] = split_butterfly_avx2(x[b], x[b + 1], broadcast_avx2(table[1]));
+        }
+        for (int b = 0; b < 8; b += 4)  // span 4
+            for (int k = 0; k < 2; ++k) {
+                x[b + k] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[2 + k]));
+                x[b + k + 2] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[4 + k]));
+            }
+        __m256d re[8], im[8];
+        for (int k = 0; k < 4; ++k) {  // span 8
+            const Split256 lower = split_butterfly_avx2(x[k], x[k + 4], broadcast_avx2(table[6 + k]));
+            const Split256 upper = split_butterfly_avx2(x[k], x[k + 4], broadcast_avx2(table[10 + k]));
+            re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
+        }
+        double *block[4];
+        for (std::uint32_t lane = 0; lane < 4; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
+        store_columns_avx2(re, block, 0);
+        store_columns_avx2(re + 4, block, 4);
+        store_columns_avx2(im, block, 8);
+        store_columns_avx2(im + 4, block, 12);
+    }
+}
+
 // The stages of spans s and 2s (s >= 16) over split data, as
 // two_stages_split_avx512, half a run at a time.
 __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std::uint32_t n, double *data,
@@ -923,6 +965,9 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
     if (stage_width() >= 4 && n >= 64 && n <= kLargestSize) {
         first_three_stages_complex_split_avx512(in, index, &work->re, n, inverse_table.data);
         split_stages_avx512(&work->re, n, inverse_table.data);
+    } else if (stage_width() >= 2 && n >= 64 && n <= kLargestSize) {
+        first_three_stages_complex_split_avx2(in, index, &work->re, n, inverse_table.data);
+        split_stages_avx2(&work->re, n, inverse_table.data);
     } else
 #endif
     {
