@@ -141,15 +141,20 @@ ScanResult Scan(const Frames &x, int signal, const AnalysisSettings &settings)
     std::size_t any = 0;
     for (std::size_t at = 0; at < n; at += kScanBlock) {
         const std::size_t end = std::min(n, at + kScanBlock);
-        std::uint32_t full = 0;
-        bool loud = false;
-        for (std::size_t i = at; i < end; ++i) {
-            const int v = x.data[i];
-            full += FullScale(x.data[i]) ? 1u : 0u;
-            loud |= v > kSilentPeak || v < -kSilentPeak;
+        // 16-bit counts and flags over pieces that cannot overflow them,
+        // so that the loop runs on whole vectors of values.
+        std::uint16_t loud = 0;
+        for (std::size_t piece = at; piece < end; piece += 32768) {
+            const std::size_t last = std::min(end, piece + 32768);
+            std::uint16_t full = 0;
+            for (std::size_t i = piece; i < last; ++i) {
+                const std::int16_t v = x.data[i];
+                full = static_cast<std::uint16_t>(full + ((v >= 32767) | (v <= -32767)));
+                loud = static_cast<std::uint16_t>(loud | ((v > kSilentPeak) | (v < -kSilentPeak)));
+            }
+            any += full;
         }
-        any += full;
-        out.silent = out.silent && !loud;
+        out.silent = out.silent && loud == 0;
         Scanned(settings, signal, end);
     }
     if (any < kClipRun) return out;
@@ -285,21 +290,33 @@ DelayEstimate SearchDelay(const Frames &ref, const Frames &test, std::size_t m)
     double *c = r;  // the correlation per lag, in place of the segment
     fftw_execute_dft_c2r(transforms.inverse, acc, c);  // unnormalised: divided by n below
 
-    // Lags where less than half of the segments meet the test are left out:
-    // a few samples at an edge can correlate by chance.
-    const std::size_t covered = len * starts.size();
-    const auto test_end = static_cast<std::ptrdiff_t>(test.count);
+    // n is a power of two: multiplying by its inverse divides exactly.
+    const double scale = 1.0 / static_cast<double>(n);
     for (std::size_t j = 0; j < lags; ++j) {
-        std::size_t overlap = 0;  // test frames inside the file under the segments
-        for (const std::ptrdiff_t start : starts) {
-            const std::ptrdiff_t lo = std::max<std::ptrdiff_t>(start + static_cast<std::ptrdiff_t>(j), 0);
-            const std::ptrdiff_t hi = std::min(start + static_cast<std::ptrdiff_t>(j + len), test_end);
-            if (hi > lo) overlap += static_cast<std::size_t>(hi - lo);
-        }
         const double denominator = std::sqrt(ref_energy * test_energy[j]);
-        c[j] = 2 * overlap < covered || !(denominator > 0.0)
-                   ? 0.0
-                   : std::clamp(c[j] / static_cast<double>(n) / denominator, -1.0, 1.0);
+        const double v = std::clamp(c[j] * scale / denominator, -1.0, 1.0);
+        c[j] = denominator > 0.0 ? v : 0.0;
+    }
+    // Lags where less than half of the segments meet the test are left out:
+    // a few samples at an edge can correlate by chance. Segments whose
+    // window lies inside the test meet it wholly at every lag.
+    const auto test_end = static_cast<std::ptrdiff_t>(test.count);
+    const auto segment = static_cast<std::ptrdiff_t>(len);
+    std::erase_if(starts, [&](std::ptrdiff_t start) {
+        return start >= 0 && start + static_cast<std::ptrdiff_t>(window) <= test_end;
+    });
+    const std::size_t whole = len * (candidates.size() - starts.size());
+    const std::size_t covered = len * candidates.size();
+    if (!starts.empty()) {
+        for (std::size_t j = 0; j < lags; ++j) {
+            std::size_t overlap = whole;  // test frames inside the file under the segments
+            for (const std::ptrdiff_t start : starts) {
+                const std::ptrdiff_t at = start + static_cast<std::ptrdiff_t>(j);
+                overlap += static_cast<std::size_t>(
+                    std::max<std::ptrdiff_t>(std::min(at + segment, test_end) - std::max<std::ptrdiff_t>(at, 0), 0));
+            }
+            if (2 * overlap < covered) c[j] = 0.0;
+        }
     }
 
     // The largest magnitude; ties go to the smaller delay.
