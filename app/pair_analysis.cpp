@@ -117,6 +117,36 @@ struct Frames {
 
 bool FullScale(std::int16_t v) { return v >= 32767 || v <= -32767; }
 
+// Values of x[0, n) at full scale and whether any lies beyond kSilentPeak.
+// The smallest and the largest value of each piece come from a loop that
+// runs on whole vectors at memory speed; only a piece that reaches full
+// scale is read again, from the cache, to count.
+struct Peaks {
+    std::size_t full = 0;
+    bool loud = false;
+};
+
+Peaks FindPeaks(const std::int16_t *x, std::size_t n)
+{
+    constexpr std::size_t kPiece = 2048;
+    Peaks out;
+    std::int16_t lowest = 0, highest = 0;
+    for (std::size_t piece = 0; piece < n; piece += kPiece) {
+        const std::size_t last = std::min(n, piece + kPiece);
+        std::int16_t lo = 0, hi = 0;
+        for (std::size_t i = piece; i < last; ++i) {
+            lo = std::min(lo, x[i]);
+            hi = std::max(hi, x[i]);
+        }
+        if (hi >= 32767 || lo <= -32767)
+            out.full += static_cast<std::size_t>(std::count_if(x + piece, x + last, FullScale));
+        lowest = std::min(lowest, lo);
+        highest = std::max(highest, hi);
+    }
+    out.loud = highest > kSilentPeak || lowest < -kSilentPeak;
+    return out;
+}
+
 // Whole-signal scans read a block of values at a time and say so after
 // each block (AnalysisSettings::scanned).
 constexpr std::size_t kScanBlock = std::size_t{1} << 19;
@@ -131,48 +161,32 @@ struct ScanResult {
     bool silent = true;         // no value beyond kSilentPeak
 };
 
-// One pass over a whole signal for its clipping and its silence; a second
-// one, per channel, only when enough values reach full scale to make a run.
+// One pass over a whole signal for its clipping and its silence.
 ScanResult Scan(const Frames &x, int signal, const AnalysisSettings &settings)
 {
     const std::size_t n = x.count * x.channels;
+    ClippingCounter clipping(x.channels);
     ScanResult out;
-    // Most signals never reach full scale: a branch-free count first.
-    std::size_t any = 0;
     for (std::size_t at = 0; at < n; at += kScanBlock) {
         const std::size_t end = std::min(n, at + kScanBlock);
-        // 16-bit counts and flags over pieces that cannot overflow them,
-        // so that the loop runs on whole vectors of values.
-        std::uint16_t loud = 0;
-        for (std::size_t piece = at; piece < end; piece += 32768) {
-            const std::size_t last = std::min(end, piece + 32768);
-            std::uint16_t full = 0;
-            for (std::size_t i = piece; i < last; ++i) {
-                const std::int16_t v = x.data[i];
-                full = static_cast<std::uint16_t>(full + ((v >= 32767) | (v <= -32767)));
-                loud = static_cast<std::uint16_t>(loud | ((v > kSilentPeak) | (v < -kSilentPeak)));
-            }
-            any += full;
-        }
-        out.silent = out.silent && loud == 0;
+        out.silent = clipping.Feed(x.data + at, end - at) && out.silent;
         Scanned(settings, signal, end);
     }
-    if (any < kClipRun) return out;
-    for (unsigned c = 0; c < x.channels; ++c) {
-        std::uint64_t run = 0;
-        for (std::size_t i = c; i < n; i += x.channels) {
-            if (i % kScanBlock < x.channels) Scanned(settings, signal, i);
-            if (FullScale(x.data[i])) {
-                ++run;
-                continue;
-            }
-            if (run >= kClipRun) out.clipped += run;
-            run = 0;
-        }
-        if (run >= kClipRun) out.clipped += run;
-        Scanned(settings, signal, n);
-    }
+    out.clipped = clipping.total();
     return out;
+}
+
+// Up to the first block with a value beyond kSilentPeak.
+bool Silent(const Frames &x, int signal, const AnalysisSettings &settings)
+{
+    const std::size_t n = x.count * x.channels;
+    for (std::size_t at = 0; at < n; at += kScanBlock) {
+        const std::size_t end = std::min(n, at + kScanBlock);
+        const bool loud = FindPeaks(x.data + at, end - at).loud;
+        Scanned(settings, signal, end);
+        if (loud) return false;
+    }
+    return true;
 }
 
 std::size_t NextPowerOfTwo(std::size_t n)
@@ -408,6 +422,53 @@ double Normalised(std::int64_t xy, std::int64_t xx, std::int64_t yy)
 
 } // namespace
 
+ClippingCounter::ClippingCounter(unsigned channels) : channels_(channels == 2 ? 2 : 1) {}
+
+bool ClippingCounter::Feed(const std::int16_t *values, std::size_t count)
+{
+    const Peaks peaks = FindPeaks(values, count);
+    if (peaks.full == 0 && count >= channels_) {
+        // Most signals never reach full scale: every channel has a value
+        // here that ends its run.
+        for (unsigned c = 0; c < channels_; ++c) {
+            if (run_[c] >= kClipRun) total_ += run_[c];
+            run_[c] = 0;
+        }
+    } else {
+        const std::size_t mask = channels_ - 1;  // 1 or 2 channels
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint64_t &run = run_[(next_ + i) & mask];
+            if (FullScale(values[i])) {
+                ++run;
+                continue;
+            }
+            if (run >= kClipRun) total_ += run;
+            run = 0;
+        }
+    }
+    next_ = static_cast<unsigned>((next_ + count) & (channels_ - 1));
+    return !peaks.loud;
+}
+
+std::uint64_t ClippingCounter::total() const
+{
+    std::uint64_t total = total_;
+    for (unsigned c = 0; c < channels_; ++c)
+        if (run_[c] >= kClipRun) total += run_[c];
+    return total;
+}
+
+void AddClipping(PairCheck &check, std::uint64_t reference, std::uint64_t test)
+{
+    check.reference_clipped_values = reference;
+    check.test_clipped_values = test;
+    check.clipped = test > reference;
+    if (!check.clipped) return;
+    // In its place among the codes: before "unrelated", the last one.
+    const auto unrelated = std::find(check.warnings.begin(), check.warnings.end(), kWarnUnrelated);
+    check.warnings.insert(unrelated, kWarnClipped);
+}
+
 PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const std::int16_t> test,
                       unsigned channels, const AnalysisSettings &settings)
 {
@@ -420,11 +481,15 @@ PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const s
     const Frames tst{test.data(), test.size() / channels, channels};
 
     PairCheck check;
-    const ScanResult scanned = Scan(ref, 0, settings);
-    check.reference_clipped_values = scanned.clipped;
-    check.test_clipped_values = Scan(tst, 1, settings).clipped;
-    check.clipped = check.test_clipped_values > check.reference_clipped_values;
-    check.silent = scanned.silent;
+    if (settings.count_clipping) {
+        const ScanResult scanned = Scan(ref, 0, settings);
+        check.reference_clipped_values = scanned.clipped;
+        check.test_clipped_values = Scan(tst, 1, settings).clipped;
+        check.clipped = check.test_clipped_values > check.reference_clipped_values;
+        check.silent = scanned.silent;
+    } else {
+        check.silent = Silent(ref, 0, settings);
+    }
 
     if (!check.silent && tst.count > 0) {
         // No lag beyond the longer signal can overlap anything.
