@@ -676,13 +676,13 @@ bool settle_lines(const COMPLEX *lines, double *power, std::uint32_t count, doub
 // a lane where the proof does not go through is settled by settle_lines.
 //
 // Why it holds. Squaring and summing in 64-bit significands lands within
-// 2^-63 (x^2 + y^2) of the exact sum S, i.e. within 2^-10 of a double's ulp
-// of S (2^-11 when S sits just above a power of two, where the ulp below
-// is half as large). Rounding that to double gives the double nearest S
-// unless S lies closer than that to a rounding midpoint. So: form S as
-// r + err with r the double nearest (r + err within 2^-20 ulp of S, far
-// below the margin), and accept the lane when |err| stays 2^-9 ulp (of the
-// binade just below r) away from a half ulp. About 1 lane in 256 fails.
+// 2^-63 (1 + 2^-65) S of the exact sum S = x^2 + y^2: at most 2^-10 (1 +
+// 2^-65) of a double's ulp at S (and 2^-10 of the smaller ulp below a
+// power of two). Rounding that to double gives the double nearest S unless
+// S lies closer than that to a rounding midpoint. So: form S as r + err
+// with r the double nearest (r + err within 2^-20 ulp of S), and accept
+// the lane when |err| stays (2^-10 + 2^-16) ulp of the binade just below r
+// away from half that ulp. About 1 lane in 500 fails.
 //
 // The squares without a fused multiply-add: x = hi + lo with hi the upper
 // 26 significand bits (a mask) and lo the rest, so hi^2 is exact, and so
@@ -692,9 +692,11 @@ bool settle_lines(const COMPLEX *lines, double *power, std::uint32_t count, doub
 //
 // Range: the argument needs no overflow and no loss to underflow that
 // matters, which 2^-900 <= r < 2^900 ensures (a tiny part then adds errors
-// far below 2^-900 ulp). Zero lines (x = y = 0) give +0 exactly. Anything
-// else - subnormal powers, huge parts, infinities, NaN (which turns r into
-// NaN) - is settled one line at a time.
+// near 2^-1074, far below an ulp of r). Any overflow on the way makes r
+// infinite or NaN, and so does a NaN or infinite part. Zero lines (x = y =
+// 0) give +0 exactly. Everything else - subnormal powers, huge parts,
+// infinities, NaN - is settled one line at a time.
+
 // GCC's AVX-512 headers build some results from an undefined register,
 // which it then reports as possibly uninitialised.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -704,7 +706,7 @@ bool settle_lines(const COMPLEX *lines, double *power, std::uint32_t count, doub
 #endif
 constexpr double kSmallest = 0x1p-900;
 constexpr double kLargest = 0x1p900;
-constexpr double kMargin = 255 * 0x1p-61;  // (1/2 - 2^-9) ulp, ulp = 2^-52 of the binade
+constexpr double kMargin = 32703 * 0x1p-68;  // (1/2 - 2^-10 - 2^-16) ulp, ulp = 2^-52 of the binade
 constexpr std::int64_t kUpper26 = static_cast<std::int64_t>(0xFFFFFFFFF8000000ull);
 constexpr std::int64_t kExponent = 0x7FF0000000000000ll;
 
