@@ -38,16 +38,6 @@ void log_ratios(const double *ref, const double *test, double *d, double *scratc
     }
 }
 
-// corr[l] / sqrt(energy[l]), or 0 where either is 0.
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-void normalise(double *corr, const double *energy, std::uint32_t n)
-{
-    for (std::uint32_t l = 0; l < n; ++l)
-        corr[l] = corr[l] != 0.0 && energy[l] != 0.0 ? corr[l] / std::sqrt(energy[l]) : 0.0;
-}
-
-COMPLEX conjugate(COMPLEX z) { return {z.re, -z.im}; }
-
 // One channel: d receives the log ratio of the first 2L lines, corr the
 // correlation and then its normalised form.
 double error_harmonic_structure(M_STATE &s, const double *ref, const double *test, double *d, double *corr)
@@ -71,24 +61,23 @@ double error_harmonic_structure(M_STATE &s, const double *ref, const double *tes
     }
     get_FFT_unscaled(a, fa, s.ehs_fft_index_512.data, span, forward);
     get_FFT_unscaled(b, fb, s.ehs_fft_index_512.data, span, forward);
-    for (std::uint32_t k = 0; k < span; ++k) fa[k] = complex_mul(conjugate(fa[k]), fb[k]);
+    conjugate_products(fa, fb, span);
     get_IFFT(fa, corr, s.ehs_cplx_c.data, s.ehs_fft_index_512.data, span, inverse);
 
-    // Normalise by the energies of the two windows; the later window's
-    // energy is kept as a running sum.
+    // Normalise by the energies of the two windows, the later window's
+    // energy kept as a running sum, and sum the normalised values: in one
+    // loop the two chains of additions and the square roots and quotients
+    // of each lag overlap.
     double first_energy = 0.0;
     for (std::uint32_t n = 0; n < lags; ++n) first_energy += d[n] * d[n];
-    // The running sum first (one chain), then the independent quotients.
-    double *energy = b;
     double lag_energy = first_energy;
+    double sum = 0.0;
     for (std::uint32_t l = 0; l < lags; ++l) {
         if (l > 0) lag_energy = lag_energy + d[l + lags - 1] * d[l + lags - 1] - d[l - 1] * d[l - 1];
-        energy[l] = first_energy * lag_energy;
+        const double energy = first_energy * lag_energy;
+        corr[l] = corr[l] != 0.0 && energy != 0.0 ? corr[l] / std::sqrt(energy) : 0.0;
+        sum += corr[l];
     }
-    normalise(corr, energy, lags);
-
-    double sum = 0.0;
-    for (std::uint32_t l = 0; l < lags; ++l) sum += corr[l];
     const double mean = sum / lags;
     for (std::uint32_t l = 0; l < lags; ++l) b[l] = (corr[l] - mean) * s.ehs_window.data[l];
 

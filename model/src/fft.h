@@ -78,6 +78,9 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
 // those above left as they were.
 std::int32_t line_powers(const COMPLEX *lines, double *power, std::uint32_t count, double scale, double factor);
 
+// a[k] = conj(a[k]) * b[k] (complex_mul) for k < n.
+void conjugate_products(COMPLEX *a, const COMPLEX *b, std::uint32_t n);
+
 // x[i] *= w[i].
 void multiply_arrays(double *x, const double *w, std::uint32_t n);
 

@@ -264,4 +264,28 @@ TEST(Fft, LinePowersStopAtTheFirstPowerBeyondTheDoubles)
     velumar_limit_fft_width(4);
 }
 
+TEST(Fft, ConjugateProductsAreTheComplexProductsToTheSignOfZero)
+{
+    Random random(11);
+    const double parts[] = {0.0, -0.0, 1.0, -1.0, 1e100, -3e-200};
+    std::vector<COMPLEX> a(40), b(40);
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        const bool fixed = k % 3 == 0;
+        a[k] = {fixed ? parts[k % 6] : random.uniform(), fixed ? parts[(k / 6) % 6] : random.uniform()};
+        b[k] = {fixed ? parts[(k + 2) % 6] : random.uniform(), fixed ? parts[(k / 2) % 6] : random.uniform()};
+    }
+    for (std::uint32_t width : {4u, 2u, 1u})
+        for (std::uint32_t n : {0u, 1u, 2u, 3u, 5u, 8u, 11u, 40u}) {
+            velumar_limit_fft_width(width);
+            std::vector<COMPLEX> out = a;
+            conjugate_products(out.data(), b.data(), n);
+            for (std::uint32_t k = 0; k < a.size(); ++k) {
+                const COMPLEX want = k < n ? complex_mul({a[k].re, -a[k].im}, b[k]) : a[k];
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(out[k].re), std::bit_cast<std::uint64_t>(want.re)) << k << " " << width;
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(out[k].im), std::bit_cast<std::uint64_t>(want.im)) << k << " " << width;
+            }
+        }
+    velumar_limit_fft_width(4);
+}
+
 } // namespace
