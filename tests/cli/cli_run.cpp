@@ -1,8 +1,5 @@
 #include "cli_run.h"
 
-#include <fstream>
-#include <sstream>
-
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,14 +7,6 @@
 extern char **environ;
 
 namespace velumar::testing {
-
-std::string Slurp(const std::filesystem::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 CliRun Cli(const TempDir &dir, std::vector<std::string> args, const CliIo &io)
 {

@@ -26,7 +26,4 @@ struct CliIo {
 // Runs velumar-cli with `args`, its output captured in files inside `dir`.
 CliRun Cli(const TempDir &dir, std::vector<std::string> args, const CliIo &io = {});
 
-// The whole content of a file; empty when it cannot be read.
-std::string Slurp(const std::filesystem::path &p);
-
 } // namespace velumar::testing

@@ -9,21 +9,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace velumar::report {
 namespace {
 
 using velumar::testing::TempDir;
-
-std::string read(const std::filesystem::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 TEST(WriteAndClose, SucceedsOnlyWhenEverythingReachedTheFile)
 {
@@ -34,7 +25,7 @@ TEST(WriteAndClose, SucceedsOnlyWhenEverythingReachedTheFile)
         EXPECT_TRUE(write_and_close(out, [](std::ostream &o) { o << "<html>"; }));
         EXPECT_FALSE(out.is_open());
     }
-    EXPECT_EQ(read(path), "<html>");
+    EXPECT_EQ(velumar::testing::Slurp(path), "<html>");
 
     std::ofstream folder(dir.path(), std::ios::binary);  // a folder cannot be opened as a file
     bool called = false;

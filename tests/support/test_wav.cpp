@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include <unistd.h>
@@ -101,12 +102,43 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
+void WriteBytes(const std::filesystem::path &path, const Bytes &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string Slurp(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+std::vector<std::string> Split(const std::string &line, char sep)
+{
+    std::vector<std::string> out(1);
+    for (char c : line) {
+        if (c == sep) out.emplace_back();
+        else out.back() += c;
+    }
+    return out;
+}
+
 std::string TempDir::Write(std::string_view name, const Bytes &bytes) const
 {
     const auto file = path_ / std::string(name);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + file.string());
+    WriteBytes(file, bytes);
     return file.string();
 }
 

@@ -1,6 +1,7 @@
-// Test helpers shared by the audio, runner, CLI and wizard tests: WAV files
-// built byte by byte (including broken ones), a temporary directory that
-// cleans up after itself, and deterministic test signals.
+// Test helpers shared by the audio, runner, CLI, report and wizard tests: WAV
+// files built byte by byte (including broken ones), a temporary directory that
+// cleans up after itself, deterministic test signals, and reading back what a
+// writer produced.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,15 @@ Bytes WavFile(const WavSpec &spec, const std::vector<std::int16_t> &samples);
 
 // Little-endian encoding of 16-bit samples.
 Bytes SampleBytes(const std::vector<std::int16_t> &samples);
+
+// Writes `bytes` to `path`, replacing it; throws when that fails.
+void WriteBytes(const std::filesystem::path &path, const Bytes &bytes);
+// The whole content of a file; empty when it cannot be read.
+std::string Slurp(const std::filesystem::path &path);
+// The lines of a text, and the fields of a delimited line with empty fields
+// kept (they carry meaning in the per-frame CSV).
+std::vector<std::string> Lines(const std::string &text);
+std::vector<std::string> Split(const std::string &line, char sep);
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.

@@ -32,13 +32,6 @@ constexpr double kBurstStart = 6.0;
 constexpr double kBurstLength = 0.15;
 constexpr double kBurstNoise = 300.0; // peak amplitude of the burst's noise
 
-bool WriteFile(const std::string &path, const vt::Bytes &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
-
 void Collect(void *user, const VELUMAR_FRAME *frame)
 {
     static_cast<vr::FrameCollector *>(user)->add(vr::frame_row_from_model(*frame));
@@ -64,11 +57,8 @@ int main(int argc, char **argv)
               test.begin() + static_cast<std::ptrdiff_t>(b0));
     vt::WavSpec spec;
     spec.channels = 2;
-    if (!WriteFile(dir + "/burst-reference.wav", vt::WavFile(spec, reference)) ||
-        !WriteFile(dir + "/burst-test.wav", vt::WavFile(spec, test))) {
-        std::fprintf(stderr, "cannot write into %s\n", dir.c_str());
-        return 1;
-    }
+    vt::WriteBytes(dir + "/burst-reference.wav", vt::WavFile(spec, reference));
+    vt::WriteBytes(dir + "/burst-test.wav", vt::WavFile(spec, test));
 
     // Grade through the pipeline every front end uses, collecting the frames.
     auto collector = std::make_shared<vr::FrameCollector>(2, vr::expected_frame_count(frames));

@@ -26,7 +26,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <fstream>
 
 using namespace velumar::ui;
 namespace vt = velumar::testing;
@@ -40,13 +39,6 @@ bool Save(QWidget *w, const QDir &dir, const char *name)
     const bool ok = w->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
-}
-
-bool WriteFile(const std::string &path, const vt::Bytes &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
 }
 
 } // namespace
@@ -71,8 +63,8 @@ int main(int argc, char **argv)
     const auto reference = vt::MusicSignal(48000 * 30, 2);
     const std::string ref_path = samples.filePath(QStringLiteral("reference.wav")).toStdString();
     const std::string test_path = samples.filePath(QStringLiteral("test.wav")).toStdString();
-    ok = WriteFile(ref_path, vt::WavFile(stereo, reference)) && ok;
-    ok = WriteFile(test_path, vt::WavFile(stereo, vt::AddNoise(reference, 300.0))) && ok;
+    vt::WriteBytes(ref_path, vt::WavFile(stereo, reference));
+    vt::WriteBytes(test_path, vt::WavFile(stereo, vt::AddNoise(reference, 300.0)));
 
     CWizard wizard;
     wizard.show();

@@ -1,6 +1,8 @@
 // The calculation and results pages and the settings dialog: verbal
-// grades, the event arithmetic of a real run, Stop, closing during a run, a failing model, the dialog's presets and checks, and the
-// whole wizard end to end against the command-line tool.
+// grades, Stop, closing during a run, a failing model, the dialog's presets
+// and checks, and a whole run end to end: its steps, its grade against the
+// library and the command-line tool, and the details window it fills.
+#include "details_window.h"
 #include "progress_page.h"
 #include "results_page.h"
 #include "settings_dialog.h"
@@ -11,12 +13,14 @@
 
 #include <velumar/runner/model_runner.h>
 #include <velumar/audio/wave_file.h>
+#include <velumar/report/frame_writer.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -81,18 +85,15 @@ private slots:
     void cleanup();
     void verbalGrades_data();
     void verbalGrades();
-    void eventsOfARun();
-    void stopAfterFirstStep();
-    void stopWithTheLargestStepWhileRunning();
+    void stopAsksAndOnlyYesStops();
     void closeDuringRunStopsThenCloses();
     void stopQuestionClosesWhenTheRunEnds();
-    void failedModelCreationIsReported();
+    void failuresOfARunAreReported();
     void tooShortPairIsToldBeforeTheResults();
-    void aFileChangedUnderTheRunIsReopened();
     void settingsFirstOpeningAndPresets();
     void settingsRefuseBadValues_data();
     void settingsRefuseBadValues();
-    void endToEndMatchesTheCommandLine();
+    void aRunEndToEnd();
 
 private:
     // A wizard with the recorder, on the calculation page with a generated
@@ -151,35 +152,6 @@ void CalculationTest::verbalGrades()
     QCOMPARE(LabelText(results, "realTimeFactorValue"), QStringLiteral("0.26"));
 }
 
-void CalculationTest::eventsOfARun()
-{
-    // 100000 mono values with the default step of 2048: 48 steps announced,
-    // 49 made, the last one shorter but still shown as 2048.
-    Open(100000, 1);
-    page()->startButton()->click();
-    QCOMPARE(wizard_->button(WizardButton::Back)->isEnabled(), false);
-    QCOMPARE(wizard_->button(WizardButton::Cancel)->isEnabled(), false);
-    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
-
-    const RunStatistics s = page()->statistics();
-    QCOMPARE(s.announced_steps, 48u);
-    QCOMPARE(s.steps_done, 49u);
-    QCOMPARE(s.values_fed, 49u * 2048u);
-    QCOMPARE(s.speed, s.values_fed / s.total_time * 100.0);
-    QCOMPARE(page()->progressBar()->maximum(), 48);
-
-    QCOMPARE(LabelText(page(), "stepValuesValue"), QStringLiteral("2048"));
-    QCOMPARE(LabelText(wizard_->resultsPage(), "timeValue"), FormatDuration(s.total_time));
-    QCOMPARE(LabelText(wizard_->resultsPage(), "speedValue"), QString::asprintf("%.2f", s.speed));
-    QCOMPARE(LabelText(wizard_->resultsPage(), "realTimeFactorValue"), QString::asprintf("%.2f", s.total_time / 200.0));
-
-    // A second run starts its statistics from zero.
-    wizard_->button(WizardButton::Back)->click();
-    page()->startButton()->click();
-    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
-    QCOMPARE(page()->statistics().steps_done, 49u);
-}
-
 void CalculationTest::tooShortPairIsToldBeforeTheResults()
 {
     // 0.3 s: 13 frames, no grade from the network.
@@ -197,28 +169,10 @@ void CalculationTest::tooShortPairIsToldBeforeTheResults()
     QVERIFY2(told.text.contains(QStringLiteral("короче 23 кадров")), qPrintable(told.text));
     QVERIFY2(told.text.contains(QStringLiteral("0.30 с")), qPrintable(told.text));
     QCOMPARE(results_active_when_told, 2);  // before the results page opened
-    // That a graded run shows no box is checked by endToEndMatchesTheCommandLine.
+    // That a graded run shows no box is checked by aRunEndToEnd.
 }
 
-void CalculationTest::stopAfterFirstStep()
-{
-    Open(48000 * 2, 2);
-    box_.answer(QMessageBox::Yes);
-    page()->startButton()->click();
-    page()->stopButton()->click();
-    QCOMPARE(box_.last().text, QStringLiteral("Прервать расчёт?"));
-    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
-
-    QCOMPARE(page()->statistics().values_fed, 2048u);
-
-    // The grade is that of the first block alone.
-    StopAtFirstStep one_block;
-    RunModel(wizard_->referenceFile(), wizard_->testFile(), DefaultRunSettings(), &one_block);
-    QCOMPARE(LabelText(wizard_->resultsPage(), "gradeValue"), QString::asprintf("%f", one_block.grade));
-    QCOMPARE(LabelText(wizard_->resultsPage(), "realTimeFactorValue"), QStringLiteral("—"));
-}
-
-void CalculationTest::stopWithTheLargestStepWhileRunning()
+void CalculationTest::stopAsksAndOnlyYesStops()
 {
     // One step covering the whole file: the window still answers while the
     // model works through it, and No leaves the run going.
@@ -229,9 +183,24 @@ void CalculationTest::stopWithTheLargestStepWhileRunning()
     QTRY_VERIFY(page()->IsRunning());
     page()->stopButton()->click();
     QCOMPARE(box_.count(), 1);
+    QCOMPARE(box_.last().text, QStringLiteral("Прервать расчёт?"));
     QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
     QCOMPARE(page()->statistics().steps_done, 1u);
     QCOMPARE(page()->statistics().announced_steps, 1u);
+
+    // Yes stops after the step under way: the grade is that of the first
+    // block alone.
+    wizard_->button(WizardButton::Back)->click();
+    page()->settings().step = 2048;
+    box_.answer(QMessageBox::Yes);
+    page()->startButton()->click();
+    page()->stopButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+    QCOMPARE(page()->statistics().values_fed, 2048u);
+    StopAtFirstStep one_block;
+    RunModel(wizard_->referenceFile(), wizard_->testFile(), DefaultRunSettings(), &one_block);
+    QCOMPARE(LabelText(wizard_->resultsPage(), "gradeValue"), QString::asprintf("%f", one_block.grade));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "realTimeFactorValue"), QStringLiteral("—"));
 }
 
 void CalculationTest::closeDuringRunStopsThenCloses()
@@ -279,7 +248,7 @@ void CalculationTest::stopQuestionClosesWhenTheRunEnds()
     QVERIFY(page()->statistics().steps_done > page()->statistics().announced_steps);
 }
 
-void CalculationTest::failedModelCreationIsReported()
+void CalculationTest::failuresOfARunAreReported()
 {
     Open(4800, 1);
     page()->settings().version = 1;  // a version the library does not build
@@ -295,17 +264,17 @@ void CalculationTest::failedModelCreationIsReported()
     wizard_->button(WizardButton::Next)->click();
     QCOMPARE(wizard_->activeIndex(), 3);
     QCOMPARE(LabelText(wizard_->resultsPage(), "gradeValue"), QString());
-}
 
-void CalculationTest::aFileChangedUnderTheRunIsReopened()
-{
-    Open(4800, 1);
-    std::filesystem::resize_file(pair_.test, 44 + 4800);  // cut short after the pair was checked
+    // A file cut short after the pair was checked: no grade, back to the
+    // input files with the pair closed.
+    wizard_->button(WizardButton::Back)->click();
+    page()->settings() = DefaultRunSettings();
+    box_.clear();
+    std::filesystem::resize_file(pair_.test, 44 + 4800);
     page()->startButton()->click();
     QTRY_COMPARE(box_.count(), 1);
     QCOMPARE(box_.last().text, QString::fromStdString(velumar::text::format(velumar::text::IDS_FILE_CHANGED, pair_.test)));
     QCOMPARE(box_.last().icon, QMessageBox::Critical);
-    // No grade: back to the input files, with the pair closed.
     QCOMPARE(wizard_->activeIndex(), 1);
     QVERIFY(wizard_->referenceFile() == nullptr && wizard_->testFile() == nullptr);
 }
@@ -384,18 +353,56 @@ void CalculationTest::settingsRefuseBadValues()
     QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), focus);
 }
 
-void CalculationTest::endToEndMatchesTheCommandLine()
+void CalculationTest::aRunEndToEnd()
 {
+    // 2 s of stereo, 192000 values: with the default step of 2048, 93 steps
+    // announced and 94 made, the last one shorter but still shown as 2048;
+    // (96000 - 2048) / 1024 + 1 = 92 frames for the model.
     Open(48000 * 2, 2);
+    auto *details = wizard_->resultsPage()->findChild<QPushButton *>(QStringLiteral("details"));
+    QVERIFY(!details->isEnabled());  // nothing to show before a run
     page()->startButton()->click();
+    QCOMPARE(wizard_->button(WizardButton::Back)->isEnabled(), false);
+    QCOMPARE(wizard_->button(WizardButton::Cancel)->isEnabled(), false);
     QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
     QCOMPARE(box_.count(), 0);
-    const QString shown = LabelText(wizard_->resultsPage(), "gradeValue");
 
+    const RunStatistics s = page()->statistics();
+    QCOMPARE(s.announced_steps, 93u);
+    QCOMPARE(s.steps_done, 94u);
+    QCOMPARE(s.values_fed, 94u * 2048u);
+    QCOMPARE(page()->progressBar()->maximum(), 93);
+    QCOMPARE(LabelText(page(), "stepValuesValue"), QStringLiteral("2048"));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "speedValue"), QString::asprintf("%.2f", s.speed));
+    QCOMPARE(LabelText(wizard_->resultsPage(), "realTimeFactorValue"), QString::asprintf("%.2f", s.total_time / 400.0));
+
+    // A second run starts its statistics from zero.
+    wizard_->button(WizardButton::Back)->click();
+    page()->startButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(wizard_->activeIndex() == 3, 60000);
+    QCOMPARE(page()->statistics().steps_done, 94u);
+
+    const QString shown = LabelText(wizard_->resultsPage(), "gradeValue");
     M_RESULTS results{};
     RunModel(wizard_->referenceFile(), wizard_->testFile(), DefaultRunSettings(), nullptr, &results);
     QCOMPARE(shown, QString::asprintf("%f", results.odg));
     QCOMPARE(LabelText(wizard_->resultsPage(), "verbalGradeValue"), Text(velumar::text::grade_category(results.odg)));
+
+    // The details window shows every frame of the run, the pair check of the
+    // input-files page, and saves one row per frame; a second click raises
+    // the same window.
+    details->click();
+    auto *w = wizard_->findChild<CDetailsWindow *>();
+    QVERIFY(w && QTest::qWaitForWindowExposed(w));
+    QCOMPARE(w->chartFrames(), std::uint64_t{92});
+    QVERIFY(w->chartEnd() >= velumar::report::frame_time_seconds(91));
+    QVERIFY(w->findChild<QLabel *>(QStringLiteral("headline"))->text().contains(QString::asprintf("%.3f", results.odg)));
+    QVERIFY(w->findChild<QPlainTextEdit *>(QStringLiteral("check"))->toPlainText().contains(QStringLiteral("Корреляция")));
+    const std::string values = (dir_->path() / "v.csv").string();
+    QVERIFY(w->saveValues(QString::fromStdString(values)));
+    QCOMPARE(vt::Lines(vt::Slurp(values)).size(), std::size_t{93});
+    details->click();
+    QCOMPARE(wizard_->findChildren<CDetailsWindow *>().size(), 1);
 
 #ifdef VELUMAR_CLI_PATH
     QProcess cli;

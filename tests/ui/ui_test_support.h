@@ -23,7 +23,6 @@ public:
     void answer(QMessageBox::StandardButton b) { answers_.append(b); }
     // Called whenever a box is shown, before it is answered.
     void onShow(std::function<void()> hook) { on_show_ = std::move(hook); }
-    const QList<velumar::ui::MessageRequest> &shown() const { return shown_; }
     int count() const { return static_cast<int>(shown_.size()); }
     velumar::ui::MessageRequest last() const { return shown_.isEmpty() ? velumar::ui::MessageRequest{} : shown_.last(); }
     // Whether the busy cursor was still up when the last box was shown.
