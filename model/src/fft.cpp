@@ -706,7 +706,8 @@ bool settle_lines(const COMPLEX *lines, double *power, std::uint32_t count, doub
 #endif
 constexpr double kSmallest = 0x1p-900;
 constexpr double kLargest = 0x1p900;
-constexpr double kMargin = 32703 * 0x1p-68;  // (1/2 - 2^-10 - 2^-16) ulp, ulp = 2^-52 of the binade
+// (1/2 - 2^-10 - 2^-16) ulp, as a multiple of the binade 2^e (ulp = 2^(e-52)).
+constexpr double kMargin = 32703 * 0x1p-68;
 constexpr std::int64_t kUpper26 = static_cast<std::int64_t>(0xFFFFFFFFF8000000ull);
 constexpr std::int64_t kExponent = 0x7FF0000000000000ll;
 
@@ -742,7 +743,8 @@ __attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLE
         const __m512d t = _mm512_add_pd(_mm512_add_pd(e, lx), ly);
         const __m512d r = _mm512_add_pd(s, t);
         const __m512d err = _mm512_sub_pd(t, _mm512_sub_pd(r, s));
-        const __m512d ulp_below = _mm512_castsi512_pd(
+        // 2^e of the binade just below r (the largest double under r).
+        const __m512d binade = _mm512_castsi512_pd(
             _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(r), one), exponent));
         const __m512d abs_err = _mm512_castsi512_pd(
             _mm512_andnot_si512(_mm512_set1_epi64(INT64_MIN), _mm512_castpd_si512(err)));
@@ -751,7 +753,7 @@ __attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLE
         __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
         zero = _mm512_mask_cmp_pd_mask(zero, y, _mm512_setzero_pd(), _CMP_EQ_OQ);
         const __mmask8 known = _mm512_mask_cmp_pd_mask(
-            static_cast<__mmask8>(in_range | zero), abs_err, _mm512_mul_pd(ulp_below, _mm512_set1_pd(kMargin)),
+            static_cast<__mmask8>(in_range | zero), abs_err, _mm512_mul_pd(binade, _mm512_set1_pd(kMargin)),
             _CMP_LT_OQ);
         if (known == 0xFF) {
             _mm512_storeu_pd(power + k, _mm512_mul_pd(r, vfactor));
@@ -793,14 +795,14 @@ __attribute__((target("avx2"))) std::uint32_t line_powers_avx2(const COMPLEX *li
         const __m256d t = _mm256_add_pd(_mm256_add_pd(e, lx), ly);
         const __m256d r = _mm256_add_pd(s, t);
         const __m256d err = _mm256_sub_pd(t, _mm256_sub_pd(r, s));
-        const __m256d ulp_below = _mm256_castsi256_pd(
+        const __m256d binade = _mm256_castsi256_pd(
             _mm256_and_si256(_mm256_sub_epi64(_mm256_castpd_si256(r), one), exponent));
         const __m256d abs_err = _mm256_andnot_pd(_mm256_set1_pd(-0.0), err);
         const __m256d in_range = _mm256_and_pd(_mm256_cmp_pd(r, _mm256_set1_pd(kSmallest), _CMP_GE_OQ),
                                                _mm256_cmp_pd(r, _mm256_set1_pd(kLargest), _CMP_LT_OQ));
         const __m256d zero = _mm256_and_pd(_mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ),
                                            _mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_EQ_OQ));
-        const __m256d close = _mm256_cmp_pd(abs_err, _mm256_mul_pd(ulp_below, _mm256_set1_pd(kMargin)), _CMP_LT_OQ);
+        const __m256d close = _mm256_cmp_pd(abs_err, _mm256_mul_pd(binade, _mm256_set1_pd(kMargin)), _CMP_LT_OQ);
         const __m256d known = _mm256_permute4x64_pd(_mm256_and_pd(_mm256_or_pd(in_range, zero), close), 0xD8);
         const __m256d ordered = _mm256_permute4x64_pd(r, 0xD8);
         const int mask = _mm256_movemask_pd(known);
