@@ -149,7 +149,6 @@ TEST(Fft, PowerSpectrumRefusesBadLengthsAndUnrepresentablePowers)
     EXPECT_DOUBLE_EQ(power[0], 1e308);
 }
 
-
 // The powers the spectra are defined by, formed the plain way.
 double extended(COMPLEX line, double scale, double factor)
 {
@@ -193,13 +192,13 @@ std::vector<COMPLEX> hard_lines()
     const double edges[] = {0.0,     -0.0,     5e-324,  1e-310,  0x1p-1022, 0x1p-900,  0x1p-899, 0x1p-451,
                             0x1p-450, 0x1p-449, 1e-200, 1.0,     0.75,      0x1p449,   0x1p450,  0x1p451,
                             1e150,   9.4e153,  0x1.4p-538, 0x1p-540, 0x1p-537, 3e-170,   -2.5,     0x1.fffffffffffffp-1};
+    // (0x1.4p-538 squared rounds to zero in double, twice it does not.)
     for (double re : edges)
         for (double im : edges) lines.push_back({re, im});
     lines.push_back({1.34e154, 1e-300});  // just below the largest double
     lines.push_back({-1e150, 1.34e154});
     return lines;
 }
-
 
 TEST(Fft, LinePowersAreTheExtendedPrecisionPowersToTheLastBit)
 {
