@@ -3,6 +3,7 @@
 // MFPD and ADB. Each channel is measured on its own; the detection
 // probability also forms the binaural combination of two channels.
 #include "stages.h"
+#include "dispatch.h"
 #include "vector_math.h"
 
 #include <cmath>
@@ -66,18 +67,24 @@ constexpr DetectionFields kDetection[3] = {
 // Channel 1 alone, or both channels and their binaural combination.
 int detection_count(const M_STATE &s) { return s.stereo == 1 ? 3 : 1; }
 
-// Sum over the bands of the relative modulation change; a decrease is
-// weighted by negwt. Scaled to a percentage per band.
-double modulation_difference(const double *mod_ref, const double *mod_test, std::uint32_t bands, double negwt,
-                             double offset, double *terms)
+// The relative modulation change of every band for both settings (a
+// decrease weighted by negwt), and the weight of each band's level.
+struct ModulationSettings {
+    double negwt1, offset1, negwt2, offset2, levwt;
+};
+
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void modulation_terms(const double *__restrict mod_ref, const double *__restrict mod_test,
+                      const double *__restrict level, const double *__restrict noise_pow, std::uint32_t bands,
+                      ModulationSettings m, double *__restrict terms1, double *__restrict terms2,
+                      double *__restrict weights)
 {
-    double sum = 0.0;
     for (std::uint32_t k = 0; k < bands; ++k) {
         const double d = mod_test[k] - mod_ref[k];
-        terms[k] = d > 0.0 ? d / (offset + mod_ref[k]) : negwt * (-d) / (offset + mod_ref[k]);
-        sum += terms[k];
+        terms1[k] = (d > 0.0 ? d : m.negwt1 * (-d)) / (m.offset1 + mod_ref[k]);
+        terms2[k] = (d > 0.0 ? d : m.negwt2 * (-d)) / (m.offset2 + mod_ref[k]);
+        weights[k] = level[k] / (level[k] + m.levwt * noise_pow[k]);
     }
-    return sum * 100.0 / bands;
 }
 
 // The partial noise loudness of every band of one channel:
@@ -87,36 +94,36 @@ double modulation_difference(const double *mod_ref, const double *mod_test, std:
 // with beta = e^(-alpha (e_test - e_ref) / e_ref). The exponential and the
 // two powers of all bands go through the vector logarithm and exponential
 // (a few units in the last place from the standard exp and pow).
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void noise_loudness_bands(const M_STATE &s, const double *e_ref, const double *e_test, const double *mod_ref,
                           const double *mod_test, const double *internal_noise, double *terms)
 {
     const std::uint32_t bands = s.band_count;
-    double s_ref[kBandCount], s_test[kBandCount], argument[kBandCount] = {}, beta[kBandCount], base[kBandCount],
-        power[kBandCount], log_base[kBandCount], log_power[kBandCount];
+    // The base of the second power and the one of the first side by side,
+    // so that one logarithm and one exponential serve both. Every step is
+    // taken for every band and the band's case selected after it, so the
+    // loops carry no branches.
+    double s_ref[kBandCount], s_test[kBandCount], argument[kBandCount] = {}, beta[kBandCount],
+        bases[2 * kBandCount], logs[2 * kBandCount];
+    double *base = bases, *power = bases + bands;
     for (std::uint32_t k = 0; k < bands; ++k) {
         s_ref[k] = s.noise_loud_thres_fac * mod_ref[k] + s.noise_loud_s0;
         s_test[k] = s.noise_loud_thres_fac * mod_test[k] + s.noise_loud_s0;
         // Where beta is not an exponential its argument is a harmless 0.
-        argument[k] = e_ref[k] != 0.0 ? -s.noise_loud_alpha * (e_test[k] - e_ref[k]) / e_ref[k]
-                  : e_test[k] == 0.0 ? -s.noise_loud_alpha
-                                     : 0.0;
+        const double ratio = -s.noise_loud_alpha * (e_test[k] - e_ref[k]) / e_ref[k];
+        argument[k] = e_ref[k] != 0.0 ? ratio : e_test[k] == 0.0 ? -s.noise_loud_alpha : 0.0;
     }
     exp_array(argument, beta, bands);
     for (std::uint32_t k = 0; k < bands; ++k) {
-        if (e_ref[k] == 0.0 && e_test[k] != 0.0) beta[k] = e_test[k] > 0.0 ? 0.0 : 1e101;
-        double num = s_test[k] * e_test[k] - s_ref[k] * e_ref[k];
-        if (num <= 0.0) num = 0.0;
-        base[k] = 1.0 + num / (internal_noise[k] + beta[k] * s_ref[k] * e_ref[k]);
+        const double b = e_ref[k] == 0.0 && e_test[k] != 0.0 ? (e_test[k] > 0.0 ? 0.0 : 1e101) : beta[k];
+        const double difference = s_test[k] * e_test[k] - s_ref[k] * e_ref[k];
+        const double num = difference <= 0.0 ? 0.0 : difference;
+        base[k] = 1.0 + num / (internal_noise[k] + b * s_ref[k] * e_ref[k]);
         power[k] = internal_noise[k] / (s_test[k] * s.noise_loud_e0);
     }
-    log_array(base, log_base, bands);
-    log_array(power, log_power, bands);
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        log_base[k] *= 0.23;
-        log_power[k] *= 0.23;
-    }
-    exp_array(log_base, base, bands);
-    exp_array(log_power, power, bands);
+    log_array(bases, logs, 2 * bands);
+    for (std::uint32_t k = 0; k < 2 * bands; ++k) logs[k] *= 0.23;
+    exp_array(logs, bases, 2 * bands);
     for (std::uint32_t k = 0; k < bands; ++k) terms[k] = power[k] * (base[k] - 1.0);
 }
 
@@ -126,20 +133,42 @@ void noise_loudness_bands(const M_STATE &s, const double *e_ref, const double *e
 // decibels are not pushed just below them.
 double level_db(double excitation) { return excitation > 0.0 ? 10.0 * std::log10(excitation) : -1e100; }
 
-// x^b for the two exponents the detection uses, as products.
-double detection_power(double x, double b)
+// The level difference and the weighted level of every band, from the
+// two levels in dB.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void weigh_levels(const double *__restrict l_ref, const double *__restrict l_test, double *__restrict diff,
+                  double *__restrict weighted, std::uint32_t bands)
 {
-    const double x2 = x * x;
-    return b == 4.0 ? x2 * x2 : x2 * x2 * x2;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        diff[k] = l_ref[k] - l_test[k];
+        weighted[k] = diff[k] > 0.0 ? 0.3 * l_ref[k] + 0.7 * l_test[k] : l_test[k];
+    }
 }
 
-// Slope of the detection function at level l (dB), given l^-1.71332; 1e30
-// for levels at or below 0 dB, where the polynomial fit does not hold.
-double detection_slope(double l, double l_power)
+// Per band, given l^-1.71332 of the weighted level l (dB): the slope of
+// the detection function (1e30 for levels at or below 0 dB, where its
+// polynomial fit does not hold), the exponent of 0.5^((e / slope)^b) as a
+// power of e (b = 4 for a positive difference e, 6 otherwise, both as
+// products), and the step count. Every case is computed and the band's
+// one selected, so the bands run as vectors.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void detection_terms(const double *__restrict weighted, const double *__restrict diff,
+                     const double *__restrict l_power, double *__restrict slope, double *__restrict exponent,
+                     double *__restrict steps, std::uint32_t bands)
 {
-    if (!(l > 0.0)) return 1e30;
-    return 142.9535716811 * l_power + (((9.01033e-11 * l + 5.05622e-6) * l - 0.00102438) * l + 0.0550197) * l -
-           0.198719;
+    constexpr double kMinusLn2 = -0.6931471805599453;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double l = weighted[k];
+        const double fit = 142.9535716811 * l_power[k] +
+                           (((9.01033e-11 * l + 5.05622e-6) * l - 0.00102438) * l + 0.0550197) * l - 0.198719;
+        slope[k] = l > 0.0 ? fit : 1e30;
+        const double e = diff[k];
+        const double x = e / slope[k];
+        const double x2 = x * x;
+        const double x4 = x2 * x2;
+        exponent[k] = kMinusLn2 * (e > 0.0 ? x4 : x4 * x2);
+        steps[k] = (e > 0.0 ? std::floor(e) : -std::ceil(e)) / slope[k];
+    }
 }
 
 // Per-band probabilities and step counts of one channel.
@@ -160,9 +189,8 @@ void detect_channel(M_STATE &s, int ch)
     for (std::uint32_t k = 0; k < bands; ++k) {
         l_ref[k] = level_db(e_ref[k]);
         l_test[k] = level_db(e_test[k]);
-        diff[k] = l_ref[k] - l_test[k];
-        weighted[k] = diff[k] > 0.0 ? 0.3 * l_ref[k] + 0.7 * l_test[k] : l_test[k];
     }
+    weigh_levels(l_ref, l_test, diff, weighted, bands);
     // weighted^-1.71332 for the whole channel at once (unused where the
     // level is not positive).
     double power[kBandCount];
@@ -171,31 +199,57 @@ void detect_channel(M_STATE &s, int ch)
     exp_array(slope, power, bands);
     // 0.5^x as e^(-x ln 2), for the whole channel at once: within a few
     // units in the last place of the standard pow.
-    constexpr double kMinusLn2 = -0.6931471805599453;
     double exponent[kBandCount];
-    for (std::uint32_t k = 0; k < bands; ++k) {
-        const double e = diff[k];
-        slope[k] = detection_slope(weighted[k], power[k]);
-        exponent[k] = kMinusLn2 * detection_power(e / slope[k], e > 0.0 ? 4.0 : 6.0);
-        steps[k] = e > 0.0 ? std::floor(e) / slope[k] : -std::ceil(e) / slope[k];
-    }
+    detection_terms(weighted, diff, power, slope, exponent, steps, bands);
     exp_array(exponent, power, bands);
     for (std::uint32_t k = 0; k < bands; ++k) prob[k] = 1.0 - power[k];
 }
 
-// P = 1 - prod(1 - p_k) and Q = sum q_k over the bands, in band order.
-void combine_bands(M_STATE &s, const DetectionFields &d)
+// P = 1 - prod(1 - p_k) and Q = sum q_k over the bands, in band order, for
+// the first n detections, their chains side by side.
+void combine_bands(M_STATE &s, int n)
 {
-    const double *prob = (s.*d.prob).data;
-    const double *steps = (s.*d.steps).data;
-    double product = 1.0;
-    double q = 0.0;
-    for (std::uint32_t k = 0; k < s.band_count; ++k) {
-        product *= 1.0 - prob[k];
-        q += steps[k];
+    const double *prob[3], *steps[3];
+    double product[3] = {1.0, 1.0, 1.0}, q[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        prob[i] = (s.*kDetection[i < n ? i : 0].prob).data;
+        steps[i] = (s.*kDetection[i < n ? i : 0].steps).data;
     }
-    s.*d.p = 1.0 - product;
-    s.*d.q = q;
+    for (std::uint32_t k = 0; k < s.band_count; ++k)
+        for (int i = 0; i < 3; ++i) {
+            product[i] *= 1.0 - prob[i][k];
+            q[i] += steps[i][k];
+        }
+    for (int i = 0; i < n; ++i) {
+        s.*kDetection[i].p = 1.0 - product[i];
+        s.*kDetection[i].q = q[i];
+    }
+}
+
+// A band is as audible as it is in the channel where it is most so.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void binaural_bands(const double *__restrict p1, const double *__restrict p2, const double *__restrict q1,
+                    const double *__restrict q2, double *__restrict p, double *__restrict q, std::uint32_t bands)
+{
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        p[k] = p1[k] > p2[k] ? p1[k] : p2[k];
+        q[k] = q1[k] > q2[k] ? q1[k] : q2[k];
+    }
+}
+
+// Noise-to-mask ratio of every band; returns whether any reaches the
+// threshold of a disturbed frame.
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+bool mask_ratios(const double *__restrict noise, const double *__restrict mask, double *__restrict ratio,
+                 std::uint32_t bands, double threshold)
+{
+    std::uint64_t disturbed = 0;
+    for (std::uint32_t k = 0; k < bands; ++k) {
+        const double r = noise[k] / mask[k];
+        ratio[k] = mask[k] != 0.0 ? r : 1e100;
+        disturbed |= ratio[k] >= threshold ? 1 : 0;
+    }
+    return disturbed != 0;
 }
 
 } // namespace
@@ -203,19 +257,27 @@ void combine_bands(M_STATE &s, const DetectionFields &d)
 std::int32_t get_modulation_difference_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_modulation_difference_for_frames()\n");
+    const ModulationSettings settings{s->moddiff1_negwt, s->moddiff1_offset, s->moddiff2_negwt, s->moddiff2_offset,
+                                      s->moddiff1_levwt};
     for (int ch = 0; ch < channel_count(*s); ++ch) {
         const ChannelFields &f = kChannels[ch];
-        const double *mod_ref = (s->*kModulation[ref_copy(ch)]).data;
-        const double *mod_test = (s->*kModulation[test_copy(ch)]).data;
-        s->*f.moddiff1 = modulation_difference(mod_ref, mod_test, s->band_count, s->moddiff1_negwt,
-                                               s->moddiff1_offset, (s->*f.moddiff1_bands).data);
-        s->*f.moddiff2 = modulation_difference(mod_ref, mod_test, s->band_count, s->moddiff2_negwt,
-                                               s->moddiff2_offset, (s->*f.moddiff2_bands).data);
+        double *terms1 = (s->*f.moddiff1_bands).data;
+        double *terms2 = (s->*f.moddiff2_bands).data;
+        double weights[kBandCount];
         // Bands well above the internal noise weigh fully, quiet ones less.
-        const double *level = (s->*kModAvg[ref_copy(ch)]).data;
-        double weight = 0.0;
-        for (std::uint32_t k = 0; k < s->band_count; ++k)
-            weight += level[k] / (level[k] + s->moddiff1_levwt * s->internal_noise_pow.data[k]);
+        modulation_terms((s->*kModulation[ref_copy(ch)]).data, (s->*kModulation[test_copy(ch)]).data,
+                         (s->*kModAvg[ref_copy(ch)]).data, s->internal_noise_pow.data, s->band_count, settings,
+                         terms1, terms2, weights);
+        // Three sums in band order, side by side.
+        double sum1 = 0.0, sum2 = 0.0, weight = 0.0;
+        for (std::uint32_t k = 0; k < s->band_count; ++k) {
+            sum1 += terms1[k];
+            sum2 += terms2[k];
+            weight += weights[k];
+        }
+        // Scaled to a percentage per band.
+        s->*f.moddiff1 = sum1 * 100.0 / s->band_count;
+        s->*f.moddiff2 = sum2 * 100.0 / s->band_count;
         s->*f.temp_wt = weight;
     }
     return 0;
@@ -243,43 +305,37 @@ std::int32_t get_overall_loudnes_of_noise_for_frames(M_STATE *s)
 std::int32_t get_noise_to_mask_ratio_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_noise_to_mask_ratio_for_frames()\n");
-    for (int ch = 0; ch < channel_count(*s); ++ch) {
+    const int channels = channel_count(*s);
+    const double *ratio[2];
+    for (int ch = 0; ch < channels; ++ch) {
         const ChannelFields &f = kChannels[ch];
-        const double *noise = (s->*f.noise_band_energy).data;
-        const double *mask = (s->*f.mask_threshold).data;
-        double *ratio = (s->*f.nmr_bands).data;
-        s->*f.disturbed_frame = 0;
-        double sum = 0.0;
-        for (std::uint32_t k = 0; k < s->band_count; ++k) {
-            ratio[k] = mask[k] != 0.0 ? noise[k] / mask[k] : 1e100;
-            if (ratio[k] >= s->disturbed_threshold) s->*f.disturbed_frame = 1;
-            sum += ratio[k];
-        }
-        s->*f.nmr_mean = sum / s->band_count;
+        s->*f.disturbed_frame = mask_ratios((s->*f.noise_band_energy).data, (s->*f.mask_threshold).data,
+                                            (s->*f.nmr_bands).data, s->band_count, s->disturbed_threshold)
+                                    ? 1
+                                    : 0;
+        ratio[ch] = (s->*f.nmr_bands).data;
     }
+    if (channels == 1) ratio[1] = ratio[0];
+    // Both channels' sums in band order, side by side.
+    double sum[2] = {};
+    for (std::uint32_t k = 0; k < s->band_count; ++k) {
+        sum[0] += ratio[0][k];
+        sum[1] += ratio[1][k];
+    }
+    for (int ch = 0; ch < channels; ++ch) s->*kChannels[ch].nmr_mean = sum[ch] / s->band_count;
     return 0;
 }
 
 std::int32_t get_detection_probability_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_detection_probability_for_frames()\n");
-    for (int ch = 0; ch < channel_count(*s); ++ch) {
-        detect_channel(*s, ch);
-        combine_bands(*s, kDetection[ch]);
-    }
+    for (int ch = 0; ch < channel_count(*s); ++ch) detect_channel(*s, ch);
     if (s->stereo == 1) {
-        // A band is as audible as it is in the channel where it is most so.
         const DetectionFields &both = kDetection[kBinaural];
-        for (std::uint32_t k = 0; k < s->band_count; ++k) {
-            const double p1 = (s->*kDetection[0].prob).data[k];
-            const double p2 = (s->*kDetection[1].prob).data[k];
-            const double q1 = (s->*kDetection[0].steps).data[k];
-            const double q2 = (s->*kDetection[1].steps).data[k];
-            (s->*both.prob).data[k] = p1 > p2 ? p1 : p2;
-            (s->*both.steps).data[k] = q1 > q2 ? q1 : q2;
-        }
-        combine_bands(*s, both);
+        binaural_bands((s->*kDetection[0].prob).data, (s->*kDetection[1].prob).data, (s->*kDetection[0].steps).data,
+                       (s->*kDetection[1].steps).data, (s->*both.prob).data, (s->*both.steps).data, s->band_count);
     }
+    combine_bands(*s, detection_count(*s));
     for (int i = 0; i < detection_count(*s); ++i) {
         const DetectionFields &d = kDetection[i];
         s->*d.ptilde = s->*d.p * s->detect_smooth_c0 + s->*d.ptilde * s->detect_smooth_c1;

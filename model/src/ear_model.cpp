@@ -40,17 +40,26 @@ void noise_power_spectrum(double *out, const double *ref, const double *test, st
     for (std::uint32_t k = 0; k < n; ++k) out[k] = test[k] + ref[k] - 2.0 * std::sqrt(test[k] * ref[k]);
 }
 
+// A band's lines are a run of neighbours (ascending and distinct, so a run
+// exactly when the last is count - 1 above the first): summed straight
+// from the spectrum, without the index table.
 void group_into_bands(const double *spectrum, double *out, std::uint32_t bands, const BAND_BINS *bins)
 {
     for (std::uint32_t k = 0; k < bands; ++k) {
         const BAND_BINS &band = bins[k];
         double energy = 0.0;
-        for (std::uint32_t j = 0; j < band.count; ++j) energy += spectrum[band.indices[j]] * band.weights[j];
+        if (band.count > 0 && band.indices[band.count - 1] - band.indices[0] == band.count - 1) {
+            const double *lines = spectrum + band.indices[0];
+            for (std::uint32_t j = 0; j < band.count; ++j) energy += lines[j] * band.weights[j];
+        } else {
+            for (std::uint32_t j = 0; j < band.count; ++j) energy += spectrum[band.indices[j]] * band.weights[j];
+        }
         out[k] = energy;
     }
 }
 
-void add_arrays(double *x, const double *y, std::uint32_t n)
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void add_arrays(double *__restrict x, const double *__restrict y, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] = x[i] + y[i];
 }
@@ -81,6 +90,48 @@ constexpr std::uint32_t kPaddedBands = (kBandCount + 3) / 4 * 4;
 constexpr std::uint32_t kRowSweep = 32;
 constexpr std::uint32_t kRowPadded = (kBandCount + kRowSweep - 1) / kRowSweep * kRowSweep;
 
+// Steps from..to - 1 of a sweep of the row sums (step n adds u^n): the
+// groups below W take every term, group W only in the lanes whose row
+// still has one (n < terms), the groups above W are left alone. Returns to.
+template <std::uint32_t W>
+[[gnu::always_inline]] inline std::int64_t row_steps(Lanes8 (&sum)[4], Lanes8 (&st)[4], const Lanes8 (&ra)[4],
+                                                     const Lanes8 (&terms)[4], std::int64_t from, std::int64_t to)
+{
+    for (std::int64_t n = from; n < to; ++n) {
+        for (std::uint32_t g = 0; g < W && g < 4; ++g) {
+            sum[g] += st[g];
+            st[g] *= ra[g];
+        }
+        if constexpr (W < 4) {
+            const double step = static_cast<double>(n);
+            const Lanes8 i = {step, step, step, step, step, step, step, step};
+            sum[W] = i < terms[W] ? sum[W] + st[W] : sum[W];
+            st[W] *= ra[W];
+        }
+    }
+    return to;
+}
+
+// A source's terms from its own band on, for the group G (of four bands)
+// it falls in at lane O: its lanes below O are held back for the next
+// group. Each lane's terms are a sequence of their own (t, t r^4, t r^8,
+// ...), left in `terms` for the groups of the later passes.
+template <std::uint32_t G, std::uint32_t O>
+[[gnu::always_inline]] inline void start_source(Lanes4 (&acc)[4], const double (&sequence)[4][kPaddedBands],
+                                                double r4, std::uint32_t j, Lanes4 &terms)
+{
+    Lanes4 t = {sequence[(4 - O) % 4][j], sequence[(5 - O) % 4][j], sequence[(6 - O) % 4][j],
+                sequence[(7 - O) % 4][j]};
+    constexpr Mask4 starts = {0 >= O ? -1 : 0, 1 >= O ? -1 : 0, 2 >= O ? -1 : 0, 3 >= O ? -1 : 0};
+    acc[G] = starts ? acc[G] + t : acc[G];
+    t = starts ? t * r4 : t;
+    for (std::uint32_t g = G + 1; g < 4; ++g) {
+        acc[g] += t;
+        t *= r4;
+    }
+    terms = t;
+}
+
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void spread_over_bands(const M_STATE &s, const double *energy, double *out)
 {
@@ -110,7 +161,7 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
     }
     const Lanes8 one = {1, 1, 1, 1, 1, 1, 1, 1};
     const Lanes8 lane_index = {0, 1, 2, 3, 4, 5, 6, 7};
-    for (std::uint32_t j0 = 0; j0 < bands; j0 += kRowSweep) {
+    for (std::int64_t j0 = 0; j0 < bands; j0 += kRowSweep) {
         Lanes8 sum[4], st[4], ra[4], terms[4];
         for (std::uint32_t g = 0; g < 4; ++g) {
             std::memcpy(&sum[g], row_sum + j0 + 8 * g, sizeof(Lanes8));
@@ -119,14 +170,22 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
             // Row j has one term per band j .. bands - 1.
             terms[g] = (static_cast<double>(bands) - static_cast<double>(j0 + 8 * g)) - lane_index;
         }
-        Lanes8 i = {0, 0, 0, 0, 0, 0, 0, 0};
-        for (std::uint32_t n = j0; n < bands; ++n) {
-            for (std::uint32_t g = 0; g < 4; ++g) {
-                sum[g] = i < terms[g] ? sum[g] + st[g] : sum[g];
-                st[g] *= ra[g];
-            }
-            i += one;
-        }
+        // Group g's lanes all take a term while n - j0 < full(g); in the
+        // eight steps after that they stop one by one, and then the group
+        // is done. So the sweep is a stretch where every group takes every
+        // term, then for w = 3 .. 0 eight steps where group w is the one
+        // that checks its lanes, the groups below it still take every term
+        // and the ones above are done: the same terms added as if every
+        // lane checked at every step.
+        const std::int64_t steps = bands - j0;
+        const auto clamp = [steps](std::int64_t n) { return n < 0 ? 0 : n > steps ? steps : n; };
+        const std::int64_t full3 = steps - 3 * 8 - 7;
+        std::int64_t n = clamp(full3);
+        row_steps<4>(sum, st, ra, terms, 0, n);
+        n = row_steps<3>(sum, st, ra, terms, n, clamp(full3 + 8));
+        n = row_steps<2>(sum, st, ra, terms, n, clamp(full3 + 16));
+        n = row_steps<1>(sum, st, ra, terms, n, clamp(full3 + 24));
+        row_steps<0>(sum, st, ra, terms, n, steps);
         for (std::uint32_t g = 0; g < 4; ++g) std::memcpy(row_sum + j0 + 8 * g, &sum[g], sizeof(Lanes8));
     }
 
@@ -144,9 +203,19 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
     // at or below them adds its terms, so no sum waits on memory; a source's
     // running terms are kept between the passes.
     static_assert(kPaddedBands % 16 == 0);
+    // Each source's first four terms, share r^0 .. share r^3 by repeated
+    // multiplication, and r^4; the sources past the last band have none.
+    alignas(64) double sequence[4][kPaddedBands], term_ratio[kPaddedBands];
+    for (std::uint32_t j = 0; j < kPaddedBands; ++j) {
+        const double r = j < bands ? ratio04[j] : 0.0;
+        sequence[0][j] = j < bands ? share[j] : 0.0;
+        sequence[1][j] = sequence[0][j] * r;
+        sequence[2][j] = sequence[1][j] * r;
+        sequence[3][j] = sequence[2][j] * r;
+        term_ratio[j] = (r * r) * (r * r);
+    }
     alignas(32) double upward[kPaddedBands];
-    Lanes4 terms[bands];
-    double term_ratio[bands];
+    Lanes4 terms[kPaddedBands];
     for (std::uint32_t first = 0; first < kPaddedBands; first += 16) {
         Lanes4 acc[4] = {};
         for (std::uint32_t j = 0; j < first; ++j) {
@@ -161,44 +230,73 @@ void spread_over_bands(const M_STATE &s, const double *energy, double *out)
             acc[3] += t;
             terms[j] = t * r4;
         }
-        for (std::uint32_t j = first; j < first + 16 && j < bands; ++j) {
-            const double r = ratio04[j];
-            const double r4 = (r * r) * (r * r);
-            const double sequence[4] = {share[j], share[j] * r, share[j] * r * r, share[j] * r * r * r};
-            const std::uint32_t offset = j % 4;
-            Lanes4 t;
-            Mask4 starts;
-            for (std::uint32_t lane = 0; lane < 4; ++lane) {
-                t[lane] = sequence[(lane + 4 - offset) % 4];
-                starts[lane] = lane >= offset ? -1 : 0;
-            }
-            std::uint32_t g = (j - first) / 4;
-            acc[g] = starts ? acc[g] + t : acc[g];
-            t = starts ? t * r4 : t;
-            for (++g; g < 4; ++g) {
-                acc[g] += t;
-                t *= r4;
-            }
-            terms[j] = t;
-            term_ratio[j] = r4;
-        }
+        // The sixteen sources of these bands, in rising order, each with
+        // its group and place in it known here: source i starts in group
+        // i / 4 at lane i % 4.
+#define VELUMAR_SOURCE(i) \
+    start_source<(i) / 4, (i) % 4>(acc, sequence, term_ratio[first + (i)], first + (i), terms[first + (i)])
+        VELUMAR_SOURCE(0);
+        VELUMAR_SOURCE(1);
+        VELUMAR_SOURCE(2);
+        VELUMAR_SOURCE(3);
+        VELUMAR_SOURCE(4);
+        VELUMAR_SOURCE(5);
+        VELUMAR_SOURCE(6);
+        VELUMAR_SOURCE(7);
+        VELUMAR_SOURCE(8);
+        VELUMAR_SOURCE(9);
+        VELUMAR_SOURCE(10);
+        VELUMAR_SOURCE(11);
+        VELUMAR_SOURCE(12);
+        VELUMAR_SOURCE(13);
+        VELUMAR_SOURCE(14);
+        VELUMAR_SOURCE(15);
+#undef VELUMAR_SOURCE
         for (std::uint32_t g = 0; g < 4; ++g) std::memcpy(upward + first + 4 * g, &acc[g], sizeof(Lanes4));
     }
 
     // Contributions of the sources above: all share one ratio, so they
     // follow a first-order recursion from the top band down.
+    // The recursion runs eight bands at a time, and those bands' powers
+    // (x^2.5 / norm: a square root and a division each) then go as one
+    // vector, beside the recursion of the next eight. The bands above the
+    // last whole block of eight go one at a time.
+    const double *norm = s.spread_norm.data;
+    const double lower_ratio = s.spread_lower_ratio;
     double downward = 0.0;
-    for (std::uint32_t k = bands; k-- > 0;) {
+    std::uint32_t k = bands;
+    for (const std::uint32_t whole = bands / 8 * 8; k > whole;) {
+        --k;
         const double x = upward[k] + downward;
-        out[k] = x * x * std::sqrt(x) / s.spread_norm.data[k];  // x^2.5
-        downward = s.spread_lower_ratio * (share[k] + downward);
+        out[k] = x * x * std::sqrt(x) / norm[k];
+        downward = lower_ratio * (share[k] + downward);
     }
+    for (; k > 0; k -= 8) {
+        const std::uint32_t base = k - 8;
+        double above[8], result[8];
+        for (std::uint32_t i = 8; i-- > 0;) {
+            above[i] = downward;
+            downward = lower_ratio * (share[base + i] + downward);
+        }
+        for (std::uint32_t i = 0; i < 8; ++i) {
+            const double x = upward[base + i] + above[i];
+            result[i] = x * x * std::sqrt(x) / norm[base + i];
+        }
+        std::memcpy(out + base, result, sizeof result);
+    }
+}
+
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void multiply_bands(const double *__restrict x, const double *__restrict y, double *__restrict out, std::uint32_t n)
+{
+    for (std::uint32_t k = 0; k < n; ++k) out[k] = x[k] * y[k];
 }
 
 // Forward masking: a first-order low-pass whose output only ever raises the
 // current pattern. The memory keeps the unclipped filter output.
-void time_spreading(const double *e2, double *state, double *out, std::uint32_t n, const double *a,
-                    const double *one_minus_a)
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void time_spreading(const double *__restrict e2, double *__restrict state, double *__restrict out, std::uint32_t n,
+                    const double *__restrict a, const double *__restrict one_minus_a)
 {
     for (std::uint32_t k = 0; k < n; ++k) {
         const double filtered = one_minus_a[k] * e2[k] + a[k] * state[k];
@@ -207,9 +305,22 @@ void time_spreading(const double *e2, double *state, double *out, std::uint32_t 
     }
 }
 
-void recursive_smoothing(const double *e, double *state, std::uint32_t n, const double *a, const double *one_minus_a)
+VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
+void recursive_smoothing(const double *__restrict e, double *__restrict state, std::uint32_t n,
+                         const double *__restrict a, const double *__restrict one_minus_a)
 {
     for (std::uint32_t k = 0; k < n; ++k) state[k] = a[k] * state[k] + one_minus_a[k] * e[k];
+}
+
+// The lines the grouping reads: up to the last line of the last band (the
+// bands rise in frequency). The lines above it are neither weighted nor
+// differenced, as nothing after these stages reads them.
+std::uint32_t grouped_lines(const M_STATE &s, std::uint32_t length)
+{
+    if (s.band_count == 0) return 0;
+    const BAND_BINS &top = s.band_bins.data[s.band_count - 1];
+    const std::uint32_t lines = top.count > 0 ? top.indices[top.count - 1] + 1 : length;
+    return lines < length ? lines : length;
 }
 
 } // namespace
@@ -220,7 +331,7 @@ std::int32_t outer_ear_weighting_frames(M_STATE *s)
     if (!valid_channel_mode(*s)) return report_failure("ERROR in outer_ear_weighting_frames\n");
     for (Copy c : copies(*s)) {
         M_ARRAY &spectrum = s->*kSpectrum[c];
-        weight_power_spectrum(spectrum.data, s->outer_ear.data, spectrum.length);
+        weight_power_spectrum(spectrum.data, s->outer_ear.data, grouped_lines(*s, spectrum.length));
     }
     return 0;
 }
@@ -231,7 +342,7 @@ std::int32_t get_noise_of_current_frames(M_STATE *s)
     for (int ch = 0; ch < channel_count(*s); ++ch) {
         M_ARRAY &noise = s->*kNoiseSpectrum[ch];
         noise_power_spectrum(noise.data, (s->*kSpectrum[ref_copy(ch)]).data, (s->*kSpectrum[test_copy(ch)]).data,
-                             noise.length);
+                             grouped_lines(*s, noise.length));
     }
     return 0;
 }
@@ -271,9 +382,8 @@ std::int32_t get_masking_threshold(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_masking_threshold()\n");
     for (int ch = 0; ch < channel_count(*s); ++ch) {
-        const double *excitation = (s->*kExcitation[ref_copy(ch)]).data;
-        double *threshold = (s->*kMaskThreshold[ch]).data;
-        for (std::uint32_t k = 0; k < s->band_count; ++k) threshold[k] = excitation[k] * s->mask_offset.data[k];
+        multiply_bands((s->*kExcitation[ref_copy(ch)]).data, s->mask_offset.data, (s->*kMaskThreshold[ch]).data,
+                       s->band_count);
     }
     return 0;
 }

@@ -48,18 +48,33 @@ inline double exponent_to_double(std::int64_t k)
 // Normal, positive and finite: the range the reduction below handles.
 inline bool plain_log_argument(double x) { return x >= DBL_MIN && x <= DBL_MAX; }
 
-// Results of e^x in this range are normal and finite.
-inline bool plain_exp_argument(double x) { return x >= -708.0 && x <= 709.0; }
+// The same test on the bits, where it is one unsigned comparison that
+// every vector unit does: below DBL_MIN, zero and the negative numbers
+// wrap around to the top of the range, infinities and NaN lie above.
+inline bool outside_plain_log_range(std::uint64_t bits)
+{
+    constexpr std::uint64_t kMin = 0x0010000000000000;  // DBL_MIN
+    constexpr std::uint64_t kMax = 0x7fefffffffffffff;  // DBL_MAX
+    return bits - kMin > kMax - kMin;
+}
+
+// Results of e^x in this range are normal and finite. Both comparisons
+// are made (no short circuit), so that the loops stay free of branches.
+inline bool plain_exp_argument(double x) { return (x >= -708.0) & (x <= 709.0); }
 
 } // namespace
 
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void log_array(const double *x, double *y, std::uint32_t n)
 {
+    // Whether any argument needs the standard library, found in the same
+    // vector pass, so that the usual all-plain array costs no second one.
+    std::uint64_t outside = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
         // x = 2^k m with m in [sqrt(2)/2, sqrt(2)): shift the mantissa's
         // high word so that the exponent field carries the rounding.
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(x[i]);
+        outside |= outside_plain_log_range(bits) ? 1 : 0;
         const std::uint64_t high = (bits >> 32) + (0x3ff00000 - 0x3fe6a09e);
         const std::int64_t k = static_cast<std::int64_t>(high >> 20) - 0x3ff;
         const std::uint64_t m_bits = ((((high & 0x000fffff) + 0x3fe6a09e)) << 32) | (bits & 0xffffffff);
@@ -74,6 +89,7 @@ void log_array(const double *x, double *y, std::uint32_t n)
         const double dk = exponent_to_double(k);
         y[i] = dk * kLn2Hi - ((half_f2 - (s * (half_f2 + r) + dk * kLn2Lo)) - f);
     }
+    if (outside == 0) return;
     for (std::uint32_t i = 0; i < n; ++i)
         if (!plain_log_argument(x[i])) y[i] = std::log(x[i]);
 }
@@ -81,9 +97,15 @@ void log_array(const double *x, double *y, std::uint32_t n)
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void exp_array(const double *x, double *y, std::uint32_t n)
 {
+    std::uint64_t outside = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
+        // Arguments outside the plain range go through the same steps (all
+        // of them defined for any double; the result is recomputed below):
+        // no lane differs in its work, so the loop needs no masked
+        // operations and vectorises on every target.
+        const double v = x[i];
+        outside |= plain_exp_argument(v) ? 0 : 1;
         // x = k ln2 + r, |r| <= ln2 / 2, with r carried as hi - lo.
-        const double v = plain_exp_argument(x[i]) ? x[i] : 0.0;
         const double kd = (v * kInvLn2 + kRoundShift) - kRoundShift;
         const double hi = v - kd * kLn2Hi;
         const double lo = kd * kLn2Lo;
@@ -97,6 +119,7 @@ void exp_array(const double *x, double *y, std::uint32_t n)
                                                  std::bit_cast<std::uint64_t>(kRoundShift));
         y[i] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(e_r) + (static_cast<std::uint64_t>(k) << 52));
     }
+    if (outside == 0) return;
     for (std::uint32_t i = 0; i < n; ++i)
         if (!plain_exp_argument(x[i])) y[i] = std::exp(x[i]);
 }

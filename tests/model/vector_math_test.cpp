@@ -45,6 +45,22 @@ TEST(VectorMath, ArgumentsOutsideThePlainRangeGiveTheStandardResults)
     y.resize(exps.size());
     exp_array(exps.data(), y.data(), static_cast<std::uint32_t>(exps.size()));
     for (std::size_t i = 0; i < exps.size(); ++i) EXPECT_EQ(ulps(y[i], std::exp(exps[i])), 0.0) << exps[i];
+    // One such argument inside a long plain array: it alone is recomputed,
+    // wherever the vector loop meets it, and its neighbours keep theirs.
+    for (const bool log : {true, false}) {
+        const auto array = log ? log_array : exp_array;
+        std::vector<double> plain(37, 0.75), expected(plain.size()), out(plain.size());
+        array(plain.data(), expected.data(), static_cast<std::uint32_t>(plain.size()));
+        for (const double special : log ? logs : exps)
+            for (const std::size_t at : {0u, 21u, 36u}) {
+                std::vector<double> in = plain;
+                in[at] = special;
+                array(in.data(), out.data(), static_cast<std::uint32_t>(in.size()));
+                for (std::size_t i = 0; i < in.size(); ++i)
+                    ASSERT_EQ(ulps(out[i], i == at ? (log ? std::log(special) : std::exp(special)) : expected[i]), 0.0)
+                        << special << " at " << at;
+            }
+    }
 }
 
 } // namespace
