@@ -6,10 +6,18 @@
 #include <cmath>
 #include <complex>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <numeric>
 #include <stdexcept>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+#include "fftw_wisdom.inc"
 
 namespace velumar::app {
 
@@ -48,24 +56,64 @@ template <class T> FftwBuffer<T> Allocate(std::size_t n)
     return FftwBuffer<T>(p);
 }
 
-class Plan {
-public:
-    explicit Plan(fftw_plan plan) : plan_(plan)
-    {
-        if (plan_ == nullptr) throw std::runtime_error("pair analysis: no FFT plan");
-    }
-    ~Plan()
-    {
-        std::lock_guard lock(PlannerMutex());
-        fftw_destroy_plan(plan_);
-    }
-    Plan(const Plan &) = delete;
-    Plan &operator=(const Plan &) = delete;
-    void Execute() const { fftw_execute(plan_); }
+// Memory about to be written whole: its pages are mapped by one call rather
+// than by a fault each (some 700 for the usual size, a millisecond). A
+// kernel without the call leaves them to the faults.
+void MapForWriting(void *p, std::size_t bytes)
+{
+#if defined(__linux__)
+#if defined(MADV_POPULATE_WRITE)
+    constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+    constexpr int kPopulateWrite = 23;  // Linux 5.14 and later
+#endif
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) / page * page;
+    if (end > begin) ::madvise(reinterpret_cast<void *>(begin), end - begin, kPopulateWrite);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
 
-private:
-    fftw_plan plan_;
+// One forward and one inverse plan per transform size, made on first use
+// and kept for the life of the process: making them costs several times
+// what the transforms themselves do, and a batch checks pair after pair at
+// the same size. Executing a shared plan is thread-safe; the arrays given
+// to it come from fftw_malloc like those the plans were made with, so they
+// have the alignment the plans assume.
+struct Transforms {
+    fftw_plan forward;  // n reals to n / 2 + 1 complex values
+    fftw_plan inverse;  // and back, unnormalised; overwrites its input
 };
+
+const Transforms &TransformsFor(std::size_t n)
+{
+    static std::map<std::size_t, Transforms> made;  // under PlannerMutex; never erased
+    static bool wise = false;
+    std::lock_guard lock(PlannerMutex());
+    if (const auto it = made.find(n); it != made.end()) return it->second;
+    // The plans of the usual size, made at build time the way they are
+    // made below: planning them again would give the same plans and take
+    // longer than the check itself. FFTW refuses wisdom of another version
+    // or build, and replans what does not fit the processor.
+    if (!wise) {
+        fftw_import_wisdom_from_string(kFftwWisdom);
+        wise = true;
+    }
+    auto real = Allocate<double>(n);
+    auto spectrum = Allocate<fftw_complex>(n / 2 + 1);
+    const int size = static_cast<int>(n);
+    const Transforms t{fftw_plan_dft_r2c_1d(size, real.get(), spectrum.get(), FFTW_ESTIMATE),
+                       fftw_plan_dft_c2r_1d(size, spectrum.get(), real.get(), FFTW_ESTIMATE)};
+    if (t.forward == nullptr || t.inverse == nullptr) {
+        if (t.forward != nullptr) fftw_destroy_plan(t.forward);
+        if (t.inverse != nullptr) fftw_destroy_plan(t.inverse);
+        throw std::runtime_error("pair analysis: no FFT plan");
+    }
+    return made.emplace(n, t).first->second;
+}
 
 // A signal of one or two channels seen as frames; Sum() is the channel sum
 // the delay search works on (so a swap or a pan does not hide the delay).
@@ -74,15 +122,61 @@ struct Frames {
     std::size_t count;
     unsigned channels;
 
-    double Sum(std::ptrdiff_t i) const
+    std::int32_t Sum(std::size_t i) const
     {
-        if (i < 0 || static_cast<std::size_t>(i) >= count) return 0.0;
-        const std::int16_t *f = data + static_cast<std::size_t>(i) * channels;
-        return channels == 2 ? static_cast<double>(f[0]) + f[1] : static_cast<double>(f[0]);
+        const std::int16_t *f = data + i * channels;
+        return channels == 2 ? std::int32_t{f[0]} + f[1] : std::int32_t{f[0]};
+    }
+
+    // Sums of frames [from, from + length) into out; frames outside the
+    // signal count as 0.
+    void Sums(std::ptrdiff_t from, std::size_t length, double *out) const
+    {
+        const auto n = static_cast<std::ptrdiff_t>(length);
+        const std::ptrdiff_t lo = std::clamp<std::ptrdiff_t>(-from, 0, n);
+        const std::ptrdiff_t hi = std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(count) - from, lo, n);
+        std::fill(out, out + lo, 0.0);
+        const std::int16_t *f = hi > lo ? data + (from + lo) * static_cast<std::ptrdiff_t>(channels) : data;
+        if (channels == 2) {
+            for (std::ptrdiff_t i = lo; i < hi; ++i, f += 2) out[i] = std::int32_t{f[0]} + f[1];
+        } else {
+            for (std::ptrdiff_t i = lo; i < hi; ++i, ++f) out[i] = f[0];
+        }
+        std::fill(out + hi, out + n, 0.0);
     }
 };
 
 bool FullScale(std::int16_t v) { return v >= 32767 || v <= -32767; }
+
+// Values of x[0, n) at full scale and whether any lies beyond kSilentPeak.
+// The smallest and the largest value of each piece come from a loop that
+// runs on whole vectors at memory speed; only a piece that reaches full
+// scale is read again, from the cache, to count.
+struct Peaks {
+    std::size_t full = 0;
+    bool loud = false;
+};
+
+Peaks FindPeaks(const std::int16_t *x, std::size_t n)
+{
+    constexpr std::size_t kPiece = 2048;
+    Peaks out;
+    std::int16_t lowest = 0, highest = 0;
+    for (std::size_t piece = 0; piece < n; piece += kPiece) {
+        const std::size_t last = std::min(n, piece + kPiece);
+        std::int16_t lo = 0, hi = 0;
+        for (std::size_t i = piece; i < last; ++i) {
+            lo = std::min(lo, x[i]);
+            hi = std::max(hi, x[i]);
+        }
+        if (hi >= 32767 || lo <= -32767)
+            out.full += static_cast<std::size_t>(std::count_if(x + piece, x + last, FullScale));
+        lowest = std::min(lowest, lo);
+        highest = std::max(highest, hi);
+    }
+    out.loud = highest > kSilentPeak || lowest < -kSilentPeak;
+    return out;
+}
 
 // Whole-signal scans read a block of values at a time and say so after
 // each block (AnalysisSettings::scanned).
@@ -93,43 +187,33 @@ void Scanned(const AnalysisSettings &settings, int signal, std::size_t values)
     if (settings.scanned) settings.scanned(signal, values);
 }
 
-// Values of each channel that lie in runs of kClipRun or more at full scale.
-std::uint64_t ClippedValues(const Frames &x, int signal, const AnalysisSettings &settings)
+struct ScanResult {
+    std::uint64_t clipped = 0;  // values in runs of kClipRun or more at full scale
+    bool silent = true;         // no value beyond kSilentPeak
+};
+
+// One pass over a whole signal for its clipping and its silence.
+ScanResult Scan(const Frames &x, int signal, const AnalysisSettings &settings)
 {
     const std::size_t n = x.count * x.channels;
-    // Most signals never reach full scale: a branch-free count first.
-    std::size_t any = 0;
+    ClippingCounter clipping(x.channels);
+    ScanResult out;
     for (std::size_t at = 0; at < n; at += kScanBlock) {
         const std::size_t end = std::min(n, at + kScanBlock);
-        for (std::size_t i = at; i < end; ++i) any += FullScale(x.data[i]) ? 1u : 0u;
+        out.silent = clipping.Feed(x.data + at, end - at) && out.silent;
         Scanned(settings, signal, end);
     }
-    if (any < kClipRun) return 0;
-    std::uint64_t total = 0;
-    for (unsigned c = 0; c < x.channels; ++c) {
-        std::uint64_t run = 0;
-        for (std::size_t i = c; i < n; i += x.channels) {
-            if (i % kScanBlock < x.channels) Scanned(settings, signal, i);
-            if (FullScale(x.data[i])) {
-                ++run;
-                continue;
-            }
-            if (run >= kClipRun) total += run;
-            run = 0;
-        }
-        if (run >= kClipRun) total += run;
-        Scanned(settings, signal, n);
-    }
-    return total;
+    out.clipped = clipping.total();
+    return out;
 }
 
+// Up to the first block with a value beyond kSilentPeak.
 bool Silent(const Frames &x, int signal, const AnalysisSettings &settings)
 {
     const std::size_t n = x.count * x.channels;
     for (std::size_t at = 0; at < n; at += kScanBlock) {
         const std::size_t end = std::min(n, at + kScanBlock);
-        const bool loud = std::any_of(x.data + at, x.data + end,
-                                      [](std::int16_t v) { return v > kSilentPeak || v < -kSilentPeak; });
+        const bool loud = FindPeaks(x.data + at, end - at).loud;
         Scanned(settings, signal, end);
         if (loud) return false;
     }
@@ -176,12 +260,14 @@ DelayEstimate SearchDelay(const Frames &ref, const Frames &test, std::size_t m)
     std::vector<std::pair<double, std::size_t>> candidates;
     for (std::size_t j = 0; j < places; ++j) {
         const std::size_t p = places == 1 ? first : first + (last - first) * j / (places - 1);
-        double energy = 0.0;
+        // Squares of channel sums are integers below 2^33 and a segment's
+        // total stays below 2^47: summed exactly, as integers.
+        std::int64_t energy = 0;
         for (std::size_t i = 0; i < len; ++i) {
-            const double v = ref.Sum(static_cast<std::ptrdiff_t>(p + i));
+            const std::int64_t v = ref.Sum(p + i);
             energy += v * v;
         }
-        if (energy > 0.0) candidates.emplace_back(energy, p);
+        if (energy > 0) candidates.emplace_back(static_cast<double>(energy), p);
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const auto &a, const auto &b) { return a.first > b.first; });
@@ -190,50 +276,56 @@ DelayEstimate SearchDelay(const Frames &ref, const Frames &test, std::size_t m)
     std::sort(candidates.begin(), candidates.end(),
               [](const auto &a, const auto &b) { return a.second < b.second; });
 
-    auto r = Allocate<double>(n);
-    auto w = Allocate<double>(n);
-    auto rf = Allocate<fftw_complex>(bins);
-    auto wf = Allocate<fftw_complex>(bins);
-    auto acc = Allocate<fftw_complex>(bins);
-    auto xc = Allocate<double>(n);
-    std::unique_ptr<Plan> forward_r, forward_w, inverse;
-    {
-        std::lock_guard lock(PlannerMutex());
-        forward_r = std::make_unique<Plan>(fftw_plan_dft_r2c_1d(static_cast<int>(n), r.get(), rf.get(), FFTW_ESTIMATE));
-        forward_w = std::make_unique<Plan>(fftw_plan_dft_r2c_1d(static_cast<int>(n), w.get(), wf.get(), FFTW_ESTIMATE));
-        inverse = std::make_unique<Plan>(fftw_plan_dft_c2r_1d(static_cast<int>(n), acc.get(), xc.get(), FFTW_ESTIMATE));
-    }
-    std::fill_n(&acc[0][0], 2 * bins, 0.0);
-
+    const Transforms &transforms = TransformsFor(n);
+    // One block for everything, each part on a cache line of its own:
+    // the segment, the test window, their spectra, the accumulated cross
+    // spectrum and the test's energy per lag.
     const std::size_t lags = 2 * m + 1;
-    std::vector<double> test_energy(lags, 0.0);  // sum of t^2 under the segment, per lag
-    std::vector<std::size_t> overlap(lags, 0);   // test samples inside the file, per lag
-    std::vector<double> prefix(window + 1);
+    const auto part = [](std::size_t doubles) { return (doubles + 7) / 8 * 8; };
+    const std::size_t doubles = 2 * part(n) + 3 * part(2 * bins) + part(lags);
+    auto block = Allocate<double>(doubles);
+    MapForWriting(block.get(), doubles * sizeof(double));
+    double *r = block.get();
+    double *w = r + part(n);
+    auto *rf = reinterpret_cast<fftw_complex *>(w + part(n));
+    auto *wf = rf + part(2 * bins) / 2;
+    auto *acc = wf + part(2 * bins) / 2;
+    double *test_energy = reinterpret_cast<double *>(acc + part(2 * bins) / 2);  // sum of t^2 under the segment
+    std::fill_n(&acc[0][0], 2 * bins, 0.0);
+    std::fill_n(test_energy, lags, 0.0);
+    // The padding past the segment and past the window stays zero: the
+    // forward transform leaves its input as it is.
+    std::fill(r + len, r + n, 0.0);
+    std::fill(w + window, w + n, 0.0);
+
     double ref_energy = 0.0;
-    std::size_t covered = 0;
+    std::vector<std::ptrdiff_t> starts;  // test frame under w[0], per segment
 
     for (const auto &[energy, p] : candidates) {
         ref_energy += energy;
-        covered += len;
-        std::fill_n(r.get(), n, 0.0);
-        std::fill_n(w.get(), n, 0.0);
-        for (std::size_t i = 0; i < len; ++i) r[i] = ref.Sum(static_cast<std::ptrdiff_t>(p + i));
+        ref.Sums(static_cast<std::ptrdiff_t>(p), len, r);
         // w[i] = t[p - m + i]: index j of the correlation is lag j - m.
         const auto start = static_cast<std::ptrdiff_t>(p) - static_cast<std::ptrdiff_t>(m);
-        prefix[0] = 0.0;
-        for (std::size_t i = 0; i < window; ++i) {
-            w[i] = test.Sum(start + static_cast<std::ptrdiff_t>(i));
-            prefix[i + 1] = prefix[i] + w[i] * w[i];
+        starts.push_back(start);
+        test.Sums(start, window, w);
+        // The window's energy slid along it lag by lag. Squares of channel
+        // sums are integers below 2^33 and the window holds fewer than 2^20
+        // of them, so every partial sum is an exact integer.
+        std::int64_t sliding = 0;
+        for (std::size_t i = 0; i < len; ++i) {
+            const auto v = static_cast<std::int64_t>(w[i]);
+            sliding += v * v;
         }
         for (std::size_t j = 0; j < lags; ++j) {
-            test_energy[j] += prefix[j + len] - prefix[j];
-            const std::ptrdiff_t lo = std::max<std::ptrdiff_t>(start + static_cast<std::ptrdiff_t>(j), 0);
-            const std::ptrdiff_t hi = std::min<std::ptrdiff_t>(start + static_cast<std::ptrdiff_t>(j + len),
-                                                               static_cast<std::ptrdiff_t>(test.count));
-            if (hi > lo) overlap[j] += static_cast<std::size_t>(hi - lo);
+            if (j > 0) {
+                const auto in = static_cast<std::int64_t>(w[j + len - 1]);
+                const auto out = static_cast<std::int64_t>(w[j - 1]);
+                sliding += in * in - out * out;
+            }
+            test_energy[j] += static_cast<double>(sliding);
         }
-        forward_r->Execute();
-        forward_w->Execute();
+        fftw_execute_dft_r2c(transforms.forward, r, rf);
+        fftw_execute_dft_r2c(transforms.forward, w, wf);
         // conj(R) W: the transform of sum_n r[n] w[n + j].
         for (std::size_t b = 0; b < bins; ++b) {
             const double ar = rf[b][0], ai = -rf[b][1];
@@ -242,15 +334,36 @@ DelayEstimate SearchDelay(const Frames &ref, const Frames &test, std::size_t m)
             acc[b][1] += ar * bi + ai * br;
         }
     }
-    inverse->Execute();  // unnormalised: divided by n below
+    double *c = r;  // the correlation per lag, in place of the segment
+    fftw_execute_dft_c2r(transforms.inverse, acc, c);  // unnormalised: divided by n below
 
-    // Lags where less than half of the segments meet the test are left out:
-    // a few samples at an edge can correlate by chance.
-    std::vector<double> c(lags, 0.0);
+    // n is a power of two: multiplying by its inverse divides exactly.
+    const double scale = 1.0 / static_cast<double>(n);
     for (std::size_t j = 0; j < lags; ++j) {
         const double denominator = std::sqrt(ref_energy * test_energy[j]);
-        if (2 * overlap[j] < covered || !(denominator > 0.0)) continue;
-        c[j] = std::clamp(xc[j] / static_cast<double>(n) / denominator, -1.0, 1.0);
+        const double v = std::clamp(c[j] * scale / denominator, -1.0, 1.0);
+        c[j] = denominator > 0.0 ? v : 0.0;
+    }
+    // Lags where less than half of the segments meet the test are left out:
+    // a few samples at an edge can correlate by chance. Segments whose
+    // window lies inside the test meet it wholly at every lag.
+    const auto test_end = static_cast<std::ptrdiff_t>(test.count);
+    const auto segment = static_cast<std::ptrdiff_t>(len);
+    std::erase_if(starts, [&](std::ptrdiff_t start) {
+        return start >= 0 && start + static_cast<std::ptrdiff_t>(window) <= test_end;
+    });
+    const std::size_t whole = len * (candidates.size() - starts.size());
+    const std::size_t covered = len * candidates.size();
+    if (!starts.empty()) {
+        for (std::size_t j = 0; j < lags; ++j) {
+            std::size_t overlap = whole;  // test frames inside the file under the segments
+            for (const std::ptrdiff_t start : starts) {
+                const std::ptrdiff_t at = start + static_cast<std::ptrdiff_t>(j);
+                overlap += static_cast<std::size_t>(
+                    std::max<std::ptrdiff_t>(std::min(at + segment, test_end) - std::max<std::ptrdiff_t>(at, 0), 0));
+            }
+            if (2 * overlap < covered) c[j] = 0.0;
+        }
     }
 
     // The largest magnitude; ties go to the smaller delay.
@@ -342,6 +455,53 @@ double Normalised(std::int64_t xy, std::int64_t xx, std::int64_t yy)
 
 } // namespace
 
+ClippingCounter::ClippingCounter(unsigned channels) : channels_(channels == 2 ? 2 : 1) {}
+
+bool ClippingCounter::Feed(const std::int16_t *values, std::size_t count)
+{
+    const Peaks peaks = FindPeaks(values, count);
+    if (peaks.full == 0 && count >= channels_) {
+        // Most signals never reach full scale: every channel has a value
+        // here that ends its run.
+        for (unsigned c = 0; c < channels_; ++c) {
+            if (run_[c] >= kClipRun) total_ += run_[c];
+            run_[c] = 0;
+        }
+    } else {
+        const std::size_t mask = channels_ - 1;  // 1 or 2 channels
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint64_t &run = run_[(next_ + i) & mask];
+            if (FullScale(values[i])) {
+                ++run;
+                continue;
+            }
+            if (run >= kClipRun) total_ += run;
+            run = 0;
+        }
+    }
+    next_ = static_cast<unsigned>((next_ + count) & (channels_ - 1));
+    return !peaks.loud;
+}
+
+std::uint64_t ClippingCounter::total() const
+{
+    std::uint64_t total = total_;
+    for (unsigned c = 0; c < channels_; ++c)
+        if (run_[c] >= kClipRun) total += run_[c];
+    return total;
+}
+
+void AddClipping(PairCheck &check, std::uint64_t reference, std::uint64_t test)
+{
+    check.reference_clipped_values = reference;
+    check.test_clipped_values = test;
+    check.clipped = test > reference;
+    if (!check.clipped) return;
+    // In its place among the codes: before "unrelated", the last one.
+    const auto unrelated = std::find(check.warnings.begin(), check.warnings.end(), kWarnUnrelated);
+    check.warnings.insert(unrelated, kWarnClipped);
+}
+
 PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const std::int16_t> test,
                       unsigned channels, const AnalysisSettings &settings)
 {
@@ -354,10 +514,15 @@ PairCheck AnalysePair(std::span<const std::int16_t> reference, std::span<const s
     const Frames tst{test.data(), test.size() / channels, channels};
 
     PairCheck check;
-    check.reference_clipped_values = ClippedValues(ref, 0, settings);
-    check.test_clipped_values = ClippedValues(tst, 1, settings);
-    check.clipped = check.test_clipped_values > check.reference_clipped_values;
-    check.silent = Silent(ref, 0, settings);
+    if (settings.count_clipping) {
+        const ScanResult scanned = Scan(ref, 0, settings);
+        check.reference_clipped_values = scanned.clipped;
+        check.test_clipped_values = Scan(tst, 1, settings).clipped;
+        check.clipped = check.test_clipped_values > check.reference_clipped_values;
+        check.silent = scanned.silent;
+    } else {
+        check.silent = Silent(ref, 0, settings);
+    }
 
     if (!check.silent && tst.count > 0) {
         // No lag beyond the longer signal can overlap anything.

@@ -116,6 +116,9 @@ const std::int16_t *AdjustedInput::Block(Signal s, std::uint32_t count)
     // The model keeps what it still needs of a block in its own carry: the
     // blocks before this one are never read again.
     if (!whole.empty()) source_.Passed(s, skip + done_);
+    // Counted just before the model reads the block: one trip through
+    // memory serves both.
+    if (clipping_[k]) ClipUpTo(s, skip + done_ + count, skip + done_);
     std::vector<std::int16_t> &buffer = buffer_[k];
     if (buffer.empty()) return whole.data() + skip + done_;  // in place, as it is
 
@@ -145,6 +148,38 @@ const std::int16_t *AdjustedInput::Block(Signal s, std::uint32_t count)
         }
     }
     return buffer.data();
+}
+
+void AdjustedInput::CountClipping()
+{
+    for (const Signal s : {Signal::Reference, Signal::Test}) {
+        if (source_.InPlace(s).empty() && source_.values(s) != 0)
+            throw std::logic_error("adjusted input: " + source_.path(s) + " is not in memory to be counted");
+        clipping_[static_cast<int>(s)].emplace(source_.channels());
+    }
+}
+
+void AdjustedInput::ClipUpTo(Signal s, std::uint64_t position, std::uint64_t release)
+{
+    const int k = static_cast<int>(s);
+    const std::uint64_t ch = std::max<std::uint16_t>(source_.channels(), 1);
+    const std::uint64_t end = std::min(position, source_.values(s) / ch * ch);  // a dangling value is not counted
+    const std::int16_t *data = source_.InPlace(s).data();
+    constexpr std::uint64_t kPiece = std::uint64_t{1} << 19;
+    for (std::uint64_t &at = clip_position_[k]; at < end;) {
+        const std::uint64_t n = std::min(end - at, kPiece);
+        clipping_[k]->Feed(data + at, static_cast<std::size_t>(n));
+        at += n;
+        if (release > 0) source_.Passed(s, std::min(at, release));
+    }
+}
+
+std::pair<std::uint64_t, std::uint64_t> AdjustedInput::FinishClipping()
+{
+    for (const Signal s : {Signal::Reference, Signal::Test})
+        if (clipping_[static_cast<int>(s)]) ClipUpTo(s, source_.values(s), source_.values(s));
+    const auto total = [](const std::optional<ClippingCounter> &c) { return c ? c->total() : 0; };
+    return {total(clipping_[0]), total(clipping_[1])};
 }
 
 void AdjustedInput::NextBlock(std::uint32_t count, const std::int16_t **reference, const std::int16_t **test)

@@ -87,6 +87,15 @@ private:
     RunStatistics stats_;
 };
 
+// Both signals held in memory as a whole: the model's pass over them can
+// count their clipping too.
+bool InMemory(const PairSource &source)
+{
+    for (const Signal s : {Signal::Reference, Signal::Test})
+        if (source.InPlace(s).empty() && source.values(s) != 0) return false;
+    return true;
+}
+
 GradeReport Refuse(GradeReport report, const char *code, std::string reason)
 {
     report.status = Status::Refused;
@@ -187,19 +196,38 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
                                     Seconds(report.test_values, report.channels, report.sample_rate)}));
     }
 
+    // The check's clipping of signals in memory is counted while the model
+    // reads them; a run that does not get that far counts it on its own.
+    bool clipping_pending = false;
+    const auto settle_clipping = [&] {
+        if (!clipping_pending) return;
+        clipping_pending = false;
+        AdjustedInput whole(source, Adjustment{}, 1);
+        whole.CountClipping();
+        const auto [reference, test] = whole.FinishClipping();
+        AddClipping(*report.check, reference, test);
+    };
     try {
-        if (settings.check || settings.align || settings.match_level)
-            report.check = AnalyseSource(source, settings.analysis);
+        if (settings.check || settings.align || settings.match_level) {
+            AnalysisSettings analysis = settings.analysis;
+            const bool in_memory = InMemory(source);
+            analysis.count_clipping = !in_memory;
+            report.check = AnalyseSource(source, analysis);
+            clipping_pending = in_memory;
+        }
         Applied applied;
         const Adjustment adjustment =
             PlanAdjustment(source, report.check ? &*report.check : nullptr, settings, &applied);
         if (settings.align || settings.match_level) report.applied = applied;
         // Two empty signals stay a pair too short to grade; an empty one
         // against anything leaves, as any shift can, nothing in common.
-        if (settings.align && adjustment.values == 0 && (report.reference_values != 0 || report.test_values != 0))
+        if (settings.align && adjustment.values == 0 && (report.reference_values != 0 || report.test_values != 0)) {
+            settle_clipping();
             return Refuse(std::move(report), kReasonNoOverlap, std::string(text::get(text::IDS_CLI_NO_OVERLAP)));
+        }
 
         AdjustedInput input(source, adjustment, settings.run.step);
+        if (clipping_pending) input.CountClipping();
         PipelineObserver observer(adjustment.values, hooks);
         CModelRunner runner(&input, settings.run, &observer, hooks.messages,
                             hooks.api != nullptr ? *hooks.api : LibraryModelApi());
@@ -208,25 +236,35 @@ GradeReport GradeSource(PairSource &source, const GradeSettings &settings, const
             runner.SetFrameObserver(hooks.frame_observer, hooks.frame_user);
         }
         runner.Run();
+        if (clipping_pending) {
+            const auto [reference, test] = input.FinishClipping();
+            AddClipping(*report.check, reference, test);
+            clipping_pending = false;
+        }
         report.model_status = runner.Results(&report.model);
         report.stats = observer.stats();
         if (report.applied) report.applied->clipped_values = input.clipped_values();
     } catch (const PeaqErrors::ModelCreationFailed &) {
+        settle_clipping();
         report.status = Status::Failed;
         report.reason_code = kReasonModelCreation;
         report.reason = std::string(text::get(text::IDS_CLI_MODEL_CREATION));
         return report;
     } catch (const PeaqErrors::ModelExecutionError &e) {
+        settle_clipping();
         report.status = Status::Failed;
         report.reason_code = kReasonModelExecution;
         report.stage_code = e.code;
         report.reason = text::format(text::IDS_CLI_MODEL_EXECUTION, std::to_string(e.code));
         return report;
     } catch (const WaveErrors::FileException &e) {  // a file changed during the run
+        settle_clipping();
         return Refuse(std::move(report), kReasonFileChanged, e.text());
     } catch (const audio::InputError &e) {  // a decoded file that cannot be read to its end
+        settle_clipping();
         return Refuse(std::move(report), kReasonInput, e.message());
     } catch (const std::exception &e) {
+        settle_clipping();
         report.status = Status::Failed;
         report.reason_code = kReasonInternal;
         report.reason = text::format(text::IDS_CLI_INTERNAL_ERROR, e.what());

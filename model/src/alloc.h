@@ -3,7 +3,7 @@
 // Builds with VELUMAR_TEST_HOOKS (the instrumented library the tests link)
 // count every allocation and can be told to fail the n-th one, so tests can
 // walk every failure path of creation. The production library has no such
-// state: obtain() is calloc().
+// state: obtain() is a zeroed allocation aligned to a cache line.
 #pragma once
 
 #include <cstddef>

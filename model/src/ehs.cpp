@@ -7,8 +7,13 @@
 #include "stages.h"
 #include "vector_math.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace velumar::model {
 namespace {
@@ -38,62 +43,92 @@ void log_ratios(const double *ref, const double *test, double *d, double *scratc
     }
 }
 
-// corr[l] / sqrt(energy[l]), or 0 where either is 0.
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-void normalise(double *corr, const double *energy, std::uint32_t n)
-{
-    for (std::uint32_t l = 0; l < n; ++l)
-        corr[l] = corr[l] != 0.0 && energy[l] != 0.0 ? corr[l] / std::sqrt(energy[l]) : 0.0;
-}
-
-COMPLEX conjugate(COMPLEX z) { return {z.re, -z.im}; }
-
 // One channel: d receives the log ratio of the first 2L lines, corr the
-// correlation and then its normalised form.
-double error_harmonic_structure(M_STATE &s, const double *ref, const double *test, double *d, double *corr)
+// correlation x[l] = sum_{n<L} d[n] d[n+l] for l < L.
+void correlation(M_STATE &s, const double *ref, const double *test, double *d, double *corr)
 {
     const auto lags = static_cast<std::uint32_t>(s.ehs_length);  // L
     const std::uint32_t span = 2 * lags;                          // 2L
     const TwiddleTable forward = forward_twiddles(s);
-    const TwiddleTable inverse = inverse_twiddles(s);
     double *a = s.ehs_buf_a.data;
-    double *b = s.ehs_buf_b.data;
     COMPLEX *fa = s.ehs_cplx_a.data;
     COMPLEX *fb = s.ehs_cplx_b.data;
 
-    log_ratios(ref, test, d, b, span);
+    log_ratios(ref, test, d, s.ehs_buf_b.data, span);
 
-    // x[l] = sum_{n<L} d[n] d[n+l] for l < L through one cross spectrum:
-    // the zero half of a keeps the lags we use free of wrap-around.
-    for (std::uint32_t n = 0; n < span; ++n) {
-        a[n] = n < lags ? d[n] : 0.0;
-        b[n] = d[n];
-    }
+    // Through one cross spectrum: the zero half of a keeps the lags we use
+    // free of wrap-around.
+    std::copy(d, d + lags, a);
+    std::fill(a + lags, a + span, 0.0);
     get_FFT_unscaled(a, fa, s.ehs_fft_index_512.data, span, forward);
-    get_FFT_unscaled(b, fb, s.ehs_fft_index_512.data, span, forward);
-    for (std::uint32_t k = 0; k < span; ++k) fa[k] = complex_mul(conjugate(fa[k]), fb[k]);
-    get_IFFT(fa, corr, s.ehs_cplx_c.data, s.ehs_fft_index_512.data, span, inverse);
+    get_FFT_unscaled(d, fb, s.ehs_fft_index_512.data, span, forward);
+    conjugate_products(fa, fb, span);
+    get_IFFT(fa, corr, s.ehs_cplx_c.data, s.ehs_fft_index_512.data, span, inverse_twiddles(s));
+}
 
-    // Normalise by the energies of the two windows; the later window's
-    // energy is kept as a running sum.
+// Normalises corr by the energies of the two windows, the later window's
+// energy kept as a running sum, and returns the sum of the normalised
+// values. In one loop the two chains of additions and the square roots
+// and quotients of each lag overlap.
+double normalise_and_sum(double *corr, const double *d, std::uint32_t lags)
+{
     double first_energy = 0.0;
     for (std::uint32_t n = 0; n < lags; ++n) first_energy += d[n] * d[n];
-    // The running sum first (one chain), then the independent quotients.
-    double *energy = b;
     double lag_energy = first_energy;
+    double sum = 0.0;
     for (std::uint32_t l = 0; l < lags; ++l) {
         if (l > 0) lag_energy = lag_energy + d[l + lags - 1] * d[l + lags - 1] - d[l - 1] * d[l - 1];
-        energy[l] = first_energy * lag_energy;
+        const double energy = first_energy * lag_energy;
+        corr[l] = corr[l] != 0.0 && energy != 0.0 ? corr[l] / std::sqrt(energy) : 0.0;
+        sum += corr[l];
     }
-    normalise(corr, energy, lags);
+    return sum;
+}
 
-    double sum = 0.0;
-    for (std::uint32_t l = 0; l < lags; ++l) sum += corr[l];
+#if defined(__x86_64__)
+// The same for two channels at once, one per lane: each lane does exactly
+// the operations of normalise_and_sum, so the chains and the divider are
+// shared at no cost in exactness.
+void normalise_and_sum_pair(double *const corr[2], const double *const d[2], std::uint32_t lags, double sum[2])
+{
+    const auto pair = [&](const double *const x[2], std::uint32_t i) { return _mm_setr_pd(x[0][i], x[1][i]); };
+    __m128d first_energy = _mm_setzero_pd();
+    for (std::uint32_t n = 0; n < lags; ++n) {
+        const __m128d v = pair(d, n);
+        first_energy = _mm_add_pd(first_energy, _mm_mul_pd(v, v));
+    }
+    __m128d lag_energy = first_energy;
+    __m128d total = _mm_setzero_pd();
+    for (std::uint32_t l = 0; l < lags; ++l) {
+        if (l > 0) {
+            const __m128d in = pair(d, l + lags - 1), out = pair(d, l - 1);
+            lag_energy = _mm_sub_pd(_mm_add_pd(lag_energy, _mm_mul_pd(in, in)), _mm_mul_pd(out, out));
+        }
+        const __m128d energy = _mm_mul_pd(first_energy, lag_energy);
+        const __m128d c = _mm_setr_pd(corr[0][l], corr[1][l]);
+        const __m128d nonzero = _mm_and_pd(_mm_cmpneq_pd(c, _mm_setzero_pd()), _mm_cmpneq_pd(energy, _mm_setzero_pd()));
+        const __m128d normalised = _mm_and_pd(nonzero, _mm_div_pd(c, _mm_sqrt_pd(energy)));
+        _mm_storel_pd(corr[0] + l, normalised);
+        _mm_storeh_pd(corr[1] + l, normalised);
+        total = _mm_add_pd(total, normalised);
+    }
+    _mm_storel_pd(sum, total);
+    _mm_storeh_pd(sum + 1, total);
+}
+#endif
+
+// The largest periodicity of a normalised correlation whose values sum to
+// `sum`: the power spectrum of the windowed, mean-free correlation, its
+// largest line above the direct component.
+double periodicity(M_STATE &s, const double *corr, double sum)
+{
+    const auto lags = static_cast<std::uint32_t>(s.ehs_length);
+    double *b = s.ehs_buf_b.data;
     const double mean = sum / lags;
     for (std::uint32_t l = 0; l < lags; ++l) b[l] = (corr[l] - mean) * s.ehs_window.data[l];
 
-    double *power = a;
-    get_power_spectrum(b, power, fa, s.ehs_fft_index_256.data, lags, forward);
+    double *power = s.ehs_buf_a.data;
+    get_power_spectrum(b, power, s.ehs_cplx_a.data, s.ehs_fft_index_256.data, lags, forward_twiddles(s));
 
     // Only a line that stands above the direct component counts as a
     // periodicity of the error.
@@ -108,11 +143,21 @@ double error_harmonic_structure(M_STATE &s, const double *ref, const double *tes
 std::int32_t get_error_harmonic_structure_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_error_harmonic_structure_for_frames()\n");
-    for (int ch = 0; ch < channel_count(*s); ++ch) {
-        s->*kEhsValue[ch] = error_harmonic_structure(*s, (s->*kSpectrum[ref_copy(ch)]).data,
-                                                     (s->*kSpectrum[test_copy(ch)]).data, (s->*kEhsD[ch]).data,
-                                                     (s->*kEhsCorr[ch]).data);
-    }
+    const int channels = channel_count(*s);
+    double *corr[2] = {(s->*kEhsCorr[0]).data, channels == 2 ? (s->*kEhsCorr[1]).data : nullptr};
+    const double *d[2] = {(s->*kEhsD[0]).data, channels == 2 ? (s->*kEhsD[1]).data : nullptr};
+    for (int ch = 0; ch < channels; ++ch)
+        correlation(*s, (s->*kSpectrum[ref_copy(ch)]).data, (s->*kSpectrum[test_copy(ch)]).data, (s->*kEhsD[ch]).data,
+                    corr[ch]);
+    const auto lags = static_cast<std::uint32_t>(s->ehs_length);
+    double sum[2] = {0.0, 0.0};
+#if defined(__x86_64__)
+    if (channels == 2)
+        normalise_and_sum_pair(corr, d, lags, sum);
+    else
+#endif
+        for (int ch = 0; ch < channels; ++ch) sum[ch] = normalise_and_sum(corr[ch], d[ch], lags);
+    for (int ch = 0; ch < channels; ++ch) s->*kEhsValue[ch] = periodicity(*s, corr[ch], sum[ch]);
     return 0;
 }
 

@@ -982,8 +982,253 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
     return 0;
 }
 
+namespace {
+
+// The power of one line as the model defines it: the two parts squared and
+// summed in extended precision (64-bit significands: each square and the
+// sum rounded to 64 bits), the sum then rounded to double.
+double extended_power(double re, double im)
+{
+    const long double r = re, i = im;
+    return static_cast<double>(r * r + i * i);
+}
+
+// A power the spectra cannot carry: infinite, negative or not a number.
+bool unrepresentable(double p) { return !(p >= 0.0) || p > DBL_MAX; }
+
+// Lines [0, count) one by one; a line whose bit in `known` is set takes its
+// power from fast[] (already proven equal to extended_power), the others are
+// formed in extended precision. false, with nothing written from that line
+// on, at the first power the spectra cannot carry.
+bool settle_lines(const COMPLEX *lines, double *power, std::uint32_t count, double scale, double factor,
+                  const double *fast, std::uint32_t known)
+{
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const double p = (known >> i & 1u) != 0 ? fast[i] : extended_power(lines[i].re * scale, lines[i].im * scale);
+        if (unrepresentable(p)) return false;
+        power[i] = p * factor;
+    }
+    return true;
+}
+
+#if defined(__x86_64__)
+// The vector lines below compute, per lane, the double nearest to the exact
+// x^2 + y^2 and prove on the way that extended_power gives that same double;
+// a lane where the proof does not go through is settled by settle_lines.
+//
+// Why it holds. Squaring and summing in 64-bit significands lands within
+// 2^-63 (1 + 2^-65) S of the exact sum S = x^2 + y^2: at most 2^-10 (1 +
+// 2^-65) of a double's ulp at S (and 2^-10 of the smaller ulp below a
+// power of two). Rounding that to double gives the double nearest S unless
+// S lies closer than that to a rounding midpoint. So: form S as r + err
+// with r the double nearest (r + err within 2^-20 ulp of S), and accept
+// the lane when |err| stays (2^-10 + 2^-16) ulp of the binade just below r
+// away from half that ulp. About 1 lane in 500 fails.
+//
+// The squares without a fused multiply-add: x = hi + lo with hi the upper
+// 26 significand bits (a mask) and lo the rest, so hi^2 is exact, and so
+// is hi^2 - fl(x^2); lo (hi + x) = 2 hi lo + lo^2 up to 2^-75 x^2. Then
+// x^2 = ph + pl to within that. The two large parts are added exactly
+// (larger first: both are non-negative), the small ones after.
+//
+// Range: the argument needs no overflow and no loss to underflow that
+// matters, which 2^-900 <= r < 2^900 ensures (a tiny part then adds errors
+// near 2^-1074, far below an ulp of r). Any overflow on the way makes r
+// infinite or NaN, and so does a NaN or infinite part. Zero lines (x = y =
+// 0) give +0 exactly. Everything else - subnormal powers, huge parts,
+// infinities, NaN - is settled one line at a time.
+
+// GCC's AVX-512 headers build some results from an undefined register,
+// which it then reports as possibly uninitialised.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+constexpr double kSmallest = 0x1p-900;
+constexpr double kLargest = 0x1p900;
+// (1/2 - 2^-10 - 2^-16) ulp, as a multiple of the binade 2^e (ulp = 2^(e-52)).
+constexpr double kMargin = 32703 * 0x1p-68;
+constexpr std::int64_t kUpper26 = static_cast<std::int64_t>(0xFFFFFFFFF8000000ull);
+constexpr std::int64_t kExponent = 0x7FF0000000000000ll;
+
+__attribute__((target("avx512f"))) inline void square_avx512(__m512d x, __m512d &ph, __m512d &pl)
+{
+    const __m512d hi = _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(x), _mm512_set1_epi64(kUpper26)));
+    const __m512d lo = _mm512_sub_pd(x, hi);
+    ph = _mm512_mul_pd(x, x);
+    pl = _mm512_add_pd(_mm512_sub_pd(_mm512_mul_pd(hi, hi), ph), _mm512_mul_pd(lo, _mm512_add_pd(hi, x)));
+}
+
+// Lines in blocks of 8; returns the lines done, or count + 1 when a line
+// could not be carried (the caller then reports it).
+__attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLEX *lines, double *power,
+                                                                    std::uint32_t count, double scale,
+                                                                    double factor)
+{
+    const __m512i even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
+    const __m512i odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
+    const __m512d vscale = _mm512_set1_pd(scale), vfactor = _mm512_set1_pd(factor);
+    const __m512i one = _mm512_set1_epi64(1), exponent = _mm512_set1_epi64(kExponent);
+    std::uint32_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m512d a = _mm512_loadu_pd(&lines[k].re), b = _mm512_loadu_pd(&lines[k + 4].re);
+        const __m512d x = _mm512_mul_pd(_mm512_permutex2var_pd(a, even, b), vscale);
+        const __m512d y = _mm512_mul_pd(_mm512_permutex2var_pd(a, odd, b), vscale);
+        __m512d px, lx, py, ly;
+        square_avx512(x, px, lx);
+        square_avx512(y, py, ly);
+        const __m512d big = _mm512_max_pd(px, py), small = _mm512_min_pd(px, py);
+        const __m512d s = _mm512_add_pd(big, small);
+        const __m512d e = _mm512_sub_pd(small, _mm512_sub_pd(s, big));
+        const __m512d t = _mm512_add_pd(_mm512_add_pd(e, lx), ly);
+        const __m512d r = _mm512_add_pd(s, t);
+        const __m512d err = _mm512_sub_pd(t, _mm512_sub_pd(r, s));
+        // 2^e of the binade just below r (the largest double under r).
+        const __m512d binade = _mm512_castsi512_pd(
+            _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(r), one), exponent));
+        const __m512d abs_err = _mm512_castsi512_pd(
+            _mm512_andnot_si512(_mm512_set1_epi64(INT64_MIN), _mm512_castpd_si512(err)));
+        __mmask8 in_range = _mm512_cmp_pd_mask(r, _mm512_set1_pd(kSmallest), _CMP_GE_OQ);
+        in_range = _mm512_mask_cmp_pd_mask(in_range, r, _mm512_set1_pd(kLargest), _CMP_LT_OQ);
+        __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
+        zero = _mm512_mask_cmp_pd_mask(zero, y, _mm512_setzero_pd(), _CMP_EQ_OQ);
+        const __mmask8 known = _mm512_mask_cmp_pd_mask(
+            static_cast<__mmask8>(in_range | zero), abs_err, _mm512_mul_pd(binade, _mm512_set1_pd(kMargin)),
+            _CMP_LT_OQ);
+        if (known == 0xFF) {
+            _mm512_storeu_pd(power + k, _mm512_mul_pd(r, vfactor));
+        } else {
+            alignas(64) double fast[8];
+            _mm512_store_pd(fast, r);
+            if (!settle_lines(lines + k, power + k, 8, scale, factor, fast, known)) return count + 1;
+        }
+    }
+    return k;
+}
+
+__attribute__((target("avx2"))) inline void square_avx2(__m256d x, __m256d &ph, __m256d &pl)
+{
+    const __m256d hi = _mm256_and_pd(x, _mm256_castsi256_pd(_mm256_set1_epi64x(kUpper26)));
+    const __m256d lo = _mm256_sub_pd(x, hi);
+    ph = _mm256_mul_pd(x, x);
+    pl = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(hi, hi), ph), _mm256_mul_pd(lo, _mm256_add_pd(hi, x)));
+}
+
+// The same in blocks of 4. The unpacking leaves the lines in the order
+// 0 2 1 3, put back before anything is stored.
+__attribute__((target("avx2"))) std::uint32_t line_powers_avx2(const COMPLEX *lines, double *power,
+                                                                std::uint32_t count, double scale, double factor)
+{
+    const __m256d vscale = _mm256_set1_pd(scale), vfactor = _mm256_set1_pd(factor);
+    const __m256i one = _mm256_set1_epi64x(1), exponent = _mm256_set1_epi64x(kExponent);
+    std::uint32_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m256d a = _mm256_loadu_pd(&lines[k].re), b = _mm256_loadu_pd(&lines[k + 2].re);
+        const __m256d x = _mm256_mul_pd(_mm256_unpacklo_pd(a, b), vscale);
+        const __m256d y = _mm256_mul_pd(_mm256_unpackhi_pd(a, b), vscale);
+        __m256d px, lx, py, ly;
+        square_avx2(x, px, lx);
+        square_avx2(y, py, ly);
+        const __m256d big = _mm256_max_pd(px, py), small = _mm256_min_pd(px, py);
+        const __m256d s = _mm256_add_pd(big, small);
+        const __m256d e = _mm256_sub_pd(small, _mm256_sub_pd(s, big));
+        const __m256d t = _mm256_add_pd(_mm256_add_pd(e, lx), ly);
+        const __m256d r = _mm256_add_pd(s, t);
+        const __m256d err = _mm256_sub_pd(t, _mm256_sub_pd(r, s));
+        const __m256d binade = _mm256_castsi256_pd(
+            _mm256_and_si256(_mm256_sub_epi64(_mm256_castpd_si256(r), one), exponent));
+        const __m256d abs_err = _mm256_andnot_pd(_mm256_set1_pd(-0.0), err);
+        const __m256d in_range = _mm256_and_pd(_mm256_cmp_pd(r, _mm256_set1_pd(kSmallest), _CMP_GE_OQ),
+                                               _mm256_cmp_pd(r, _mm256_set1_pd(kLargest), _CMP_LT_OQ));
+        const __m256d zero = _mm256_and_pd(_mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ),
+                                           _mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_EQ_OQ));
+        const __m256d close = _mm256_cmp_pd(abs_err, _mm256_mul_pd(binade, _mm256_set1_pd(kMargin)), _CMP_LT_OQ);
+        const __m256d known = _mm256_permute4x64_pd(_mm256_and_pd(_mm256_or_pd(in_range, zero), close), 0xD8);
+        const __m256d ordered = _mm256_permute4x64_pd(r, 0xD8);
+        const int mask = _mm256_movemask_pd(known);
+        if (mask == 0xF) {
+            _mm256_storeu_pd(power + k, _mm256_mul_pd(ordered, vfactor));
+        } else {
+            alignas(32) double fast[4];
+            _mm256_store_pd(fast, ordered);
+            if (!settle_lines(lines + k, power + k, 4, scale, factor, fast, static_cast<std::uint32_t>(mask)))
+                return count + 1;
+        }
+    }
+    return k;
+}
+// a[k] = conj(a[k]) b[k] on 4 and 2 lines per instruction: per line
+// re = br ar + bi ai and im = bi ar - br ai, the same values as
+// complex_mul(conj(a), b) (negating a product and x - (-y) = x + y are
+// exact). Written out: left to itself the compiler forms this with fused
+// multiply-adds.
+__attribute__((target("avx512f"))) std::uint32_t conjugate_products_avx512(COMPLEX *a, const COMPLEX *b,
+                                                                           std::uint32_t n)
+{
+    const __m512i odd_signs = _mm512_set_epi64(INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0);
+    std::uint32_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const __m512d x = _mm512_loadu_pd(&a[k].re), y = _mm512_loadu_pd(&b[k].re);
+        const __m512d by_re = _mm512_mul_pd(y, _mm512_movedup_pd(x));                          // br ar, bi ar
+        const __m512d by_im = _mm512_mul_pd(_mm512_permute_pd(y, 0x55), _mm512_permute_pd(x, 0xFF));  // bi ai, br ai
+        const __m512d by_im_signed = _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(by_im), odd_signs));
+        _mm512_storeu_pd(&a[k].re, _mm512_add_pd(by_re, by_im_signed));
+    }
+    return k;
+}
+
+__attribute__((target("avx2"))) std::uint32_t conjugate_products_avx2(COMPLEX *a, const COMPLEX *b, std::uint32_t n)
+{
+    const __m256d odd_signs = _mm256_setr_pd(0.0, -0.0, 0.0, -0.0);
+    std::uint32_t k = 0;
+    for (; k + 2 <= n; k += 2) {
+        const __m256d x = _mm256_loadu_pd(&a[k].re), y = _mm256_loadu_pd(&b[k].re);
+        const __m256d by_re = _mm256_mul_pd(y, _mm256_movedup_pd(x));
+        const __m256d by_im = _mm256_mul_pd(_mm256_permute_pd(y, 0x5), _mm256_permute_pd(x, 0xF));
+        _mm256_storeu_pd(&a[k].re, _mm256_add_pd(by_re, _mm256_xor_pd(by_im, odd_signs)));
+    }
+    return k;
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+} // namespace
+
+void conjugate_products(COMPLEX *a, const COMPLEX *b, std::uint32_t n)
+{
+    std::uint32_t k = 0;
+#if defined(__x86_64__)
+    if (stage_width() >= 4)
+        k = conjugate_products_avx512(a, b, n);
+    else if (stage_width() >= 2)
+        k = conjugate_products_avx2(a, b, n);
+#endif
+    for (; k < n; ++k) a[k] = complex_mul({a[k].re, -a[k].im}, b[k]);
+}
+
+std::int32_t line_powers(const COMPLEX *lines, double *power, std::uint32_t count, double scale, double factor)
+{
+    std::uint32_t done = 0;
+#if defined(__x86_64__)
+    if (stage_width() >= 4)
+        done = line_powers_avx512(lines, power, count, scale, factor);
+    else if (stage_width() >= 2)
+        done = line_powers_avx2(lines, power, count, scale, factor);
+#endif
+    if (done > count ||
+        !settle_lines(lines + done, power + done, count - done, scale, factor, nullptr, 0)) {
+        say("\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)");
+        return 1;
+    }
+    return 0;
+}
+
 std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *work, const std::uint32_t *index,
-                                std::uint32_t n, const TwiddleTable &forward_table)
+                                std::uint32_t n, const TwiddleTable &forward_table, double factor)
 {
     bool listed = false;
     for (std::uint32_t size : FFT_SIZES) listed = listed || size == n;
@@ -993,39 +1238,14 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
     }
     if (forward(signal, work, index, n, forward_table, "error_sortand_cast") != 0) return 1;
     // The 1/N of the scaled transform is applied in double precision to the
-    // lines that are used, as get_FFT would; the squared magnitudes are then
-    // formed in extended precision and rounded once more to double, parked
-    // in the spent imaginary parts so the x87 loop has no branches. A power
-    // beyond the double range (it becomes infinite), negative or not a
-    // number stops the copy at that line, leaving it and the lines above as
-    // they were.
-    const double scale = reciprocal(n);
-    for (std::uint32_t k = 0; k < n / 2; ++k) {
-        const long double re = static_cast<double>(work[k].re * scale);
-        const long double im = static_cast<double>(work[k].im * scale);
-        work[k].im = static_cast<double>(re * re + im * im);
-    }
-    for (std::uint32_t k = 0; k < n / 2; ++k) {
-        const double p = work[k].im;
-        if (!(p >= 0.0) || p > DBL_MAX) {
-            say("\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)");
-            return 1;
-        }
-        power[k] = p;
-    }
-    return 0;
+    // lines that are used, as get_FFT would.
+    return line_powers(work, power, n / 2, reciprocal(n), factor);
 }
 
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
 void multiply_arrays(double *x, const double *w, std::uint32_t n)
 {
     for (std::uint32_t i = 0; i < n; ++i) x[i] *= w[i];
-}
-
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-void scale_array(double *x, std::uint32_t n, double factor)
-{
-    for (std::uint32_t i = 0; i < n; ++i) x[i] *= factor;
 }
 
 } // namespace velumar::model

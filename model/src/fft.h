@@ -66,13 +66,23 @@ std::int32_t get_FFT_unscaled(const double *signal, COMPLEX *out, const std::uin
 // out[i] = Re(sum X[k] e^(+2 pi i k n / N)) / N; work holds N values.
 std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::uint32_t *index,
                       std::uint32_t n, const TwiddleTable &inverse);
-// power[k] = |X[k]|^2 of the scaled forward transform, k < N/2.
+// power[k] = |X[k]|^2 * factor of the scaled forward transform, k < N/2:
+// line_powers of the transform with scale 1/N.
 std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *work,
-                                const std::uint32_t *index, std::uint32_t n, const TwiddleTable &forward);
+                                const std::uint32_t *index, std::uint32_t n, const TwiddleTable &forward,
+                                double factor = 1.0);
+// power[k] = p * factor for k < count, p the power of lines[k] scaled by
+// scale: each part multiplied by scale in double, squared and summed in
+// extended precision, the sum rounded to double. 0; or 1 after a message
+// at the first p that is infinite, negative or not a number, that line and
+// those above left as they were.
+std::int32_t line_powers(const COMPLEX *lines, double *power, std::uint32_t count, double scale, double factor);
 
-// x[i] *= w[i] and x[i] *= factor.
+// a[k] = conj(a[k]) * b[k] (complex_mul) for k < n.
+void conjugate_products(COMPLEX *a, const COMPLEX *b, std::uint32_t n);
+
+// x[i] *= w[i].
 void multiply_arrays(double *x, const double *w, std::uint32_t n);
-void scale_array(double *x, std::uint32_t n, double factor);
 
 // The instance's tables as the transforms take them.
 inline TwiddleTable forward_twiddles(const M_STATE &s) { return {s.fft_twiddle.data, s.fft_twiddle.length}; }

@@ -11,6 +11,7 @@
 #include "messages.h"
 #include "stages.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -248,8 +249,15 @@ std::int32_t get_frequency_bands_info(std::uint32_t lines, const double *lower, 
     for (std::uint32_t i = 0; i < bands; ++i) {
         BAND_BINS &bin = bins[i];
         double a = 0.0, b = 0.0;
+        // A line has a share only when a < fu and b > fl: the lines two
+        // beyond the band's edges on either side have none, so the search
+        // starts and stops there rather than going through every line.
+        const double first_line = std::floor(lower[i] / resolution) - 2.0;
+        const double end_line = std::ceil(upper[i] / resolution) + 3.0;
+        const auto from = static_cast<std::uint32_t>(std::clamp(first_line, 0.0, static_cast<double>(lines)));
+        const auto to = static_cast<std::uint32_t>(std::clamp(end_line, 0.0, static_cast<double>(lines)));
         bin.count = 0;
-        for (std::uint32_t k = 0; k < lines; ++k) {
+        for (std::uint32_t k = from; k < to; ++k) {
             edges(k, a, b);
             if (share(a, b, lower[i], upper[i]) != 0.0) ++bin.count;
         }
@@ -258,7 +266,7 @@ std::int32_t get_frequency_bands_info(std::uint32_t lines, const double *lower, 
         bin.weights = static_cast<double *>(obtain(bin.count, sizeof(double)));
         if (bin.weights == nullptr) return fail("ERROR memory allocation/get_frequency_bands_info()2\n", 2);
         std::uint32_t stored = 0;
-        for (std::uint32_t k = 0; k < lines; ++k) {
+        for (std::uint32_t k = from; k < to; ++k) {
             edges(k, a, b);
             const double weight = share(a, b, lower[i], upper[i]);
             if (weight == 0.0) continue;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -204,6 +205,38 @@ TEST(PairAnalysis, SilenceAndClipping)
         EXPECT_GE(std::count(reports[signal].begin(), reports[signal].end(), length), 1) << signal;
         for (std::size_t v : reports[signal]) EXPECT_LE(v, length) << signal;
     }
+}
+
+TEST(PairAnalysis, ClippingCountedPieceByPiece)
+{
+    // Left: runs of 3, 2 and 4 (the last one at the end); right: runs of 2
+    // and 3, the second of the lowest value.
+    const std::int16_t F = 32767, N = -32768, m = -32767;
+    const Samples stereo = {0, 0, F, 5, F, F, m, F, 7, 1, 0, N, F, N, N, N, 2, 0, F, 0, F, 3, F, 0, F, 0};
+    constexpr std::uint64_t kStereoRuns = 3 + 3 + 4;  // the runs of 2 do not count
+    const Samples mono = {F, F, 1, F, F, F, 0, m, N, m, N};
+    constexpr std::uint64_t kMonoRuns = 3 + 4;
+    ASSERT_EQ(AnalysePair(Samples(stereo.size(), 0), stereo, 2).test_clipped_values, kStereoRuns);
+    ASSERT_EQ(AnalysePair(Samples(mono.size(), 0), mono, 1).test_clipped_values, kMonoRuns);
+    // Pieces that split frames, end inside runs or hold no full-scale value.
+    for (const std::size_t piece : {1u, 2u, 3u, 5u, 8u, 64u}) {
+        for (const auto &[x, channels, runs] : {std::tuple{stereo, 2u, kStereoRuns}, std::tuple{mono, 1u, kMonoRuns}}) {
+            velumar::app::ClippingCounter counter(channels);
+            for (std::size_t at = 0; at < x.size(); at += piece) counter.Feed(x.data() + at, std::min(piece, x.size() - at));
+            EXPECT_EQ(counter.total(), runs) << "pieces of " << piece << ", " << channels << " channel(s)";
+        }
+    }
+    // A check made without the clipping gets it, with its warning in place.
+    velumar::app::AnalysisSettings later;
+    later.count_clipping = false;
+    const Samples noise = Noise(48000, 2, 43);
+    const Samples other = Scaled(Noise(48000, 2, 44, 20000.0), 4.0);
+    PairCheck check = AnalysePair(noise, other, 2, later);
+    EXPECT_EQ(check.test_clipped_values, 0u);
+    velumar::app::AddClipping(check, 0, 100);
+    const PairCheck whole = AnalysePair(noise, other, 2);
+    EXPECT_EQ(check.warnings, whole.warnings);
+    EXPECT_EQ(check.warnings, (std::vector<std::string>{"clipped", "unrelated"}));
 }
 
 TEST(PairAnalysis, RefusesWhatItCannotAnalyse)

@@ -267,6 +267,35 @@ TEST_F(PipelineTest, MatchLevelGradesAQuieterCopyAsTheOriginal)
     EXPECT_GT(clipped.applied->clipped_values, 0u);
 }
 
+TEST_F(PipelineTest, CheckCountsTheClippingOfTheWholeFilesWhileGrading)
+{
+    // Clipped material before the part the alignment grades, inside it,
+    // and after it; steps that split the value pairs.
+    constexpr std::size_t kDelay = 1500;
+    const Samples ref = Material(48000 * 2, 2, 12);
+    Samples late = Scaled(ref, 5.0);
+    late.insert(late.begin(), 2 * kDelay, 32767);
+    late.resize(late.size() + 2 * 3000, -32768);
+    const std::string r = Write("r.wav", ref, 2);
+    const std::string t = Write("t.wav", late, 2);
+    const PairCheck trimmed = AnalysePair(ref, late, 2);
+    const PairCheck same = AnalysePair(late, late, 2);
+    ASSERT_GT(trimmed.test_clipped_values, 2 * (kDelay + 3000));
+    for (const std::uint32_t step : {2048u, 999u}) {
+        for (const bool align : {false, true}) {
+            GradeSettings settings;
+            settings.align = align;
+            settings.run.step = step;
+            const GradeReport report = GradeFiles(align ? r : t, t, settings);
+            const PairCheck &alone = align ? trimmed : same;
+            ASSERT_TRUE(report.graded() && report.check.has_value()) << report.reason;
+            EXPECT_EQ(report.check->test_clipped_values, alone.test_clipped_values) << align << " " << step;
+            EXPECT_EQ(report.check->reference_clipped_values, alone.reference_clipped_values);
+            EXPECT_EQ(report.check->warnings, alone.warnings) << align << " " << step;
+        }
+    }
+}
+
 TEST_F(PipelineTest, StreamingSourceGradesAsTheMappedFiles)
 {
     const Samples x = Material(48000 * 2, 2, 10);

@@ -62,4 +62,26 @@ TEST(ErrorHarmonicStructure, IsZeroForNoErrorAndForAConstantRatio)
     EXPECT_EQ(s->ehs_value_ch1, 0.0);
 }
 
+TEST(ErrorHarmonicStructure, TwoChannelsGiveWhatEachGivesAlone)
+{
+    // A stereo frame works both channels together; each must come out as
+    // a mono frame with the same spectra, to the last bit.
+    auto stereo = make_instance(true);
+    auto mono = make_instance(false);
+    Random r(21);
+    M_ARRAY *spectra[] = {&stereo->spectrum_ref_ch1, &stereo->spectrum_test_ch1, &stereo->spectrum_ref_ch2,
+                          &stereo->spectrum_test_ch2};
+    for (M_ARRAY *a : spectra)
+        for (int k = 0; k < 1024; ++k) a->data[k] = std::ldexp(1.0 + r.uniform(), r.below(40));
+    ASSERT_EQ(get_error_harmonic_structure_for_frames(stereo.get()), 0);
+    for (int ch = 0; ch < 2; ++ch) {
+        std::copy_n(spectra[2 * ch]->data, 1024, mono->spectrum_ref_ch1.data);
+        std::copy_n(spectra[2 * ch + 1]->data, 1024, mono->spectrum_test_ch1.data);
+        ASSERT_EQ(get_error_harmonic_structure_for_frames(mono.get()), 0);
+        EXPECT_EQ(ch == 0 ? stereo->ehs_value_ch1 : stereo->ehs_value_ch2, mono->ehs_value_ch1) << ch;
+        const M_ARRAY &corr = ch == 0 ? stereo->ehs_corr_ch1 : stereo->ehs_corr_ch2;
+        for (int l = 0; l < 256; ++l) ASSERT_EQ(corr.data[l], mono->ehs_corr_ch1.data[l]) << ch << ":" << l;
+    }
+}
+
 } // namespace

@@ -1,9 +1,11 @@
 #include "fft.h"
 #include "support.h"
 
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -157,6 +159,144 @@ TEST(Fft, PowerSpectrumRefusesBadLengthsAndUnrepresentablePowers)
     // Just below the largest double the power is still accepted.
     EXPECT_EQ(code(1e154, 4, out), 0);
     EXPECT_DOUBLE_EQ(power[0], 1e308);
+}
+
+// The powers the spectra are defined by, formed the plain way.
+double extended(COMPLEX line, double scale, double factor)
+{
+    const long double re = line.re * scale, im = line.im * scale;
+    return static_cast<double>(re * re + im * im) * factor;
+}
+
+// Lines whose powers are hard to round: random parts of any size ratio,
+// sums of squares built to sit on or within 2^-60 of a point halfway
+// between doubles, zeros, subnormal, tiny and huge parts, and powers of two.
+std::vector<COMPLEX> hard_lines()
+{
+    Random random(7);
+    std::vector<COMPLEX> lines;
+    const auto exponent = [&](int span) { return static_cast<int>(random.below(2 * span + 1)) - span; };
+    for (int i = 0; i < 3000; ++i) {
+        const int e = exponent(80);
+        lines.push_back({std::ldexp(random.uniform(), e), std::ldexp(random.uniform(), e + exponent(70))});
+    }
+    for (int i = 0; i < 1500; ++i) {
+        // An odd square between 2^53 and 2^54 is a midpoint; a small second
+        // part just past it is lost when the square is rounded first.
+        const double odd = 94906267.0 + 2.0 * random.below(20000000);
+        const int e = exponent(60);
+        lines.push_back({std::ldexp(odd, e), std::ldexp(random.below(2) != 0 ? 1.0 : -1.0, e - 9 - exponent(4))});
+        lines.push_back({std::ldexp(odd, e), 0.0});
+    }
+    for (int i = 0; i < 3000; ++i) {
+        // re^2 + im^2 = a midpoint + offset * midpoint, im^2 carrying the gap.
+        const double re = std::ldexp(1.0 + 0.5 * (random.uniform() + 1.0), exponent(100));
+        const __float128 square = static_cast<__float128>(re) * re;
+        const double nearest = static_cast<double>(square);
+        const double ulp = std::nextafter(nearest, HUGE_VAL) - nearest;
+        const __float128 midpoint = static_cast<__float128>(nearest) + 1.5 * static_cast<__float128>(ulp);
+        static const int kOffsets[] = {0, -58, -60, -62, -63, -64, -65, -66, -70, -80};
+        const int shift = kOffsets[random.below(10)];
+        const double offset = shift == 0 ? 0.0 : std::ldexp(random.uniform(), shift);
+        const double gap = static_cast<double>(midpoint - square + offset * midpoint);
+        lines.push_back({random.below(2) != 0 ? re : -re, std::sqrt(gap)});
+    }
+    const double edges[] = {0.0,     -0.0,     5e-324,  1e-310,  0x1p-1022, 0x1p-900,  0x1p-899, 0x1p-451,
+                            0x1p-450, 0x1p-449, 1e-200, 1.0,     0.75,      0x1p449,   0x1p450,  0x1p451,
+                            1e150,   9.4e153,  0x1.4p-538, 0x1p-540, 0x1p-537, 3e-170,   -2.5,     0x1.fffffffffffffp-1};
+    // (0x1.4p-538 squared rounds to zero in double, twice it does not.)
+    for (double re : edges)
+        for (double im : edges) lines.push_back({re, im});
+    lines.push_back({1.34e154, 1e-300});  // just below the largest double
+    lines.push_back({-1e150, 1.34e154});
+    return lines;
+}
+
+TEST(Fft, LinePowersAreTheExtendedPrecisionPowersToTheLastBit)
+{
+    // The vector paths take the double nearest the exact sum of squares
+    // where that is provably the extended-precision result; the lines must
+    // include some where the two differ, or the proof is not exercised.
+    const std::vector<COMPLEX> lines = hard_lines();
+    int nearest_differs = 0;
+    for (COMPLEX z : lines) {
+        const __float128 re = z.re, im = z.im;
+        nearest_differs += static_cast<double>(re * re + im * im) != extended(z, 1.0, 1.0);
+    }
+    EXPECT_GT(nearest_differs, 100);
+
+    const auto count = static_cast<std::uint32_t>(lines.size());
+    std::vector<double> power(count);
+    for (std::uint32_t width : {4u, 2u, 1u})
+        for (double scale : {1.0, 1.0 / 2048})
+            for (double factor : {1.0, 0.7123456789}) {
+                velumar_limit_fft_width(width);
+                ASSERT_EQ(line_powers(lines.data(), power.data(), count, scale, factor), 0);
+                for (std::uint32_t k = 0; k < count; ++k)
+                    ASSERT_EQ(power[k], extended(lines[k], scale, factor))
+                        << k << ": " << lines[k].re << " " << lines[k].im << " width " << width;
+                // Every tail length after the whole blocks.
+                for (std::uint32_t n = 0; n < 20; ++n) {
+                    std::vector<double> part(21, -1.0);
+                    ASSERT_EQ(line_powers(lines.data() + 4500, part.data(), n, scale, factor), 0);
+                    for (std::uint32_t k = 0; k < 21; ++k)
+                        ASSERT_EQ(part[k], k < n ? extended(lines[4500 + k], scale, factor) : -1.0) << n << ":" << k;
+                }
+            }
+    velumar_limit_fft_width(4);
+}
+
+TEST(Fft, LinePowersStopAtTheFirstPowerBeyondTheDoubles)
+{
+    // Whatever lane or tail line it falls in, a line whose power is not a
+    // finite double stops the pass there: the lines below are written,
+    // that one and those above are not.
+    const std::vector<COMPLEX> good = hard_lines();
+    const COMPLEX bad[] = {{std::nan(""), 1.0},
+                           {1.0, -std::nan("")},
+                           {std::bit_cast<double>(0x7FF0000000000001ull), 0.0},
+                           {HUGE_VAL, 0.0},
+                           {0.0, -HUGE_VAL},
+                           {1e160, 1.0},
+                           {1e154, 1e154}};
+    for (std::uint32_t width : {4u, 2u, 1u}) {
+        velumar_limit_fft_width(width);
+        for (COMPLEX z : bad)
+            for (std::uint32_t at = 0; at < 19; ++at) {
+                std::vector<COMPLEX> lines(good.begin() + 4400, good.begin() + 4419);
+                lines[at] = z;
+                std::vector<double> power(19, -1.0);
+                std::string out = stdout_of([&] { EXPECT_EQ(line_powers(lines.data(), power.data(), 19, 1.0, 1.0), 1); });
+                EXPECT_EQ(out, "\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)");
+                for (std::uint32_t k = 0; k < 19; ++k)
+                    ASSERT_EQ(power[k], k < at ? extended(lines[k], 1.0, 1.0) : -1.0) << at << ":" << k << " width " << width;
+            }
+    }
+    velumar_limit_fft_width(4);
+}
+
+TEST(Fft, ConjugateProductsAreTheComplexProductsToTheSignOfZero)
+{
+    Random random(11);
+    const double parts[] = {0.0, -0.0, 1.0, -1.0, 1e100, -3e-200};
+    std::vector<COMPLEX> a(40), b(40);
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        const bool fixed = k % 3 == 0;
+        a[k] = {fixed ? parts[k % 6] : random.uniform(), fixed ? parts[(k / 6) % 6] : random.uniform()};
+        b[k] = {fixed ? parts[(k + 2) % 6] : random.uniform(), fixed ? parts[(k / 2) % 6] : random.uniform()};
+    }
+    for (std::uint32_t width : {4u, 2u, 1u})
+        for (std::uint32_t n : {0u, 1u, 2u, 3u, 5u, 8u, 11u, 40u}) {
+            velumar_limit_fft_width(width);
+            std::vector<COMPLEX> out = a;
+            conjugate_products(out.data(), b.data(), n);
+            for (std::uint32_t k = 0; k < a.size(); ++k) {
+                const COMPLEX want = k < n ? complex_mul({a[k].re, -a[k].im}, b[k]) : a[k];
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(out[k].re), std::bit_cast<std::uint64_t>(want.re)) << k << " " << width;
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(out[k].im), std::bit_cast<std::uint64_t>(want.im)) << k << " " << width;
+            }
+        }
+    velumar_limit_fft_width(4);
 }
 
 } // namespace

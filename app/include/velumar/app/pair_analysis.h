@@ -56,6 +56,11 @@ struct AnalysisSettings {
     // signals are mapped files can let those pages go, so that memory does
     // not grow with the length. May be empty.
     std::function<void(int signal, std::size_t values)> scanned;
+    // False leaves the clipping counts at 0 and gives no clipping warning,
+    // and the reference is read only until it is found not silent: for a
+    // caller that reads both signals anyway and counts the clipping on
+    // the way (ClippingCounter, AddClipping), saving a pass over each.
+    bool count_clipping = true;
 };
 
 struct PairCheck {
@@ -88,6 +93,28 @@ struct PairCheck {
 
     bool HasWarning(const std::string &code) const;
 };
+
+// Counts the values of each channel that lie in runs of kClipRun or more
+// at full scale, over a signal of 1 or 2 interleaved channels fed in order
+// in pieces of any length (a frame may be split between two pieces).
+class ClippingCounter {
+public:
+    explicit ClippingCounter(unsigned channels);
+    // Returns true when no value of the piece lies beyond kSilentPeak.
+    bool Feed(const std::int16_t *values, std::size_t count);
+    // The count over everything fed so far, runs still open included.
+    std::uint64_t total() const;
+
+private:
+    unsigned channels_;
+    unsigned next_ = 0;  // channel of the next value
+    std::uint64_t run_[2] = {0, 0};
+    std::uint64_t total_ = 0;
+};
+
+// Completes a check made with count_clipping false: the counts, the flag
+// and the warning in its place.
+void AddClipping(PairCheck &check, std::uint64_t reference, std::uint64_t test);
 
 // Analyses interleaved 16-bit signals of `channels` (1 or 2) channels; the
 // two may differ in length. A trailing odd value of a two-channel signal is

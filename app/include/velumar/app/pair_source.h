@@ -9,10 +9,12 @@
 // excerpt it keeps and replays.
 #pragma once
 
+#include <velumar/app/pair_analysis.h>
 #include <velumar/runner/model_runner.h>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -128,8 +130,20 @@ public:
     // Values that scaling drove past the 16-bit range, so far.
     std::uint64_t clipped_values() const { return clipped_; }
 
+    // Counts the full-scale runs of both signals as they are fed (the
+    // pair check's clipping, made without a pass of its own), the parts
+    // before the fed ones included. Only for in-place signals; called
+    // before the first block.
+    void CountClipping();
+    // Reads the rest of both signals, letting their pages go behind, and
+    // returns the counts of the whole signals: reference, test.
+    std::pair<std::uint64_t, std::uint64_t> FinishClipping();
+
 private:
     const std::int16_t *Block(Signal s, std::uint32_t count);
+    // Feeds the counter of a signal up to `position` (at most its whole
+    // frames); the pages before `release` may go behind it.
+    void ClipUpTo(Signal s, std::uint64_t position, std::uint64_t release);
 
     PairSource &source_;
     Adjustment adjustment_;
@@ -137,6 +151,8 @@ private:
     bool skipped_[2] = {false, false};
     std::vector<std::int16_t> buffer_[2];
     std::uint64_t clipped_ = 0;
+    std::optional<ClippingCounter> clipping_[2];
+    std::uint64_t clip_position_[2] = {0, 0};
 };
 
 } // namespace velumar::app
