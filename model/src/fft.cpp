@@ -379,21 +379,6 @@ __attribute__((target("avx512f"))) inline __m512d butterfly_avx512(__m512d a, __
     return _mm512_add_pd(a, _mm512_add_pd(p, q));
 }
 
-// The stage of span 4: one register holds a whole block (a0 a1 b0 b1), and
-// the block's four twiddles are the same for every block, so they are
-// widened once.
-__attribute__((target("avx512f"))) void span4_avx512(std::uint32_t n, COMPLEX *data, const TWIDDLE *section)
-{
-    const Wide512 w = widen_avx512(section);
-    for (std::uint32_t start = 0; start < n; start += 4) {
-        double *p = &data[start].re;
-        const __m512d x = _mm512_loadu_pd(p);
-        const __m512d a = _mm512_shuffle_f64x2(x, x, 0x44);  // a0 a1 a0 a1
-        const __m512d b = _mm512_shuffle_f64x2(x, x, 0xEE);  // b0 b1 b0 b1
-        _mm512_storeu_pd(p, butterfly_avx512(a, b, w));
-    }
-}
-
 // The twiddles of span 2 (w0 w1 w0 w1), widened once.
 __attribute__((target("avx512f"))) inline Wide512 span2_twiddles_avx512(const TWIDDLE *section)
 {
@@ -402,8 +387,9 @@ __attribute__((target("avx512f"))) inline Wide512 span2_twiddles_avx512(const TW
 
 // The span-2 and span-4 butterflies of one block of four values (x0 x1 x2
 // x3), held in one register as (a, b) = (x0 x0 x2 x2, x1 x1 x3 x3): the
-// span-2 stage gives the block (y0 y1 y2 y3), whose span-4 butterflies
-// follow as in span4_avx512.
+// span-2 stage gives the block (y0 y1 y2 y3), and its span-4 butterflies
+// take (y0 y1 y0 y1) as a and (y2 y3 y2 y3) as b: the block's four span-4
+// twiddles are the same for every block, so they are widened once.
 __attribute__((target("avx512f"))) inline __m512d spans_2_and_4_avx512(__m512d a, __m512d b, const Wide512 &w2,
                                                                          const Wide512 &w4)
 {
@@ -804,10 +790,6 @@ void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table, std::
         if (width >= 4 && span == 2 && n >= 4) {
             first_two_stages_avx512(n, data, table.data);
             span *= 2;
-            continue;
-        }
-        if (width >= 4 && span == 4) {
-            span4_avx512(n, data, table.data + (span - 2));
             continue;
         }
         if (width >= 4 && span >= 8 && 2 * span <= n) {
