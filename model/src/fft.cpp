@@ -549,10 +549,11 @@ __attribute__((target("avx512f"))) void two_stages_avx512(std::uint32_t s, std::
         }
     }
 }
-// The split working layout of the forward transform: each run of eight
-// values 8c .. 8c+7 keeps its eight real parts and then its eight imaginary
-// parts in the sixteen doubles the interleaved values would take. A
-// butterfly of span 16 or more then pairs whole runs, lane with lane, and
+
+// The split working layout of the transforms from 64 points on: each run
+// of eight values 8c .. 8c+7 keeps its eight real parts and then its eight
+// imaginary parts in the sixteen doubles the interleaved values would take.
+// A butterfly of span 16 or more then pairs whole runs, lane with lane, and
 // costs four products and four sums per eight values and output half, with
 // no shuffles; only the last pass writes the values back interleaved.
 struct Split512 {
@@ -689,8 +690,8 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
 }
 
 // Spans 2, 4 and 8 of complex input, as first_three_stages_split_avx512
-// does them for real input: each lane reads eight consecutive values at each
-// of the eight places, and parts them.
+// does them for real input: the eight consecutive values at each of the
+// eight places are two plain loads, parted into real and imaginary parts.
 __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(const COMPLEX *in,
                                                                                 const std::uint32_t *index,
                                                                                 double *out, std::uint32_t n,
