@@ -23,7 +23,6 @@ constexpr auto kExcitation = VELUMAR_FAMILY(excitation);
 constexpr auto kTimeSpreadState = VELUMAR_FAMILY(time_spread_state);
 constexpr auto kSmoothedExcitation = VELUMAR_FAMILY(smoothed_excitation);
 constexpr auto kNoiseSpectrum = VELUMAR_CHANNELS(noise_spectrum);
-constexpr auto kNoiseBandEnergy = VELUMAR_CHANNELS(noise_band_energy);
 constexpr auto kMaskThreshold = VELUMAR_CHANNELS(mask_threshold);
 
 // x is a power spectrum and w an amplitude weight, hence the square.
@@ -42,19 +41,26 @@ void noise_power_spectrum(double *out, const double *ref, const double *test, st
 
 // A band's lines are a run of neighbours (ascending and distinct, so a run
 // exactly when the last is count - 1 above the first): summed straight
-// from the spectrum, without the index table.
-void group_into_bands(const double *spectrum, double *out, std::uint32_t bands, const BAND_BINS *bins)
+// from the spectrum, without the index table. N spectra are grouped side by
+// side: a band's sum is a chain of dependent additions, and one spectrum
+// alone would leave the adder waiting on each; N independent chains keep it
+// busy. Every sum still runs over its lines in order, lowest first.
+template <int N>
+void group_into_bands(const double *const (&spectra)[N], double *const (&out)[N], std::uint32_t bands,
+                      const BAND_BINS *bins)
 {
     for (std::uint32_t k = 0; k < bands; ++k) {
         const BAND_BINS &band = bins[k];
-        double energy = 0.0;
+        double energy[N] = {};
         if (band.count > 0 && band.indices[band.count - 1] - band.indices[0] == band.count - 1) {
-            const double *lines = spectrum + band.indices[0];
-            for (std::uint32_t j = 0; j < band.count; ++j) energy += lines[j] * band.weights[j];
+            const std::uint32_t first = band.indices[0];
+            for (std::uint32_t j = 0; j < band.count; ++j)
+                for (int c = 0; c < N; ++c) energy[c] += spectra[c][first + j] * band.weights[j];
         } else {
-            for (std::uint32_t j = 0; j < band.count; ++j) energy += spectrum[band.indices[j]] * band.weights[j];
+            for (std::uint32_t j = 0; j < band.count; ++j)
+                for (int c = 0; c < N; ++c) energy[c] += spectra[c][band.indices[j]] * band.weights[j];
         }
-        out[k] = energy;
+        for (int c = 0; c < N; ++c) out[c][k] = energy[c];
     }
 }
 
@@ -350,8 +356,17 @@ std::int32_t get_noise_of_current_frames(M_STATE *s)
 std::int32_t grouping_into_critical_bands_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR - grouping_into_critical_bands_for_frames()\n");
-    for (Copy c : copies(*s))
-        group_into_bands((s->*kSpectrum[c]).data, (s->*kBandEnergy[c]).data, s->band_count, s->band_bins.data);
+    const auto spectrum = [s](Copy c) { return static_cast<const double *>((s->*kSpectrum[c]).data); };
+    const auto energy = [s](Copy c) { return (s->*kBandEnergy[c]).data; };
+    if (s->stereo == 1) {
+        const double *const in[4] = {spectrum(REF_CH1), spectrum(REF_CH2), spectrum(TEST_CH1), spectrum(TEST_CH2)};
+        double *const out[4] = {energy(REF_CH1), energy(REF_CH2), energy(TEST_CH1), energy(TEST_CH2)};
+        group_into_bands(in, out, s->band_count, s->band_bins.data);
+    } else {
+        const double *const in[2] = {spectrum(REF_CH1), spectrum(TEST_CH1)};
+        double *const out[2] = {energy(REF_CH1), energy(TEST_CH1)};
+        group_into_bands(in, out, s->band_count, s->band_bins.data);
+    }
     return 0;
 }
 
@@ -400,9 +415,15 @@ std::int32_t smoothing_excitation_for_frames(M_STATE *s)
 std::int32_t grouping_noise_into_critical_bands_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR get_masking_threshold()\n");
-    for (int ch = 0; ch < channel_count(*s); ++ch)
-        group_into_bands((s->*kNoiseSpectrum[ch]).data, (s->*kNoiseBandEnergy[ch]).data, s->band_count,
-                         s->band_bins.data);
+    if (s->stereo == 1) {
+        const double *const in[2] = {s->noise_spectrum_ch1.data, s->noise_spectrum_ch2.data};
+        double *const out[2] = {s->noise_band_energy_ch1.data, s->noise_band_energy_ch2.data};
+        group_into_bands(in, out, s->band_count, s->band_bins.data);
+    } else {
+        const double *const in[1] = {s->noise_spectrum_ch1.data};
+        double *const out[1] = {s->noise_band_energy_ch1.data};
+        group_into_bands(in, out, s->band_count, s->band_bins.data);
+    }
     return 0;
 }
 
