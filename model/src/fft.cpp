@@ -253,6 +253,65 @@ __attribute__((target("avx2"))) void first_three_stages_complex_split_avx2(const
     }
 }
 
+// t[k + half] == -t[k] bit for bit for the four k from 0 (see Pair512
+// below for what follows from it).
+__attribute__((target("avx2"))) inline bool negatives4(const TWIDDLE *lower, const TWIDDLE *upper)
+{
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lower));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(upper));
+    const __m256i negated = _mm256_xor_si256(b, _mm256_set1_epi32(INT32_MIN));
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, negated)) == -1;
+}
+
+struct Pair256 {
+    Split256 lower, upper;
+    __m256d neg_re;
+};
+
+__attribute__((target("avx2"))) inline Pair256 twiddle_pair_avx2(const TWIDDLE *lower, const TWIDDLE *upper)
+{
+    const Split256 l = split_twiddles_avx2(lower);
+    return {l, split_twiddles_avx2(upper), _mm256_xor_pd(l.re, _mm256_set1_pd(-0.0))};
+}
+
+// butterfly_pair on four lanes.
+template <bool Negatives>
+__attribute__((target("avx2"))) inline void butterfly_pair_avx2(const Split256 &a, const Split256 &b,
+                                                                const Pair256 &w, Split256 &lower, Split256 &upper)
+{
+    if constexpr (Negatives) {
+        const __m256d p = _mm256_mul_pd(w.lower.re, b.re), q = _mm256_mul_pd(w.lower.im, b.im);
+        const __m256d r = _mm256_mul_pd(w.neg_re, b.im), s = _mm256_mul_pd(w.lower.im, b.re);
+        lower = {_mm256_add_pd(a.re, _mm256_sub_pd(p, q)), _mm256_add_pd(a.im, _mm256_sub_pd(s, r))};
+        upper = {_mm256_add_pd(a.re, _mm256_sub_pd(q, p)), _mm256_add_pd(a.im, _mm256_sub_pd(r, s))};
+    } else {
+        lower = split_butterfly_avx2(a, b, w.lower);
+        upper = split_butterfly_avx2(a, b, w.upper);
+    }
+}
+
+template <bool FirstNegatives, bool SecondNegatives>
+__attribute__((target("avx2"))) inline void two_stages_run_avx2(double *data, int h, std::uint32_t s, std::uint32_t n,
+                                                                const Pair256 &f, const Pair256 &s02,
+                                                                const Pair256 &s13)
+{
+    const std::uint32_t q = s / 2;
+    for (std::uint32_t start = 0; start < n; start += 2 * s) {
+        double *p0 = data + 2 * start;
+        double *p1 = p0 + 2 * q;
+        double *p2 = p0 + 2 * s;
+        double *p3 = p2 + 2 * q;
+        const Split256 x0 = load_half(p0, h), x1 = load_half(p1, h);
+        const Split256 x2 = load_half(p2, h), x3 = load_half(p3, h);
+        Split256 y0, y1, y2, y3, z0, z1, z2, z3;
+        butterfly_pair_avx2<FirstNegatives>(x0, x1, f, y0, y1);
+        butterfly_pair_avx2<FirstNegatives>(x2, x3, f, y2, y3);
+        butterfly_pair_avx2<SecondNegatives>(y0, y2, s02, z0, z2);
+        butterfly_pair_avx2<SecondNegatives>(y1, y3, s13, z1, z3);
+        store_half(p0, h, z0), store_half(p2, h, z2), store_half(p1, h, z1), store_half(p3, h, z3);
+    }
+}
+
 // The stages of spans s and 2s (s >= 16) over split data, as
 // two_stages_split_avx512, half a run at a time.
 __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std::uint32_t n, double *data,
@@ -263,24 +322,21 @@ __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std:
     const TWIDDLE *second = table + (2 * s - 2);
     for (std::uint32_t k = 0; k < q; k += 4) {
         const int h = k % 8 / 4;
-        const std::uint32_t run = k - k % 8;
-        const Split256 f_lower = split_twiddles_avx2(first + k), f_upper = split_twiddles_avx2(first + k + q);
-        const Split256 s0 = split_twiddles_avx2(second + k), s2 = split_twiddles_avx2(second + k + s);
-        const Split256 s1 = split_twiddles_avx2(second + q + k), s3 = split_twiddles_avx2(second + q + k + s);
-        for (std::uint32_t start = 0; start < n; start += 2 * s) {
-            double *p0 = data + 2 * (start + run);
-            double *p1 = p0 + 2 * q;
-            double *p2 = p0 + 2 * s;
-            double *p3 = p2 + 2 * q;
-            const Split256 x0 = load_half(p0, h), x1 = load_half(p1, h);
-            const Split256 x2 = load_half(p2, h), x3 = load_half(p3, h);
-            const Split256 y0 = split_butterfly_avx2(x0, x1, f_lower), y1 = split_butterfly_avx2(x0, x1, f_upper);
-            const Split256 y2 = split_butterfly_avx2(x2, x3, f_lower), y3 = split_butterfly_avx2(x2, x3, f_upper);
-            store_half(p0, h, split_butterfly_avx2(y0, y2, s0));
-            store_half(p2, h, split_butterfly_avx2(y0, y2, s2));
-            store_half(p1, h, split_butterfly_avx2(y1, y3, s1));
-            store_half(p3, h, split_butterfly_avx2(y1, y3, s3));
-        }
+        const Pair256 f = twiddle_pair_avx2(first + k, first + k + q);
+        const Pair256 s02 = twiddle_pair_avx2(second + k, second + k + s);
+        const Pair256 s13 = twiddle_pair_avx2(second + q + k, second + q + k + s);
+        const bool first_negatives = negatives4(first + k, first + k + q);
+        const bool second_negatives = negatives4(second + k, second + k + s) &&
+                                      negatives4(second + q + k, second + q + k + s);
+        double *run = data + 2 * (k - k % 8);
+        if (first_negatives && second_negatives)
+            two_stages_run_avx2<true, true>(run, h, s, n, f, s02, s13);
+        else if (first_negatives)
+            two_stages_run_avx2<true, false>(run, h, s, n, f, s02, s13);
+        else if (second_negatives)
+            two_stages_run_avx2<false, true>(run, h, s, n, f, s02, s13);
+        else
+            two_stages_run_avx2<false, false>(run, h, s, n, f, s02, s13);
     }
 }
 
@@ -294,8 +350,14 @@ __attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, doub
         double *lower = data + 2 * (k - k % 8);
         double *upper = lower + 2 * q;
         const Split256 a = load_half(lower, h), b = load_half(upper, h);
-        store_half(lower, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k)));
-        store_half(upper, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k + q)));
+        const Pair256 pair = twiddle_pair_avx2(w + k, w + k + q);
+        Split256 l, u;
+        if (negatives4(w + k, w + k + q))
+            butterfly_pair_avx2<true>(a, b, pair, l, u);
+        else
+            butterfly_pair_avx2<false>(a, b, pair, l, u);
+        store_half(lower, h, l);
+        store_half(upper, h, u);
     }
 }
 
@@ -640,6 +702,89 @@ __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const do
     }
 }
 
+// Twiddle pairs that are exact negatives (the AVX2 stages above do the
+// same on four lanes). In a stage of span S the twiddle
+// of k + S/2 is, for all but two k, the negative of that of k bit for bit:
+// both are cos and sin of angles half a turn apart, each rounded once to
+// float, and rounding to nearest is symmetric. Then every product of the
+// upper butterfly is the negative of the lower one's (the sign of a
+// product, zeros included, is the exclusive or of the signs), so with
+// p = w.re b.re, q = w.im b.im, r = w.re b.im, s = w.im b.re:
+//   lower: (p - q, r + s);  upper: (-p - (-q), -r + -s) = (q - p, -r - s),
+// the upper real part by commutativity of the sum, signed zeros included.
+// The upper imaginary part is NOT -(r + s): for r = -s (or r, s zeros of
+// opposite signs) both sums are +0. So the negated real part of the twiddle
+// is kept beside it: r' = (-w.re) b.im = -r exactly, the lower part s - r'
+// = s + r and the upper r' - s = -r + -s, each value the same double as
+// the two full butterflies give (for NaN inputs only a NaN's payload or
+// sign may differ). Four products instead of eight per pair.
+//
+// Whether a run of twiddles has that property is read from the table as
+// each pass widens them: bit patterns compared, once per run per pass.
+
+// t[k + half] == -t[k] bit for bit for the eight k from 0.
+__attribute__((target("avx512f"))) inline bool negatives8(const TWIDDLE *lower, const TWIDDLE *upper)
+{
+    const __m512i a = _mm512_loadu_si512(lower), b = _mm512_loadu_si512(upper);
+    return _mm512_cmpeq_epi32_mask(a, _mm512_xor_si512(b, _mm512_set1_epi32(INT32_MIN))) == 0xFFFF;
+}
+
+// The twiddles of the lower and upper butterflies of eight pairs, widened.
+struct Pair512 {
+    Split512 lower, upper;
+    __m512d neg_re;  // -lower.re, for the exact-negative pairs
+};
+
+__attribute__((target("avx512f"))) inline Pair512 twiddle_pair(const TWIDDLE *lower, const TWIDDLE *upper)
+{
+    const Split512 l = split_twiddles(lower);
+    const __m512d neg = _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(l.re), _mm512_set1_epi64(INT64_MIN)));
+    return {l, split_twiddles(upper), neg};
+}
+
+// a + b w_lower and a + b w_upper; with Negatives, w_upper = -w_lower as above.
+template <bool Negatives>
+__attribute__((target("avx512f"))) inline void butterfly_pair(const Split512 &a, const Split512 &b, const Pair512 &w,
+                                                              Split512 &lower, Split512 &upper)
+{
+    if constexpr (Negatives) {
+        const __m512d p = _mm512_mul_pd(w.lower.re, b.re), q = _mm512_mul_pd(w.lower.im, b.im);
+        const __m512d r = _mm512_mul_pd(w.neg_re, b.im), s = _mm512_mul_pd(w.lower.im, b.re);
+        lower = {_mm512_add_pd(a.re, _mm512_sub_pd(p, q)), _mm512_add_pd(a.im, _mm512_sub_pd(s, r))};
+        upper = {_mm512_add_pd(a.re, _mm512_sub_pd(q, p)), _mm512_add_pd(a.im, _mm512_sub_pd(r, s))};
+    } else {
+        lower = split_butterfly(a, b, w.lower);
+        upper = split_butterfly(a, b, w.upper);
+    }
+}
+
+// The blocks of one run of twiddles of two_stages_split_avx512.
+template <bool Last, bool FirstNegatives, bool SecondNegatives>
+__attribute__((target("avx512f"))) inline void two_stages_run_avx512(double *data, std::uint32_t s, std::uint32_t n,
+                                                                     const Pair512 &f, const Pair512 &s02,
+                                                                     const Pair512 &s13)
+{
+    const std::uint32_t q = s / 2;
+    for (std::uint32_t start = 0; start < n; start += 2 * s) {
+        double *p0 = data + 2 * start;
+        double *p1 = p0 + 2 * q;
+        double *p2 = p0 + 2 * s;
+        double *p3 = p2 + 2 * q;
+        const Split512 x0 = load_split(p0), x1 = load_split(p1), x2 = load_split(p2), x3 = load_split(p3);
+        Split512 y0, y1, y2, y3, z0, z1, z2, z3;
+        butterfly_pair<FirstNegatives>(x0, x1, f, y0, y1);
+        butterfly_pair<FirstNegatives>(x2, x3, f, y2, y3);
+        butterfly_pair<SecondNegatives>(y0, y2, s02, z0, z2);
+        butterfly_pair<SecondNegatives>(y1, y3, s13, z1, z3);
+        if constexpr (Last) {
+            store_interleaved(p0, z0), store_interleaved(p1, z1);
+            store_interleaved(p2, z2), store_interleaved(p3, z3);
+        } else {
+            store_split(p0, z0), store_split(p1, z1), store_split(p2, z2), store_split(p3, z3);
+        }
+    }
+}
+
 // The stages of spans s and 2s (s >= 16) in one pass over split data, as
 // two_stages_avx512; the last pass stores the values interleaved.
 template <bool Last>
@@ -650,26 +795,21 @@ __attribute__((target("avx512f"))) void two_stages_split_avx512(std::uint32_t s,
     const TWIDDLE *first = table + (s - 2);
     const TWIDDLE *second = table + (2 * s - 2);
     for (std::uint32_t k = 0; k < q; k += 8) {
-        const Split512 f_lower = split_twiddles(first + k), f_upper = split_twiddles(first + k + q);
-        const Split512 s0 = split_twiddles(second + k), s2 = split_twiddles(second + k + s);
-        const Split512 s1 = split_twiddles(second + q + k), s3 = split_twiddles(second + q + k + s);
-        for (std::uint32_t start = 0; start < n; start += 2 * s) {
-            double *p0 = data + 2 * (start + k);
-            double *p1 = p0 + 2 * q;
-            double *p2 = p0 + 2 * s;
-            double *p3 = p2 + 2 * q;
-            const Split512 x0 = load_split(p0), x1 = load_split(p1), x2 = load_split(p2), x3 = load_split(p3);
-            const Split512 y0 = split_butterfly(x0, x1, f_lower), y1 = split_butterfly(x0, x1, f_upper);
-            const Split512 y2 = split_butterfly(x2, x3, f_lower), y3 = split_butterfly(x2, x3, f_upper);
-            const Split512 z0 = split_butterfly(y0, y2, s0), z2 = split_butterfly(y0, y2, s2);
-            const Split512 z1 = split_butterfly(y1, y3, s1), z3 = split_butterfly(y1, y3, s3);
-            if constexpr (Last) {
-                store_interleaved(p0, z0), store_interleaved(p1, z1);
-                store_interleaved(p2, z2), store_interleaved(p3, z3);
-            } else {
-                store_split(p0, z0), store_split(p1, z1), store_split(p2, z2), store_split(p3, z3);
-            }
-        }
+        const Pair512 f = twiddle_pair(first + k, first + k + q);
+        const Pair512 s02 = twiddle_pair(second + k, second + k + s);
+        const Pair512 s13 = twiddle_pair(second + q + k, second + q + k + s);
+        const bool first_negatives = negatives8(first + k, first + k + q);
+        const bool second_negatives = negatives8(second + k, second + k + s) &&
+                                      negatives8(second + q + k, second + q + k + s);
+        double *run = data + 2 * k;
+        if (first_negatives && second_negatives)
+            two_stages_run_avx512<Last, true, true>(run, s, n, f, s02, s13);
+        else if (first_negatives)
+            two_stages_run_avx512<Last, true, false>(run, s, n, f, s02, s13);
+        else if (second_negatives)
+            two_stages_run_avx512<Last, false, true>(run, s, n, f, s02, s13);
+        else
+            two_stages_run_avx512<Last, false, false>(run, s, n, f, s02, s13);
     }
 }
 
@@ -682,8 +822,12 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
         double *lower = data + 2 * k;
         double *upper = lower + 2 * q;
         const Split512 a = load_split(lower), b = load_split(upper);
-        const Split512 l = split_butterfly(a, b, split_twiddles(w + k));
-        const Split512 u = split_butterfly(a, b, split_twiddles(w + k + q));
+        const Pair512 pair = twiddle_pair(w + k, w + k + q);
+        Split512 l, u;
+        if (negatives8(w + k, w + k + q))
+            butterfly_pair<true>(a, b, pair, l, u);
+        else
+            butterfly_pair<false>(a, b, pair, l, u);
         store_interleaved(lower, l);
         store_interleaved(upper, u);
     }
