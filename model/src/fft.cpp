@@ -290,7 +290,7 @@ __attribute__((target("avx2"))) inline void butterfly_pair_avx2(const Split256 &
     }
 }
 
-template <bool FirstNegatives, bool SecondNegatives>
+template <bool LowerHalf, bool FirstNegatives, bool SecondNegatives>
 __attribute__((target("avx2"))) inline void two_stages_run_avx2(double *data, int h, std::uint32_t s, std::uint32_t n,
                                                                 const Pair256 &f, const Pair256 &s02,
                                                                 const Pair256 &s13)
@@ -306,14 +306,20 @@ __attribute__((target("avx2"))) inline void two_stages_run_avx2(double *data, in
         Split256 y0, y1, y2, y3, z0, z1, z2, z3;
         butterfly_pair_avx2<FirstNegatives>(x0, x1, f, y0, y1);
         butterfly_pair_avx2<FirstNegatives>(x2, x3, f, y2, y3);
-        butterfly_pair_avx2<SecondNegatives>(y0, y2, s02, z0, z2);
-        butterfly_pair_avx2<SecondNegatives>(y1, y3, s13, z1, z3);
-        store_half(p0, h, z0), store_half(p2, h, z2), store_half(p1, h, z1), store_half(p3, h, z3);
+        if constexpr (LowerHalf) {
+            store_half(p0, h, split_butterfly_avx2(y0, y2, s02.lower));
+            store_half(p1, h, split_butterfly_avx2(y1, y3, s13.lower));
+        } else {
+            butterfly_pair_avx2<SecondNegatives>(y0, y2, s02, z0, z2);
+            butterfly_pair_avx2<SecondNegatives>(y1, y3, s13, z1, z3);
+            store_half(p0, h, z0), store_half(p2, h, z2), store_half(p1, h, z1), store_half(p3, h, z3);
+        }
     }
 }
 
 // The stages of spans s and 2s (s >= 16) over split data, as
 // two_stages_split_avx512, half a run at a time.
+template <bool LowerHalf>
 __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std::uint32_t n, double *data,
                                                            const TWIDDLE *table)
 {
@@ -330,18 +336,19 @@ __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std:
                                       negatives4(second + q + k, second + q + k + s);
         double *run = data + 2 * (k - k % 8);
         if (first_negatives && second_negatives)
-            two_stages_run_avx2<true, true>(run, h, s, n, f, s02, s13);
+            two_stages_run_avx2<LowerHalf, true, true>(run, h, s, n, f, s02, s13);
         else if (first_negatives)
-            two_stages_run_avx2<true, false>(run, h, s, n, f, s02, s13);
+            two_stages_run_avx2<LowerHalf, true, false>(run, h, s, n, f, s02, s13);
         else if (second_negatives)
-            two_stages_run_avx2<false, true>(run, h, s, n, f, s02, s13);
+            two_stages_run_avx2<LowerHalf, false, true>(run, h, s, n, f, s02, s13);
         else
-            two_stages_run_avx2<false, false>(run, h, s, n, f, s02, s13);
+            two_stages_run_avx2<LowerHalf, false, false>(run, h, s, n, f, s02, s13);
     }
 }
 
 // The stage of span n alone over split data.
-__attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, double *data, const TWIDDLE *table)
+__attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, double *data, const TWIDDLE *table,
+                                                           bool lower_half)
 {
     const std::uint32_t q = n / 2;
     const TWIDDLE *w = table + (n - 2);
@@ -352,6 +359,10 @@ __attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, doub
         const Split256 a = load_half(lower, h), b = load_half(upper, h);
         const Pair256 pair = twiddle_pair_avx2(w + k, w + k + q);
         Split256 l, u;
+        if (lower_half) {
+            store_half(lower, h, split_butterfly_avx2(a, b, pair.lower));
+            continue;
+        }
         if (negatives4(w + k, w + k + q))
             butterfly_pair_avx2<true>(a, b, pair, l, u);
         else
@@ -361,13 +372,22 @@ __attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, doub
     }
 }
 
-// The stages from span 16 on over split data, then every run interleaved.
-__attribute__((target("avx2"))) void split_stages_avx2(double *data, std::uint32_t n, const TWIDDLE *table)
+// The stages from span 16 on over split data, then every run interleaved;
+// with lower_half only values 0 .. n/2 - 1 are formed in the last stage.
+__attribute__((target("avx2"))) void split_stages_avx2(double *data, std::uint32_t n, const TWIDDLE *table,
+                                                       bool lower_half)
 {
     std::uint32_t span = 16;
-    for (; 2 * span <= n; span *= 4) two_stages_split_avx2(span, n, data, table);
-    if (span == n) last_stage_split_avx2(n, data, table);
-    for (std::uint32_t run = 0; run < n; run += 8) {
+    for (; 4 * span <= n; span *= 4) two_stages_split_avx2<false>(span, n, data, table);
+    if (2 * span == n) {
+        if (lower_half)
+            two_stages_split_avx2<true>(span, n, data, table);
+        else
+            two_stages_split_avx2<false>(span, n, data, table);
+    } else {
+        last_stage_split_avx2(n, data, table, lower_half);
+    }
+    for (std::uint32_t run = 0; run < (lower_half ? n / 2 : n); run += 8) {
         double *p = data + 2 * run;
         const Split256 low = load_half(p, 0), high = load_half(p, 1);
         store_interleaved_avx2(p, low);
@@ -758,8 +778,13 @@ __attribute__((target("avx512f"))) inline void butterfly_pair(const Split512 &a,
     }
 }
 
+// How a pass stores: split, for another pass; interleaved, last; or
+// interleaved and only the values below n/2, last, for the power spectrum
+// (which uses no other line: the stage of span n skips its upper half).
+enum class Store { Split, Interleaved, LowerHalf };
+
 // The blocks of one run of twiddles of two_stages_split_avx512.
-template <bool Last, bool FirstNegatives, bool SecondNegatives>
+template <Store Out, bool FirstNegatives, bool SecondNegatives>
 __attribute__((target("avx512f"))) inline void two_stages_run_avx512(double *data, std::uint32_t s, std::uint32_t n,
                                                                      const Pair512 &f, const Pair512 &s02,
                                                                      const Pair512 &s13)
@@ -774,9 +799,14 @@ __attribute__((target("avx512f"))) inline void two_stages_run_avx512(double *dat
         Split512 y0, y1, y2, y3, z0, z1, z2, z3;
         butterfly_pair<FirstNegatives>(x0, x1, f, y0, y1);
         butterfly_pair<FirstNegatives>(x2, x3, f, y2, y3);
+        if constexpr (Out == Store::LowerHalf) {
+            store_interleaved(p0, split_butterfly(y0, y2, s02.lower));
+            store_interleaved(p1, split_butterfly(y1, y3, s13.lower));
+            continue;
+        }
         butterfly_pair<SecondNegatives>(y0, y2, s02, z0, z2);
         butterfly_pair<SecondNegatives>(y1, y3, s13, z1, z3);
-        if constexpr (Last) {
+        if constexpr (Out == Store::Interleaved) {
             store_interleaved(p0, z0), store_interleaved(p1, z1);
             store_interleaved(p2, z2), store_interleaved(p3, z3);
         } else {
@@ -787,7 +817,7 @@ __attribute__((target("avx512f"))) inline void two_stages_run_avx512(double *dat
 
 // The stages of spans s and 2s (s >= 16) in one pass over split data, as
 // two_stages_avx512; the last pass stores the values interleaved.
-template <bool Last>
+template <Store Out>
 __attribute__((target("avx512f"))) void two_stages_split_avx512(std::uint32_t s, std::uint32_t n, double *data,
                                                                 const TWIDDLE *table)
 {
@@ -803,18 +833,19 @@ __attribute__((target("avx512f"))) void two_stages_split_avx512(std::uint32_t s,
                                       negatives8(second + q + k, second + q + k + s);
         double *run = data + 2 * k;
         if (first_negatives && second_negatives)
-            two_stages_run_avx512<Last, true, true>(run, s, n, f, s02, s13);
+            two_stages_run_avx512<Out, true, true>(run, s, n, f, s02, s13);
         else if (first_negatives)
-            two_stages_run_avx512<Last, true, false>(run, s, n, f, s02, s13);
+            two_stages_run_avx512<Out, true, false>(run, s, n, f, s02, s13);
         else if (second_negatives)
-            two_stages_run_avx512<Last, false, true>(run, s, n, f, s02, s13);
+            two_stages_run_avx512<Out, false, true>(run, s, n, f, s02, s13);
         else
-            two_stages_run_avx512<Last, false, false>(run, s, n, f, s02, s13);
+            two_stages_run_avx512<Out, false, false>(run, s, n, f, s02, s13);
     }
 }
 
 // The stage of span n alone, last, over split data.
-__attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n, double *data, const TWIDDLE *table)
+__attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n, double *data, const TWIDDLE *table,
+                                                                bool lower_half)
 {
     const std::uint32_t q = n / 2;
     const TWIDDLE *w = table + (n - 2);
@@ -824,6 +855,10 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
         const Split512 a = load_split(lower), b = load_split(upper);
         const Pair512 pair = twiddle_pair(w + k, w + k + q);
         Split512 l, u;
+        if (lower_half) {
+            store_interleaved(lower, split_butterfly(a, b, pair.lower));
+            continue;
+        }
         if (negatives8(w + k, w + k + q))
             butterfly_pair<true>(a, b, pair, l, u);
         else
@@ -877,15 +912,19 @@ __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(
     }
 }
 
-// The stages from span 16 on over split data, the last pass interleaving.
-__attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::uint32_t n, const TWIDDLE *table)
+// The stages from span 16 on over split data, the last pass interleaving;
+// with lower_half only values 0 .. n/2 - 1 are formed in the last stage.
+__attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::uint32_t n, const TWIDDLE *table,
+                                                            bool lower_half)
 {
     std::uint32_t span = 16;
-    for (; 4 * span <= n; span *= 4) two_stages_split_avx512<false>(span, n, data, table);
-    if (2 * span == n)
-        two_stages_split_avx512<true>(span, n, data, table);
+    for (; 4 * span <= n; span *= 4) two_stages_split_avx512<Store::Split>(span, n, data, table);
+    if (2 * span != n)
+        last_stage_split_avx512(n, data, table, lower_half);
+    else if (lower_half)
+        two_stages_split_avx512<Store::LowerHalf>(span, n, data, table);
     else
-        last_stage_split_avx512(n, data, table);
+        two_stages_split_avx512<Store::Interleaved>(span, n, data, table);
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
@@ -956,8 +995,10 @@ void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table, std::
     }
 }
 
+// With lower_half, out[n/2 ..] may be left unformed (the power spectrum
+// uses no value there).
 std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *index, std::uint32_t n,
-                     const TwiddleTable &table, const char *permutation_error)
+                     const TwiddleTable &table, const char *permutation_error, bool lower_half = false)
 {
     if (!table_serves(table, n)) {
         say("error parametrs func:'get_FFT'\n");
@@ -973,12 +1014,12 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64) {
         first_three_stages_split_avx512(signal, index, &out->re, n, table.data);
-        split_stages_avx512(&out->re, n, table.data);
+        split_stages_avx512(&out->re, n, table.data, lower_half);
         return 0;
     }
     if (stage_width() >= 2 && n >= 64) {
         first_three_stages_split_avx2(signal, index, &out->re, n, table.data);
-        split_stages_avx2(&out->re, n, table.data);
+        split_stages_avx2(&out->re, n, table.data, lower_half);
         return 0;
     }
     if (stage_width() >= 4 && n >= 4) {
@@ -1091,10 +1132,10 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64 && n <= kLargestSize) {
         first_three_stages_complex_split_avx512(in, index, &work->re, n, inverse_table.data);
-        split_stages_avx512(&work->re, n, inverse_table.data);
+        split_stages_avx512(&work->re, n, inverse_table.data, false);
     } else if (stage_width() >= 2 && n >= 64 && n <= kLargestSize) {
         first_three_stages_complex_split_avx2(in, index, &work->re, n, inverse_table.data);
-        split_stages_avx2(&work->re, n, inverse_table.data);
+        split_stages_avx2(&work->re, n, inverse_table.data, false);
     } else
 #endif
     {
@@ -1363,7 +1404,7 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
         say("error parametrs func:'get_power_spectrum'\n");
         return 1;
     }
-    if (forward(signal, work, index, n, forward_table, "error_sortand_cast") != 0) return 1;
+    if (forward(signal, work, index, n, forward_table, "error_sortand_cast", true) != 0) return 1;
     // The 1/N of the scaled transform is applied in double precision to the
     // lines that are used, as get_FFT would.
     return line_powers(work, power, n / 2, reciprocal(n), factor);
