@@ -253,72 +253,9 @@ __attribute__((target("avx2"))) void first_three_stages_complex_split_avx2(const
     }
 }
 
-// t[k + half] == -t[k] bit for bit for the four k from 0 (see Pair512
-// below for what follows from it).
-__attribute__((target("avx2"))) inline bool negatives4(const TWIDDLE *lower, const TWIDDLE *upper)
-{
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lower));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(upper));
-    const __m256i negated = _mm256_xor_si256(b, _mm256_set1_epi32(INT32_MIN));
-    return _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, negated)) == -1;
-}
-
-struct Pair256 {
-    Split256 lower, upper;
-    __m256d neg_re;
-};
-
-__attribute__((target("avx2"))) inline Pair256 twiddle_pair_avx2(const TWIDDLE *lower, const TWIDDLE *upper)
-{
-    const Split256 l = split_twiddles_avx2(lower);
-    return {l, split_twiddles_avx2(upper), _mm256_xor_pd(l.re, _mm256_set1_pd(-0.0))};
-}
-
-// butterfly_pair on four lanes.
-template <bool Negatives>
-__attribute__((target("avx2"))) inline void butterfly_pair_avx2(const Split256 &a, const Split256 &b,
-                                                                const Pair256 &w, Split256 &lower, Split256 &upper)
-{
-    if constexpr (Negatives) {
-        const __m256d p = _mm256_mul_pd(w.lower.re, b.re), q = _mm256_mul_pd(w.lower.im, b.im);
-        const __m256d r = _mm256_mul_pd(w.neg_re, b.im), s = _mm256_mul_pd(w.lower.im, b.re);
-        lower = {_mm256_add_pd(a.re, _mm256_sub_pd(p, q)), _mm256_add_pd(a.im, _mm256_sub_pd(s, r))};
-        upper = {_mm256_add_pd(a.re, _mm256_sub_pd(q, p)), _mm256_add_pd(a.im, _mm256_sub_pd(r, s))};
-    } else {
-        lower = split_butterfly_avx2(a, b, w.lower);
-        upper = split_butterfly_avx2(a, b, w.upper);
-    }
-}
-
-template <bool LowerHalf, bool FirstNegatives, bool SecondNegatives>
-__attribute__((target("avx2"))) inline void two_stages_run_avx2(double *data, int h, std::uint32_t s, std::uint32_t n,
-                                                                const Pair256 &f, const Pair256 &s02,
-                                                                const Pair256 &s13)
-{
-    const std::uint32_t q = s / 2;
-    for (std::uint32_t start = 0; start < n; start += 2 * s) {
-        double *p0 = data + 2 * start;
-        double *p1 = p0 + 2 * q;
-        double *p2 = p0 + 2 * s;
-        double *p3 = p2 + 2 * q;
-        const Split256 x0 = load_half(p0, h), x1 = load_half(p1, h);
-        const Split256 x2 = load_half(p2, h), x3 = load_half(p3, h);
-        Split256 y0, y1, y2, y3, z0, z1, z2, z3;
-        butterfly_pair_avx2<FirstNegatives>(x0, x1, f, y0, y1);
-        butterfly_pair_avx2<FirstNegatives>(x2, x3, f, y2, y3);
-        if constexpr (LowerHalf) {
-            store_half(p0, h, split_butterfly_avx2(y0, y2, s02.lower));
-            store_half(p1, h, split_butterfly_avx2(y1, y3, s13.lower));
-        } else {
-            butterfly_pair_avx2<SecondNegatives>(y0, y2, s02, z0, z2);
-            butterfly_pair_avx2<SecondNegatives>(y1, y3, s13, z1, z3);
-            store_half(p0, h, z0), store_half(p2, h, z2), store_half(p1, h, z1), store_half(p3, h, z3);
-        }
-    }
-}
-
 // The stages of spans s and 2s (s >= 16) over split data, as
-// two_stages_split_avx512, half a run at a time.
+// two_stages_split_avx512, half a run at a time; with LowerHalf (the last
+// pass, 2s = n) only the values below n/2.
 template <bool LowerHalf>
 __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std::uint32_t n, double *data,
                                                            const TWIDDLE *table)
@@ -328,21 +265,26 @@ __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std:
     const TWIDDLE *second = table + (2 * s - 2);
     for (std::uint32_t k = 0; k < q; k += 4) {
         const int h = k % 8 / 4;
-        const Pair256 f = twiddle_pair_avx2(first + k, first + k + q);
-        const Pair256 s02 = twiddle_pair_avx2(second + k, second + k + s);
-        const Pair256 s13 = twiddle_pair_avx2(second + q + k, second + q + k + s);
-        const bool first_negatives = negatives4(first + k, first + k + q);
-        const bool second_negatives = negatives4(second + k, second + k + s) &&
-                                      negatives4(second + q + k, second + q + k + s);
-        double *run = data + 2 * (k - k % 8);
-        if (first_negatives && second_negatives)
-            two_stages_run_avx2<LowerHalf, true, true>(run, h, s, n, f, s02, s13);
-        else if (first_negatives)
-            two_stages_run_avx2<LowerHalf, true, false>(run, h, s, n, f, s02, s13);
-        else if (second_negatives)
-            two_stages_run_avx2<LowerHalf, false, true>(run, h, s, n, f, s02, s13);
-        else
-            two_stages_run_avx2<LowerHalf, false, false>(run, h, s, n, f, s02, s13);
+        const std::uint32_t run = k - k % 8;
+        const Split256 f_lower = split_twiddles_avx2(first + k), f_upper = split_twiddles_avx2(first + k + q);
+        const Split256 s0 = split_twiddles_avx2(second + k), s2 = split_twiddles_avx2(second + k + s);
+        const Split256 s1 = split_twiddles_avx2(second + q + k), s3 = split_twiddles_avx2(second + q + k + s);
+        for (std::uint32_t start = 0; start < n; start += 2 * s) {
+            double *p0 = data + 2 * (start + run);
+            double *p1 = p0 + 2 * q;
+            double *p2 = p0 + 2 * s;
+            double *p3 = p2 + 2 * q;
+            const Split256 x0 = load_half(p0, h), x1 = load_half(p1, h);
+            const Split256 x2 = load_half(p2, h), x3 = load_half(p3, h);
+            const Split256 y0 = split_butterfly_avx2(x0, x1, f_lower), y1 = split_butterfly_avx2(x0, x1, f_upper);
+            const Split256 y2 = split_butterfly_avx2(x2, x3, f_lower), y3 = split_butterfly_avx2(x2, x3, f_upper);
+            store_half(p0, h, split_butterfly_avx2(y0, y2, s0));
+            store_half(p1, h, split_butterfly_avx2(y1, y3, s1));
+            if constexpr (!LowerHalf) {
+                store_half(p2, h, split_butterfly_avx2(y0, y2, s2));
+                store_half(p3, h, split_butterfly_avx2(y1, y3, s3));
+            }
+        }
     }
 }
 
@@ -357,18 +299,8 @@ __attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, doub
         double *lower = data + 2 * (k - k % 8);
         double *upper = lower + 2 * q;
         const Split256 a = load_half(lower, h), b = load_half(upper, h);
-        const Pair256 pair = twiddle_pair_avx2(w + k, w + k + q);
-        Split256 l, u;
-        if (lower_half) {
-            store_half(lower, h, split_butterfly_avx2(a, b, pair.lower));
-            continue;
-        }
-        if (negatives4(w + k, w + k + q))
-            butterfly_pair_avx2<true>(a, b, pair, l, u);
-        else
-            butterfly_pair_avx2<false>(a, b, pair, l, u);
-        store_half(lower, h, l);
-        store_half(upper, h, u);
+        store_half(lower, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k)));
+        if (!lower_half) store_half(upper, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k + q)));
     }
 }
 
@@ -722,8 +654,7 @@ __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const do
     }
 }
 
-// Twiddle pairs that are exact negatives (the AVX2 stages above do the
-// same on four lanes). In a stage of span S the twiddle
+// Twiddle pairs that are exact negatives. In a stage of span S the twiddle
 // of k + S/2 is, for all but two k, the negative of that of k bit for bit:
 // both are cos and sin of angles half a turn apart, each rounded once to
 // float, and rounding to nearest is symmetric. Then every product of the
