@@ -710,8 +710,9 @@ __attribute__((target("avx512f"))) inline void butterfly_pair(const Split512 &a,
 }
 
 // How a pass stores: split, for another pass; interleaved, last; or
-// interleaved and only the values below n/2, last, for the power spectrum
-// (which uses no other line: the stage of span n skips its upper half).
+// only the values below n/2, last and still split, for the power spectrum
+// (which uses no other line: the stage of span n skips its upper half,
+// and the powers read the parts apart as they are).
 enum class Store { Split, Interleaved, LowerHalf };
 
 // The blocks of one run of twiddles of two_stages_split_avx512.
@@ -731,8 +732,8 @@ __attribute__((target("avx512f"))) inline void two_stages_run_avx512(double *dat
         butterfly_pair<FirstNegatives>(x0, x1, f, y0, y1);
         butterfly_pair<FirstNegatives>(x2, x3, f, y2, y3);
         if constexpr (Out == Store::LowerHalf) {
-            store_interleaved(p0, split_butterfly(y0, y2, s02.lower));
-            store_interleaved(p1, split_butterfly(y1, y3, s13.lower));
+            store_split(p0, split_butterfly(y0, y2, s02.lower));
+            store_split(p1, split_butterfly(y1, y3, s13.lower));
             continue;
         }
         butterfly_pair<SecondNegatives>(y0, y2, s02, z0, z2);
@@ -787,7 +788,7 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
         const Pair512 pair = twiddle_pair(w + k, w + k + q);
         Split512 l, u;
         if (lower_half) {
-            store_interleaved(lower, split_butterfly(a, b, pair.lower));
+            store_split(lower, split_butterfly(a, b, pair.lower));
             continue;
         }
         if (negatives8(w + k, w + k + q))
@@ -844,7 +845,8 @@ __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(
 }
 
 // The stages from span 16 on over split data, the last pass interleaving;
-// with lower_half only values 0 .. n/2 - 1 are formed in the last stage.
+// with lower_half only values 0 .. n/2 - 1 are formed in the last stage,
+// and left split.
 __attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::uint32_t n, const TWIDDLE *table,
                                                             bool lower_half)
 {
@@ -927,10 +929,13 @@ void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table, std::
 }
 
 // With lower_half, out[n/2 ..] may be left unformed (the power spectrum
-// uses no value there).
+// uses no value there), and *split tells whether the lower half is left in
+// the split layout rather than interleaved.
 std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *index, std::uint32_t n,
-                     const TwiddleTable &table, const char *permutation_error, bool lower_half = false)
+                     const TwiddleTable &table, const char *permutation_error, bool lower_half = false,
+                     bool *split = nullptr)
 {
+    if (split != nullptr) *split = false;
     if (!table_serves(table, n)) {
         say("error parametrs func:'get_FFT'\n");
         return 1;
@@ -946,6 +951,7 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
     if (stage_width() >= 4 && n >= 64) {
         first_three_stages_split_avx512(signal, index, &out->re, n, table.data);
         split_stages_avx512(&out->re, n, table.data, lower_half);
+        if (split != nullptr) *split = lower_half;
         return 0;
     }
     if (stage_width() >= 2 && n >= 64) {
@@ -1159,6 +1165,34 @@ __attribute__((target("avx512f"))) inline void square_avx512(__m512d x, __m512d 
     pl = _mm512_add_pd(_mm512_sub_pd(_mm512_mul_pd(hi, hi), ph), _mm512_mul_pd(lo, _mm512_add_pd(hi, x)));
 }
 
+// The power of eight lines from their scaled parts x and y: r, and the
+// lanes whose r is proven to be extended_power's.
+__attribute__((target("avx512f"))) inline __m512d eight_powers(__m512d x, __m512d y, __mmask8 &known)
+{
+    const __m512i one = _mm512_set1_epi64(1), exponent = _mm512_set1_epi64(kExponent);
+    __m512d px, lx, py, ly;
+    square_avx512(x, px, lx);
+    square_avx512(y, py, ly);
+    const __m512d big = _mm512_max_pd(px, py), small = _mm512_min_pd(px, py);
+    const __m512d s = _mm512_add_pd(big, small);
+    const __m512d e = _mm512_sub_pd(small, _mm512_sub_pd(s, big));
+    const __m512d t = _mm512_add_pd(_mm512_add_pd(e, lx), ly);
+    const __m512d r = _mm512_add_pd(s, t);
+    const __m512d err = _mm512_sub_pd(t, _mm512_sub_pd(r, s));
+    // 2^e of the binade just below r (the largest double under r).
+    const __m512d binade = _mm512_castsi512_pd(
+        _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(r), one), exponent));
+    const __m512d abs_err = _mm512_castsi512_pd(
+        _mm512_andnot_si512(_mm512_set1_epi64(INT64_MIN), _mm512_castpd_si512(err)));
+    __mmask8 in_range = _mm512_cmp_pd_mask(r, _mm512_set1_pd(kSmallest), _CMP_GE_OQ);
+    in_range = _mm512_mask_cmp_pd_mask(in_range, r, _mm512_set1_pd(kLargest), _CMP_LT_OQ);
+    __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
+    zero = _mm512_mask_cmp_pd_mask(zero, y, _mm512_setzero_pd(), _CMP_EQ_OQ);
+    known = _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(in_range | zero), abs_err,
+                                    _mm512_mul_pd(binade, _mm512_set1_pd(kMargin)), _CMP_LT_OQ);
+    return r;
+}
+
 // Lines in blocks of 8; returns the lines done, or count + 1 when a line
 // could not be carried (the caller then reports it).
 __attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLEX *lines, double *power,
@@ -1168,33 +1202,13 @@ __attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLE
     const __m512i even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
     const __m512i odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
     const __m512d vscale = _mm512_set1_pd(scale), vfactor = _mm512_set1_pd(factor);
-    const __m512i one = _mm512_set1_epi64(1), exponent = _mm512_set1_epi64(kExponent);
     std::uint32_t k = 0;
     for (; k + 8 <= count; k += 8) {
         const __m512d a = _mm512_loadu_pd(&lines[k].re), b = _mm512_loadu_pd(&lines[k + 4].re);
         const __m512d x = _mm512_mul_pd(_mm512_permutex2var_pd(a, even, b), vscale);
         const __m512d y = _mm512_mul_pd(_mm512_permutex2var_pd(a, odd, b), vscale);
-        __m512d px, lx, py, ly;
-        square_avx512(x, px, lx);
-        square_avx512(y, py, ly);
-        const __m512d big = _mm512_max_pd(px, py), small = _mm512_min_pd(px, py);
-        const __m512d s = _mm512_add_pd(big, small);
-        const __m512d e = _mm512_sub_pd(small, _mm512_sub_pd(s, big));
-        const __m512d t = _mm512_add_pd(_mm512_add_pd(e, lx), ly);
-        const __m512d r = _mm512_add_pd(s, t);
-        const __m512d err = _mm512_sub_pd(t, _mm512_sub_pd(r, s));
-        // 2^e of the binade just below r (the largest double under r).
-        const __m512d binade = _mm512_castsi512_pd(
-            _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(r), one), exponent));
-        const __m512d abs_err = _mm512_castsi512_pd(
-            _mm512_andnot_si512(_mm512_set1_epi64(INT64_MIN), _mm512_castpd_si512(err)));
-        __mmask8 in_range = _mm512_cmp_pd_mask(r, _mm512_set1_pd(kSmallest), _CMP_GE_OQ);
-        in_range = _mm512_mask_cmp_pd_mask(in_range, r, _mm512_set1_pd(kLargest), _CMP_LT_OQ);
-        __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
-        zero = _mm512_mask_cmp_pd_mask(zero, y, _mm512_setzero_pd(), _CMP_EQ_OQ);
-        const __mmask8 known = _mm512_mask_cmp_pd_mask(
-            static_cast<__mmask8>(in_range | zero), abs_err, _mm512_mul_pd(binade, _mm512_set1_pd(kMargin)),
-            _CMP_LT_OQ);
+        __mmask8 known;
+        const __m512d r = eight_powers(x, y, known);
         if (known == 0xFF) {
             _mm512_storeu_pd(power + k, _mm512_mul_pd(r, vfactor));
         } else {
@@ -1204,6 +1218,30 @@ __attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLE
         }
     }
     return k;
+}
+
+// The same for lines in the split layout (runs of eight real parts, then
+// eight imaginary), count a multiple of 8. true, or false after the first
+// line that could not be carried.
+__attribute__((target("avx512f"))) bool split_line_powers_avx512(const double *split, double *power,
+                                                                 std::uint32_t count, double scale, double factor)
+{
+    const __m512d vscale = _mm512_set1_pd(scale), vfactor = _mm512_set1_pd(factor);
+    for (std::uint32_t k = 0; k < count; k += 8) {
+        const __m512d re = _mm512_loadu_pd(split + 2 * k), im = _mm512_loadu_pd(split + 2 * k + 8);
+        __mmask8 known;
+        const __m512d r = eight_powers(_mm512_mul_pd(re, vscale), _mm512_mul_pd(im, vscale), known);
+        if (known == 0xFF) {
+            _mm512_storeu_pd(power + k, _mm512_mul_pd(r, vfactor));
+        } else {
+            alignas(64) double fast[8];
+            alignas(64) COMPLEX lines[8];
+            _mm512_store_pd(fast, r);
+            for (int i = 0; i < 8; ++i) lines[i] = {split[2 * k + i], split[2 * k + 8 + i]};
+            if (!settle_lines(lines, power + k, 8, scale, factor, fast, known)) return false;
+        }
+    }
+    return true;
 }
 
 __attribute__((target("avx2"))) inline void square_avx2(__m256d x, __m256d &ph, __m256d &pl)
@@ -1335,9 +1373,17 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
         say("error parametrs func:'get_power_spectrum'\n");
         return 1;
     }
-    if (forward(signal, work, index, n, forward_table, "error_sortand_cast", true) != 0) return 1;
+    bool split = false;
+    if (forward(signal, work, index, n, forward_table, "error_sortand_cast", true, &split) != 0) return 1;
     // The 1/N of the scaled transform is applied in double precision to the
     // lines that are used, as get_FFT would.
+#if defined(__x86_64__)
+    if (split) {
+        if (split_line_powers_avx512(&work->re, power, n / 2, reciprocal(n), factor)) return 0;
+        say("\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)");
+        return 1;
+    }
+#endif
     return line_powers(work, power, n / 2, reciprocal(n), factor);
 }
 
