@@ -153,7 +153,7 @@ TEST(Fft, WholeStagesGiveExactlyWhatTheBlockByBlockButterfliesGive)
         }
     }
     // Quiet lines whose zeros (negative where the bit is set) carry an
-    // imaginary -0 into the last stage at 31, where the upper butterfly's
+    // imaginary -0 into value 31 of the last stage, where the upper butterfly's
     // two products are zeros of opposite signs: -r - s is +0 there, -(r + s)
     // would be -0.
     const std::uint64_t negative_re = 0x555500000000, negative_im = 0x5555;
