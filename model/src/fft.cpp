@@ -165,6 +165,44 @@ __attribute__((target("avx2"))) inline void store_columns_avx2(const __m256d row
     _mm256_storeu_pd(to[3] + offset, _mm256_permute2f128_pd(t1, t3, 0x31));
 }
 
+// The eight places each block of the first pass reads, in bit-reversed
+// order (0 4 2 6 1 5 3 7 eighths of n): place m of block r is r + at[m].
+struct EighthPlaces {
+    std::uint32_t at[8];
+
+    explicit EighthPlaces(std::uint32_t n)
+        : at{0, 4 * (n / 8), 2 * (n / 8), 6 * (n / 8), n / 8, 5 * (n / 8), 3 * (n / 8), 7 * (n / 8)}
+    {
+    }
+};
+
+// Spans 4 and 8 of four lanes after span 2 (y[m] is value m of each lane),
+// each lane's eight results stored as one block at its place in the split
+// layout: the block of lane i at out + 16 index[8 (r + i)].
+__attribute__((target("avx2"))) inline void spans_4_and_8_stored_avx2(const Split256 y[8], const TWIDDLE *table,
+                                                                      const std::uint32_t *index, std::uint32_t r,
+                                                                      double *out)
+{
+    Split256 z[8];
+    for (int b = 0; b < 8; b += 4)  // span 4
+        for (int k = 0; k < 2; ++k) {
+            z[b + k] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[2 + k]));
+            z[b + k + 2] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[4 + k]));
+        }
+    __m256d re[8], im[8];
+    for (int k = 0; k < 4; ++k) {  // span 8
+        const Split256 lower = split_butterfly_avx2(z[k], z[k + 4], broadcast_avx2(table[6 + k]));
+        const Split256 upper = split_butterfly_avx2(z[k], z[k + 4], broadcast_avx2(table[10 + k]));
+        re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
+    }
+    double *block[4];
+    for (std::uint32_t lane = 0; lane < 4; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
+    store_columns_avx2(re, block, 0);
+    store_columns_avx2(re + 4, block, 4);
+    store_columns_avx2(im, block, 8);
+    store_columns_avx2(im + 4, block, 12);
+}
+
 // Spans 2, 4 and 8 for n >= 64 on four lanes, as
 // first_three_stages_split_avx512 does them on eight.
 __attribute__((target("avx2"))) void first_three_stages_split_avx2(const double *signal, const std::uint32_t *index,
@@ -178,36 +216,18 @@ __attribute__((target("avx2"))) void first_three_stages_split_avx2(const double 
     const __m256d c1r = _mm256_set1_pd(w1.re * 0.0), c1i = _mm256_set1_pd(w1.im * 0.0);
     const Split256 v0 = broadcast_avx2(w0), v1 = broadcast_avx2(w1);
     const __m256d zero = _mm256_setzero_pd();
-    const std::uint32_t eighth = n / 8;
-    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
-                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
-    for (std::uint32_t r = 0; r < eighth; r += 4) {
-        Split256 y[8], z[8];
+    const EighthPlaces places(n);
+    for (std::uint32_t r = 0; r < n / 8; r += 4) {
+        Split256 y[8];
         for (int m = 0; m < 8; m += 2) {  // span 2, each value entering as (x, 0)
-            const __m256d a = _mm256_loadu_pd(signal + r + offset[m]);
-            const __m256d b = _mm256_loadu_pd(signal + r + offset[m + 1]);
+            const __m256d a = _mm256_loadu_pd(signal + r + places.at[m]);
+            const __m256d b = _mm256_loadu_pd(signal + r + places.at[m + 1]);
             y[m] = {_mm256_add_pd(a, _mm256_sub_pd(_mm256_mul_pd(v0.re, b), c0i)),
                     _mm256_add_pd(zero, _mm256_add_pd(c0r, _mm256_mul_pd(v0.im, b)))};
             y[m + 1] = {_mm256_add_pd(a, _mm256_sub_pd(_mm256_mul_pd(v1.re, b), c1i)),
                         _mm256_add_pd(zero, _mm256_add_pd(c1r, _mm256_mul_pd(v1.im, b)))};
         }
-        for (int b = 0; b < 8; b += 4)  // span 4
-            for (int k = 0; k < 2; ++k) {
-                z[b + k] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[2 + k]));
-                z[b + k + 2] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[4 + k]));
-            }
-        __m256d re[8], im[8];
-        for (int k = 0; k < 4; ++k) {  // span 8
-            const Split256 lower = split_butterfly_avx2(z[k], z[k + 4], broadcast_avx2(table[6 + k]));
-            const Split256 upper = split_butterfly_avx2(z[k], z[k + 4], broadcast_avx2(table[10 + k]));
-            re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
-        }
-        double *block[4];
-        for (std::uint32_t lane = 0; lane < 4; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
-        store_columns_avx2(re, block, 0);
-        store_columns_avx2(re + 4, block, 4);
-        store_columns_avx2(im, block, 8);
-        store_columns_avx2(im + 4, block, 12);
+        spans_4_and_8_stored_avx2(y, table, index, r, out);
     }
 }
 
@@ -217,13 +237,11 @@ __attribute__((target("avx2"))) void first_three_stages_complex_split_avx2(const
                                                                            const std::uint32_t *index, double *out,
                                                                            std::uint32_t n, const TWIDDLE *table)
 {
-    const std::uint32_t eighth = n / 8;
-    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
-                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
-    for (std::uint32_t r = 0; r < eighth; r += 4) {
+    const EighthPlaces places(n);
+    for (std::uint32_t r = 0; r < n / 8; r += 4) {
         Split256 x[8], y[8];
         for (int m = 0; m < 8; ++m) {
-            const double *p = &in[r + offset[m]].re;
+            const double *p = &in[r + places.at[m]].re;
             const __m256d v0 = _mm256_loadu_pd(p), v1 = _mm256_loadu_pd(p + 4);
             const __m256d even = _mm256_permute2f128_pd(v0, v1, 0x20);  // values 0 and 2
             const __m256d odd = _mm256_permute2f128_pd(v0, v1, 0x31);   // values 1 and 3
@@ -233,23 +251,7 @@ __attribute__((target("avx2"))) void first_three_stages_complex_split_avx2(const
             y[b] = split_butterfly_avx2(x[b], x[b + 1], broadcast_avx2(table[0]));
             y[b + 1] = split_butterfly_avx2(x[b], x[b + 1], broadcast_avx2(table[1]));
         }
-        for (int b = 0; b < 8; b += 4)  // span 4
-            for (int k = 0; k < 2; ++k) {
-                x[b + k] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[2 + k]));
-                x[b + k + 2] = split_butterfly_avx2(y[b + k], y[b + k + 2], broadcast_avx2(table[4 + k]));
-            }
-        __m256d re[8], im[8];
-        for (int k = 0; k < 4; ++k) {  // span 8
-            const Split256 lower = split_butterfly_avx2(x[k], x[k + 4], broadcast_avx2(table[6 + k]));
-            const Split256 upper = split_butterfly_avx2(x[k], x[k + 4], broadcast_avx2(table[10 + k]));
-            re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
-        }
-        double *block[4];
-        for (std::uint32_t lane = 0; lane < 4; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
-        store_columns_avx2(re, block, 0);
-        store_columns_avx2(re + 4, block, 4);
-        store_columns_avx2(im, block, 8);
-        store_columns_avx2(im + 4, block, 12);
+        spans_4_and_8_stored_avx2(y, table, index, r, out);
     }
 }
 
@@ -488,48 +490,6 @@ __attribute__((target("avx512f"))) inline void store_columns_avx512(const __m512
     }
 }
 
-// Spans 2 and 4 of four real inputs per lane, x0..x3 at bit-reversed
-// places: the butterflies of first_stage_from_signal and FFT_butterflies,
-// lane by lane. Output k goes to re[k] and im[k].
-struct FirstSpans512 {
-    __m512d c0r, c0i, c1r, c1i, v0r, v0i, v1r, v1i, ur[4], ui[4], zero;
-
-    __attribute__((target("avx512f"))) explicit FirstSpans512(const TWIDDLE *table)
-    {
-        const double w0r = table[0].re, w0i = table[0].im, w1r = table[1].re, w1i = table[1].im;
-        // The products with the zero imaginary parts of the real input, as
-        // the complex multiplication forms them.
-        c0r = _mm512_set1_pd(w0r * 0.0), c0i = _mm512_set1_pd(w0i * 0.0);
-        c1r = _mm512_set1_pd(w1r * 0.0), c1i = _mm512_set1_pd(w1i * 0.0);
-        v0r = _mm512_set1_pd(w0r), v0i = _mm512_set1_pd(w0i);
-        v1r = _mm512_set1_pd(w1r), v1i = _mm512_set1_pd(w1i);
-        for (int k = 0; k < 4; ++k) {
-            ur[k] = _mm512_set1_pd(table[2 + k].re);
-            ui[k] = _mm512_set1_pd(table[2 + k].im);
-        }
-        zero = _mm512_setzero_pd();
-    }
-
-    __attribute__((target("avx512f"))) inline void run(__m512d x0, __m512d x1, __m512d x2, __m512d x3, __m512d *re,
-                                                       __m512d *im) const
-    {
-        // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
-        const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
-        const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
-        const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
-        const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
-        const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
-        const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
-        const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
-        const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
-        // Span 4: lower (y0, y1), upper (y2, y3).
-        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], re[0], im[0]);
-        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], re[1], im[1]);
-        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], re[2], im[2]);
-        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], re[3], im[3]);
-    }
-};
-
 // The stages of spans s and 2s (s >= 8) in one pass over the data: each
 // group of four quarter-block values goes through its two butterflies of
 // span s and then its two of span 2s while in registers. Every butterfly
@@ -611,46 +571,91 @@ __attribute__((target("avx512f"))) inline Split512 split_butterfly(const Split51
     return z;
 }
 
+// Span 8 of eight lanes after span 4 (z[m] is value m of each lane, w the
+// span's eight twiddles, broadcast), and the two 8 x 8 transposes (real
+// parts, imaginary parts) that turn the lanes into blocks, each stored
+// whole at its place in the split layout: lane i at out + 16 index[8 (r + i)].
+__attribute__((target("avx512f"))) inline void span_8_stored_avx512(const Split512 z[8], const Split512 w[8],
+                                                                    const std::uint32_t *index, std::uint32_t r,
+                                                                    double *out)
+{
+    __m512d re[8], im[8];
+    for (int k = 0; k < 4; ++k) {  // lower z0..z3, upper z4..z7
+        const Split512 lower = split_butterfly(z[k], z[k + 4], w[k]);
+        const Split512 upper = split_butterfly(z[k], z[k + 4], w[k + 4]);
+        re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
+    }
+    double *block[8];
+    for (std::uint32_t lane = 0; lane < 8; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
+    store_columns_avx512(re, block, 0);
+    store_columns_avx512(im, block, 8);
+}
+
+// Spans 2 and 4 of four real inputs per lane, x0..x3 at bit-reversed
+// places: the butterflies of first_stage_from_signal and FFT_butterflies,
+// lane by lane. Output k goes to z[k].
+struct FirstSpans512 {
+    __m512d c0r, c0i, c1r, c1i, v0r, v0i, v1r, v1i, ur[4], ui[4], zero;
+
+    __attribute__((target("avx512f"))) explicit FirstSpans512(const TWIDDLE *table)
+    {
+        const double w0r = table[0].re, w0i = table[0].im, w1r = table[1].re, w1i = table[1].im;
+        // The products with the zero imaginary parts of the real input, as
+        // the complex multiplication forms them.
+        c0r = _mm512_set1_pd(w0r * 0.0), c0i = _mm512_set1_pd(w0i * 0.0);
+        c1r = _mm512_set1_pd(w1r * 0.0), c1i = _mm512_set1_pd(w1i * 0.0);
+        v0r = _mm512_set1_pd(w0r), v0i = _mm512_set1_pd(w0i);
+        v1r = _mm512_set1_pd(w1r), v1i = _mm512_set1_pd(w1i);
+        for (int k = 0; k < 4; ++k) {
+            ur[k] = _mm512_set1_pd(table[2 + k].re);
+            ui[k] = _mm512_set1_pd(table[2 + k].im);
+        }
+        zero = _mm512_setzero_pd();
+    }
+
+    __attribute__((target("avx512f"))) inline void run(__m512d x0, __m512d x1, __m512d x2, __m512d x3,
+                                                       Split512 *z) const
+    {
+        // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
+        const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
+        const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
+        const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
+        const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
+        const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
+        const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
+        const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
+        const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
+        // Span 4: lower (y0, y1), upper (y2, y3).
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], z[0].re, z[0].im);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], z[1].re, z[1].im);
+        split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[2], ui[2], z[2].re, z[2].im);
+        split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[3], ui[3], z[3].re, z[3].im);
+    }
+};
+
 // Spans 2, 4 and 8 for n >= 64, in blocks of eight: block b holds the
 // signal at r + m n/8 for the eight m in bit-reversed order (0 4 2 6 1 5 3
 // 7), r = index[8b], so each of the eight is one plain vector load for
 // eight consecutive r. The butterflies run lane by lane, each lane doing
-// exactly the operations of first_stage_from_signal and FFT_butterflies,
-// and two 8 x 8 transposes (real parts, imaginary parts) turn the eight
-// lanes into eight blocks, each stored whole at its place in the split
-// layout.
+// exactly the operations of first_stage_from_signal and FFT_butterflies.
 __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const double *signal,
                                                                         const std::uint32_t *index, double *out,
                                                                         std::uint32_t n, const TWIDDLE *table)
 {
     const FirstSpans512 spans(table);
-    __m512d er[8], ei[8];
-    for (int k = 0; k < 8; ++k) {
-        er[k] = _mm512_set1_pd(table[6 + k].re);
-        ei[k] = _mm512_set1_pd(table[6 + k].im);
-    }
-    const std::uint32_t eighth = n / 8;
-    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
-                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
-    for (std::uint32_t r = 0; r < eighth; r += 8) {
-        __m512d zr[8], zi[8];
+    Split512 w8[8];
+    for (int k = 0; k < 8; ++k) w8[k] = {_mm512_set1_pd(table[6 + k].re), _mm512_set1_pd(table[6 + k].im)};
+    const EighthPlaces places(n);
+    for (std::uint32_t r = 0; r < n / 8; r += 8) {
+        Split512 z[8];
         for (int half = 0; half < 2; ++half) {
-            const __m512d x0 = _mm512_loadu_pd(signal + r + offset[4 * half]);
-            const __m512d x1 = _mm512_loadu_pd(signal + r + offset[4 * half + 1]);
-            const __m512d x2 = _mm512_loadu_pd(signal + r + offset[4 * half + 2]);
-            const __m512d x3 = _mm512_loadu_pd(signal + r + offset[4 * half + 3]);
-            spans.run(x0, x1, x2, x3, zr + 4 * half, zi + 4 * half);
+            const __m512d x0 = _mm512_loadu_pd(signal + r + places.at[4 * half]);
+            const __m512d x1 = _mm512_loadu_pd(signal + r + places.at[4 * half + 1]);
+            const __m512d x2 = _mm512_loadu_pd(signal + r + places.at[4 * half + 2]);
+            const __m512d x3 = _mm512_loadu_pd(signal + r + places.at[4 * half + 3]);
+            spans.run(x0, x1, x2, x3, z + 4 * half);
         }
-        // Span 8: lower z0..z3, upper z4..z7.
-        __m512d re[8], im[8];
-        for (int k = 0; k < 4; ++k) {
-            split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k], ei[k], re[k], im[k]);
-            split_butterfly_avx512(zr[k], zi[k], zr[k + 4], zi[k + 4], er[k + 4], ei[k + 4], re[k + 4], im[k + 4]);
-        }
-        double *block[8];
-        for (std::uint32_t lane = 0; lane < 8; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
-        store_columns_avx512(re, block, 0);
-        store_columns_avx512(im, block, 8);
+        span_8_stored_avx512(z, w8, index, r, out);
     }
 }
 
@@ -812,13 +817,11 @@ __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(
     for (int k = 0; k < 14; ++k) w[k] = {_mm512_set1_pd(table[k].re), _mm512_set1_pd(table[k].im)};
     const __m512i even = _mm512_set_epi64(14, 12, 10, 8, 6, 4, 2, 0);
     const __m512i odd = _mm512_set_epi64(15, 13, 11, 9, 7, 5, 3, 1);
-    const std::uint32_t eighth = n / 8;
-    const std::uint32_t offset[8] = {0,          4 * eighth, 2 * eighth, 6 * eighth,
-                                     eighth,     5 * eighth, 3 * eighth, 7 * eighth};
-    for (std::uint32_t r = 0; r < eighth; r += 8) {
+    const EighthPlaces places(n);
+    for (std::uint32_t r = 0; r < n / 8; r += 8) {
         Split512 x[8], y[8];
         for (int m = 0; m < 8; ++m) {
-            const double *p = &in[r + offset[m]].re;
+            const double *p = &in[r + places.at[m]].re;
             const __m512d v0 = _mm512_loadu_pd(p), v1 = _mm512_loadu_pd(p + 8);
             x[m] = {_mm512_permutex2var_pd(v0, even, v1), _mm512_permutex2var_pd(v0, odd, v1)};
         }
@@ -831,16 +834,7 @@ __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(
                 x[b + k] = split_butterfly(y[b + k], y[b + k + 2], w[2 + k]);
                 x[b + k + 2] = split_butterfly(y[b + k], y[b + k + 2], w[4 + k]);
             }
-        __m512d re[8], im[8];
-        for (int k = 0; k < 4; ++k) {  // span 8
-            const Split512 lower = split_butterfly(x[k], x[k + 4], w[6 + k]);
-            const Split512 upper = split_butterfly(x[k], x[k + 4], w[10 + k]);
-            re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
-        }
-        double *block[8];
-        for (std::uint32_t lane = 0; lane < 8; ++lane) block[lane] = out + 16 * index[8 * (r + lane)];
-        store_columns_avx512(re, block, 0);
-        store_columns_avx512(im, block, 8);
+        span_8_stored_avx512(x, w + 6, index, r, out);
     }
 }
 
