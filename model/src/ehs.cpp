@@ -76,7 +76,26 @@ double normalise_and_sum(double *corr, const double *d, std::uint32_t lags)
     for (std::uint32_t n = 0; n < lags; ++n) first_energy += d[n] * d[n];
     double lag_energy = first_energy;
     double sum = 0.0;
-    for (std::uint32_t l = 0; l < lags; ++l) {
+    std::uint32_t l = 0;
+#if defined(__x86_64__)
+    // Two lags per instruction for the square roots and quotients, which
+    // would otherwise hold the divider longer than the running energy's
+    // chain takes per lag; the chains stay one value at a time, in order.
+    const __m128d first = _mm_set1_pd(first_energy);
+    for (; l + 2 <= lags; l += 2) {
+        if (l > 0) lag_energy = lag_energy + d[l + lags - 1] * d[l + lags - 1] - d[l - 1] * d[l - 1];
+        const double next = lag_energy + d[l + lags] * d[l + lags] - d[l] * d[l];
+        const __m128d energy = _mm_mul_pd(first, _mm_setr_pd(lag_energy, next));
+        const __m128d c = _mm_loadu_pd(corr + l);
+        const __m128d nonzero = _mm_and_pd(_mm_cmpneq_pd(c, _mm_setzero_pd()), _mm_cmpneq_pd(energy, _mm_setzero_pd()));
+        const __m128d normalised = _mm_and_pd(nonzero, _mm_div_pd(c, _mm_sqrt_pd(energy)));
+        _mm_storeu_pd(corr + l, normalised);
+        sum += _mm_cvtsd_f64(normalised);
+        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(normalised, normalised));
+        lag_energy = next;
+    }
+#endif
+    for (; l < lags; ++l) {
         if (l > 0) lag_energy = lag_energy + d[l + lags - 1] * d[l + lags - 1] - d[l - 1] * d[l - 1];
         const double energy = first_energy * lag_energy;
         corr[l] = corr[l] != 0.0 && energy != 0.0 ? corr[l] / std::sqrt(energy) : 0.0;
