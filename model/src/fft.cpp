@@ -714,11 +714,14 @@ __attribute__((target("avx512f"))) inline void butterfly_pair(const Split512 &a,
     }
 }
 
-// How a pass stores: split, for another pass; interleaved, last; or
-// only the values below n/2, last and still split, for the power spectrum
+// How a pass stores: split, for another pass; interleaved, last; only
+// the values below n/2, last and still split, for the power spectrum
 // (which uses no other line: the stage of span n skips its upper half,
-// and the powers read the parts apart as they are).
-enum class Store { Split, Interleaved, LowerHalf };
+// and the powers read the parts apart as they are); or only the real
+// parts, last, in place of each run's real half, for the inverse
+// transform of a real signal (the imaginary parts of the last stage,
+// never read, are not formed).
+enum class Store { Split, Interleaved, LowerHalf, Real };
 
 // The blocks of one run of twiddles of two_stages_split_avx512.
 template <Store Out, bool FirstNegatives, bool SecondNegatives>
@@ -746,6 +749,9 @@ __attribute__((target("avx512f"))) inline void two_stages_run_avx512(double *dat
         if constexpr (Out == Store::Interleaved) {
             store_interleaved(p0, z0), store_interleaved(p1, z1);
             store_interleaved(p2, z2), store_interleaved(p3, z3);
+        } else if constexpr (Out == Store::Real) {
+            _mm512_storeu_pd(p0, z0.re), _mm512_storeu_pd(p1, z1.re);
+            _mm512_storeu_pd(p2, z2.re), _mm512_storeu_pd(p3, z3.re);
         } else {
             store_split(p0, z0), store_split(p1, z1), store_split(p2, z2), store_split(p3, z3);
         }
@@ -782,7 +788,7 @@ __attribute__((target("avx512f"))) void two_stages_split_avx512(std::uint32_t s,
 
 // The stage of span n alone, last, over split data.
 __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n, double *data, const TWIDDLE *table,
-                                                                bool lower_half)
+                                                                Store out)
 {
     const std::uint32_t q = n / 2;
     const TWIDDLE *w = table + (n - 2);
@@ -792,7 +798,7 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
         const Split512 a = load_split(lower), b = load_split(upper);
         const Pair512 pair = twiddle_pair(w + k, w + k + q);
         Split512 l, u;
-        if (lower_half) {
+        if (out == Store::LowerHalf) {
             store_split(lower, split_butterfly(a, b, pair.lower));
             continue;
         }
@@ -800,8 +806,13 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
             butterfly_pair<true>(a, b, pair, l, u);
         else
             butterfly_pair<false>(a, b, pair, l, u);
-        store_interleaved(lower, l);
-        store_interleaved(upper, u);
+        if (out == Store::Real) {
+            _mm512_storeu_pd(lower, l.re);
+            _mm512_storeu_pd(upper, u.re);
+        } else {
+            store_interleaved(lower, l);
+            store_interleaved(upper, u);
+        }
     }
 }
 
@@ -838,18 +849,19 @@ __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(
     }
 }
 
-// The stages from span 16 on over split data, the last pass interleaving;
-// with lower_half only values 0 .. n/2 - 1 are formed in the last stage,
-// and left split.
+// The stages from span 16 on over split data, the last pass storing as
+// `last` says (Interleaved, LowerHalf or Real).
 __attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::uint32_t n, const TWIDDLE *table,
-                                                            bool lower_half)
+                                                            Store last)
 {
     std::uint32_t span = 16;
     for (; 4 * span <= n; span *= 4) two_stages_split_avx512<Store::Split>(span, n, data, table);
     if (2 * span != n)
-        last_stage_split_avx512(n, data, table, lower_half);
-    else if (lower_half)
+        last_stage_split_avx512(n, data, table, last);
+    else if (last == Store::LowerHalf)
         two_stages_split_avx512<Store::LowerHalf>(span, n, data, table);
+    else if (last == Store::Real)
+        two_stages_split_avx512<Store::Real>(span, n, data, table);
     else
         two_stages_split_avx512<Store::Interleaved>(span, n, data, table);
 }
@@ -944,7 +956,7 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64) {
         first_three_stages_split_avx512(signal, index, &out->re, n, table.data);
-        split_stages_avx512(&out->re, n, table.data, lower_half);
+        split_stages_avx512(&out->re, n, table.data, lower_half ? Store::LowerHalf : Store::Interleaved);
         if (split != nullptr) *split = lower_half;
         return 0;
     }
@@ -1063,7 +1075,13 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64 && n <= kLargestSize) {
         first_three_stages_complex_split_avx512(in, index, &work->re, n, inverse_table.data);
-        split_stages_avx512(&work->re, n, inverse_table.data, false);
+        split_stages_avx512(&work->re, n, inverse_table.data, Store::Real);
+        // Run c's real parts are the doubles 16c .. 16c + 7.
+        const double scale = reciprocal(n);
+        const double *real = &work->re;
+        for (std::uint32_t run = 0; run < n; run += 8)
+            for (std::uint32_t i = 0; i < 8; ++i) out[run + i] = real[2 * run + i] * scale;
+        return 0;
     } else if (stage_width() >= 2 && n >= 64 && n <= kLargestSize) {
         first_three_stages_complex_split_avx2(in, index, &work->re, n, inverse_table.data);
         split_stages_avx2(&work->re, n, inverse_table.data, false);

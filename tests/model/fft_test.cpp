@@ -134,10 +134,11 @@ TEST(Fft, WholeStagesGiveExactlyWhatTheBlockByBlockButterfliesGive)
                 ASSERT_TRUE(same_bits(power[k], plain_power[k])) << n << ":" << k << " width " << width;
             }
         }
-        // The inverse runs its stages the same way; its work array holds
-        // the whole unscaled transform, imaginary parts included. Forward
-        // lines never have an imaginary -0, so the silent kind feeds it
-        // signed zeros and subnormals in both parts.
+        // The inverse runs its stages the same way; on two butterflies per
+        // instruction its work array holds the whole unscaled transform,
+        // imaginary parts included (on four, the last pass forms only the
+        // real parts). Forward lines never have an imaginary -0, so the
+        // silent kind feeds it signed zeros and subnormals in both parts.
         if (kind == 1)
             for (std::uint32_t k = 0; k < n; ++k) fast[k] = {edges[k * 7 / 3 % 4], edges[(k * k + k / 8) % 4]};
         std::vector<double> back_fast(n), back_plain(n);
@@ -149,13 +150,15 @@ TEST(Fft, WholeStagesGiveExactlyWhatTheBlockByBlockButterfliesGive)
         velumar_limit_fft_width(4);
         for (std::uint32_t k = 0; k < n; ++k) {
             ASSERT_TRUE(same_bits(back_fast[k], back_plain[k])) << n << ":" << k << " width " << width << " kind " << kind;
-            ASSERT_TRUE(same_bits(work_fast[k].im, work_plain[k].im)) << n << ":" << k << " width " << width << " kind " << kind;
+            if (width == 2) {
+                ASSERT_TRUE(same_bits(work_fast[k].im, work_plain[k].im)) << n << ":" << k << " kind " << kind;
+            }
         }
     }
     // Quiet lines whose zeros (negative where the bit is set) carry an
     // imaginary -0 into value 31 of the last stage, where the upper butterfly's
     // two products are zeros of opposite signs: -r - s is +0 there, -(r + s)
-    // would be -0.
+    // would be -0. Only the pass that keeps the imaginary parts shows it.
     const std::uint64_t negative_re = 0x555500000000, negative_im = 0x5555;
     const Plan plan(64);
     std::vector<COMPLEX> lines(64), work_fast(64), work_plain(64);
@@ -164,12 +167,9 @@ TEST(Fft, WholeStagesGiveExactlyWhatTheBlockByBlockButterfliesGive)
         lines[k] = {(negative_re >> k & 1) != 0 ? -0.0 : 0.0, (negative_im >> k & 1) != 0 ? -0.0 : 0.0};
     velumar_limit_fft_width(1);
     get_IFFT(lines.data(), back.data(), work_plain.data(), plan.index.data(), 64, plan.inv());
-    for (std::uint32_t width : {4u, 2u}) {
-        velumar_limit_fft_width(width);
-        get_IFFT(lines.data(), back.data(), work_fast.data(), plan.index.data(), 64, plan.inv());
-        for (std::uint32_t k = 0; k < 64; ++k)
-            EXPECT_TRUE(same_bits(work_fast[k].im, work_plain[k].im)) << k << " width " << width;
-    }
+    velumar_limit_fft_width(2);
+    get_IFFT(lines.data(), back.data(), work_fast.data(), plan.index.data(), 64, plan.inv());
+    for (std::uint32_t k = 0; k < 64; ++k) EXPECT_TRUE(same_bits(work_fast[k].im, work_plain[k].im)) << k;
     velumar_limit_fft_width(4);
 }
 
