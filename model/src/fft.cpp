@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #if defined(__x86_64__)
@@ -613,18 +614,48 @@ struct FirstSpans512 {
         zero = _mm512_setzero_pd();
     }
 
+    // Whether w0 = (1, -0) and w1 has a negative real part, as in every
+    // forward table. Then, for every double x (zeros, infinities and NaNs
+    // included; x86 returns a NaN operand quieted, and inf - inf and
+    // -0 * inf the same default NaN):
+    //   1 x - c0i = x - c0i     (the product is x, or x quieted, which the
+    //                            subtraction does anyway);
+    //   0 + (c0r + (-0) x) = x - x   (+0 for finite x, the default NaN for
+    //                            an infinity, x quieted for a NaN);
+    //   c1r + p = p             (c1r = -0, the additive identity, and p a
+    //                            product, never a signalling NaN).
+    static bool known(const TWIDDLE *table)
+    {
+        return std::bit_cast<std::uint32_t>(table[0].re) == std::bit_cast<std::uint32_t>(1.0f) &&
+               std::bit_cast<std::uint32_t>(table[0].im) == std::bit_cast<std::uint32_t>(-0.0f) && table[1].re < 0.0f;
+    }
+
+    // One span-2 butterfly pair of real inputs (a, 0), (b, 0).
+    template <bool Known>
+    __attribute__((target("avx512f"))) inline void span2(__m512d a, __m512d b, Split512 &lower, Split512 &upper) const
+    {
+        if constexpr (Known) {
+            lower = {_mm512_add_pd(a, _mm512_sub_pd(b, c0i)), _mm512_sub_pd(b, b)};
+            upper = {_mm512_add_pd(a, _mm512_sub_pd(_mm512_mul_pd(v1r, b), c1i)),
+                     _mm512_add_pd(zero, _mm512_mul_pd(v1i, b))};
+        } else {
+            lower = {_mm512_add_pd(a, _mm512_sub_pd(_mm512_mul_pd(v0r, b), c0i)),
+                     _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, b)))};
+            upper = {_mm512_add_pd(a, _mm512_sub_pd(_mm512_mul_pd(v1r, b), c1i)),
+                     _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, b)))};
+        }
+    }
+
+    template <bool Known>
     __attribute__((target("avx512f"))) inline void run(__m512d x0, __m512d x1, __m512d x2, __m512d x3,
                                                        Split512 *z) const
     {
         // Span 2: (x0, x1) and (x2, x3), each value entering as (x, 0).
-        const __m512d y0r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v0r, x1), c0i));
-        const __m512d y0i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x1)));
-        const __m512d y1r = _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(v1r, x1), c1i));
-        const __m512d y1i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x1)));
-        const __m512d y2r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v0r, x3), c0i));
-        const __m512d y2i = _mm512_add_pd(zero, _mm512_add_pd(c0r, _mm512_mul_pd(v0i, x3)));
-        const __m512d y3r = _mm512_add_pd(x2, _mm512_sub_pd(_mm512_mul_pd(v1r, x3), c1i));
-        const __m512d y3i = _mm512_add_pd(zero, _mm512_add_pd(c1r, _mm512_mul_pd(v1i, x3)));
+        Split512 y0, y1, y2, y3;
+        span2<Known>(x0, x1, y0, y1);
+        span2<Known>(x2, x3, y2, y3);
+        const __m512d y0r = y0.re, y0i = y0.im, y1r = y1.re, y1i = y1.im;
+        const __m512d y2r = y2.re, y2i = y2.im, y3r = y3.re, y3i = y3.im;
         // Span 4: lower (y0, y1), upper (y2, y3).
         split_butterfly_avx512(y0r, y0i, y2r, y2i, ur[0], ui[0], z[0].re, z[0].im);
         split_butterfly_avx512(y1r, y1i, y3r, y3i, ur[1], ui[1], z[1].re, z[1].im);
@@ -638,6 +669,7 @@ struct FirstSpans512 {
 // 7), r = index[8b], so each of the eight is one plain vector load for
 // eight consecutive r. The butterflies run lane by lane, each lane doing
 // exactly the operations of first_stage_from_signal and FFT_butterflies.
+template <bool Known>
 __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const double *signal,
                                                                         const std::uint32_t *index, double *out,
                                                                         std::uint32_t n, const TWIDDLE *table)
@@ -653,7 +685,7 @@ __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const do
             const __m512d x1 = _mm512_loadu_pd(signal + r + places.at[4 * half + 1]);
             const __m512d x2 = _mm512_loadu_pd(signal + r + places.at[4 * half + 2]);
             const __m512d x3 = _mm512_loadu_pd(signal + r + places.at[4 * half + 3]);
-            spans.run(x0, x1, x2, x3, z + 4 * half);
+            spans.run<Known>(x0, x1, x2, x3, z + 4 * half);
         }
         span_8_stored_avx512(z, w8, index, r, out);
     }
@@ -955,7 +987,10 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
     }
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64) {
-        first_three_stages_split_avx512(signal, index, &out->re, n, table.data);
+        if (FirstSpans512::known(table.data))
+            first_three_stages_split_avx512<true>(signal, index, &out->re, n, table.data);
+        else
+            first_three_stages_split_avx512<false>(signal, index, &out->re, n, table.data);
         split_stages_avx512(&out->re, n, table.data, lower_half ? Store::LowerHalf : Store::Interleaved);
         if (split != nullptr) *split = lower_half;
         return 0;

@@ -171,6 +171,23 @@ TEST(Fft, WholeStagesGiveExactlyWhatTheBlockByBlockButterfliesGive)
     get_IFFT(lines.data(), back.data(), work_fast.data(), plan.index.data(), 64, plan.inv());
     for (std::uint32_t k = 0; k < 64; ++k) EXPECT_TRUE(same_bits(work_fast[k].im, work_plain[k].im)) << k;
     velumar_limit_fft_width(4);
+    // A sample that is infinite or not a number, at any place, spreads as
+    // through the plain butterflies: a line is NaN where theirs is, any
+    // other line has their bits.
+    for (double bad : {HUGE_VAL, -HUGE_VAL, std::nan("")})
+        for (std::uint32_t at = 0; at < 64; ++at) {
+            std::vector<double> x(64);
+            for (std::uint32_t i = 0; i < 64; ++i) x[i] = i == at ? bad : i % 3 == 0 ? -0.0 : random.uniform();
+            std::vector<COMPLEX> fast(64), plain(64);
+            ASSERT_EQ(get_FFT_unscaled(x.data(), fast.data(), plan.index.data(), 64, plan.fwd()), 0);
+            sort_and_cast(x.data(), plain.data(), plan.index.data(), 64);
+            for (std::uint32_t span = 2; span <= 64; span *= 2)
+                for (std::uint32_t start = 0; start < 64; start += span)
+                    FFT_butterflies(span, start, plain.data(), plan.fwd());
+            const auto same = [](double a, double b) { return same_bits(a, b) || (std::isnan(a) && std::isnan(b)); };
+            for (std::uint32_t k = 0; k < 64; ++k)
+                ASSERT_TRUE(same(fast[k].re, plain[k].re) && same(fast[k].im, plain[k].im)) << bad << " at " << at << ":" << k;
+        }
 }
 
 TEST(Fft, PowerSpectrumRefusesBadLengthsAndUnrepresentablePowers)
