@@ -572,18 +572,94 @@ __attribute__((target("avx512f"))) inline Split512 split_butterfly(const Split51
     return z;
 }
 
+// Twiddle pairs that are exact negatives. In a stage of span S the twiddle
+// of k + S/2 is, for all but two k, the negative of that of k bit for bit:
+// both are cos and sin of angles half a turn apart, each rounded once to
+// float, and rounding to nearest is symmetric. Then every product of the
+// upper butterfly is the negative of the lower one's (the sign of a
+// product, zeros included, is the exclusive or of the signs), so with
+// p = w.re b.re, q = w.im b.im, r = w.re b.im, s = w.im b.re:
+//   lower: (p - q, r + s);  upper: (-p - (-q), -r + -s) = (q - p, -r - s),
+// the upper real part by commutativity of the sum, signed zeros included.
+// The upper imaginary part is NOT -(r + s): for r = -s (or r, s zeros of
+// opposite signs) both sums are +0. So the negated real part of the twiddle
+// is kept beside it: r' = (-w.re) b.im = -r exactly, the lower part s - r'
+// = s + r and the upper r' - s = -r + -s, each value the same double as
+// the two full butterflies give (for NaN inputs only a NaN's payload or
+// sign may differ). Four products instead of eight per pair.
+//
+// Whether a run of twiddles has that property is read from the table as
+// each pass widens them: bit patterns compared, once per run per pass.
+
+// t[k + half] == -t[k] bit for bit for the eight k from 0.
+__attribute__((target("avx512f"))) inline bool negatives8(const TWIDDLE *lower, const TWIDDLE *upper)
+{
+    const __m512i a = _mm512_loadu_si512(lower), b = _mm512_loadu_si512(upper);
+    return _mm512_cmpeq_epi32_mask(a, _mm512_xor_si512(b, _mm512_set1_epi32(INT32_MIN))) == 0xFFFF;
+}
+
+// The same for the span-8 pairs k = 1 and 3 (twiddles t[1], t[5] and t[3], t[7]).
+inline bool exact_negatives_span8(const TWIDDLE *t)
+{
+    const auto negative = [](TWIDDLE a, TWIDDLE b) {
+        return std::bit_cast<std::uint32_t>(a.re) == (std::bit_cast<std::uint32_t>(b.re) ^ 0x80000000u) &&
+               std::bit_cast<std::uint32_t>(a.im) == (std::bit_cast<std::uint32_t>(b.im) ^ 0x80000000u);
+    };
+    return negative(t[1], t[5]) && negative(t[3], t[7]);
+}
+
+// The twiddles of the lower and upper butterflies of eight pairs, widened.
+struct Pair512 {
+    Split512 lower, upper;
+    __m512d neg_re;  // -lower.re, for the exact-negative pairs
+};
+
+__attribute__((target("avx512f"))) inline Pair512 twiddle_pair(const TWIDDLE *lower, const TWIDDLE *upper)
+{
+    const Split512 l = split_twiddles(lower);
+    const __m512d neg = _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(l.re), _mm512_set1_epi64(INT64_MIN)));
+    return {l, split_twiddles(upper), neg};
+}
+
+// a + b w_lower and a + b w_upper; with Negatives, w_upper = -w_lower as above.
+template <bool Negatives>
+__attribute__((target("avx512f"))) inline void butterfly_pair(const Split512 &a, const Split512 &b, const Pair512 &w,
+                                                              Split512 &lower, Split512 &upper)
+{
+    if constexpr (Negatives) {
+        const __m512d p = _mm512_mul_pd(w.lower.re, b.re), q = _mm512_mul_pd(w.lower.im, b.im);
+        const __m512d r = _mm512_mul_pd(w.neg_re, b.im), s = _mm512_mul_pd(w.lower.im, b.re);
+        lower = {_mm512_add_pd(a.re, _mm512_sub_pd(p, q)), _mm512_add_pd(a.im, _mm512_sub_pd(s, r))};
+        upper = {_mm512_add_pd(a.re, _mm512_sub_pd(q, p)), _mm512_add_pd(a.im, _mm512_sub_pd(r, s))};
+    } else {
+        lower = split_butterfly(a, b, w.lower);
+        upper = split_butterfly(a, b, w.upper);
+    }
+}
+
 // Span 8 of eight lanes after span 4 (z[m] is value m of each lane, w the
 // span's eight twiddles, broadcast), and the two 8 x 8 transposes (real
 // parts, imaginary parts) that turn the lanes into blocks, each stored
 // whole at its place in the split layout: lane i at out + 16 index[8 (r + i)].
+// With Negatives, w[5] = -w[1] and w[7] = -w[3] bit for bit (as in every
+// table, see the exact-negative pairs above), and those two pairs share
+// their products.
+template <bool Negatives>
 __attribute__((target("avx512f"))) inline void span_8_stored_avx512(const Split512 z[8], const Split512 w[8],
                                                                     const std::uint32_t *index, std::uint32_t r,
                                                                     double *out)
 {
     __m512d re[8], im[8];
     for (int k = 0; k < 4; ++k) {  // lower z0..z3, upper z4..z7
-        const Split512 lower = split_butterfly(z[k], z[k + 4], w[k]);
-        const Split512 upper = split_butterfly(z[k], z[k + 4], w[k + 4]);
+        Split512 lower, upper;
+        if (Negatives && k % 2 == 1) {
+            const __m512d neg = _mm512_castsi512_pd(
+                _mm512_xor_si512(_mm512_castpd_si512(w[k].re), _mm512_set1_epi64(INT64_MIN)));
+            butterfly_pair<true>(z[k], z[k + 4], Pair512{w[k], w[k + 4], neg}, lower, upper);
+        } else {
+            lower = split_butterfly(z[k], z[k + 4], w[k]);
+            upper = split_butterfly(z[k], z[k + 4], w[k + 4]);
+        }
         re[k] = lower.re, im[k] = lower.im, re[k + 4] = upper.re, im[k + 4] = upper.im;
     }
     double *block[8];
@@ -669,7 +745,7 @@ struct FirstSpans512 {
 // 7), r = index[8b], so each of the eight is one plain vector load for
 // eight consecutive r. The butterflies run lane by lane, each lane doing
 // exactly the operations of first_stage_from_signal and FFT_butterflies.
-template <bool Known>
+template <bool Known, bool Negatives>
 __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const double *signal,
                                                                         const std::uint32_t *index, double *out,
                                                                         std::uint32_t n, const TWIDDLE *table)
@@ -687,62 +763,7 @@ __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const do
             const __m512d x3 = _mm512_loadu_pd(signal + r + places.at[4 * half + 3]);
             spans.run<Known>(x0, x1, x2, x3, z + 4 * half);
         }
-        span_8_stored_avx512(z, w8, index, r, out);
-    }
-}
-
-// Twiddle pairs that are exact negatives. In a stage of span S the twiddle
-// of k + S/2 is, for all but two k, the negative of that of k bit for bit:
-// both are cos and sin of angles half a turn apart, each rounded once to
-// float, and rounding to nearest is symmetric. Then every product of the
-// upper butterfly is the negative of the lower one's (the sign of a
-// product, zeros included, is the exclusive or of the signs), so with
-// p = w.re b.re, q = w.im b.im, r = w.re b.im, s = w.im b.re:
-//   lower: (p - q, r + s);  upper: (-p - (-q), -r + -s) = (q - p, -r - s),
-// the upper real part by commutativity of the sum, signed zeros included.
-// The upper imaginary part is NOT -(r + s): for r = -s (or r, s zeros of
-// opposite signs) both sums are +0. So the negated real part of the twiddle
-// is kept beside it: r' = (-w.re) b.im = -r exactly, the lower part s - r'
-// = s + r and the upper r' - s = -r + -s, each value the same double as
-// the two full butterflies give (for NaN inputs only a NaN's payload or
-// sign may differ). Four products instead of eight per pair.
-//
-// Whether a run of twiddles has that property is read from the table as
-// each pass widens them: bit patterns compared, once per run per pass.
-
-// t[k + half] == -t[k] bit for bit for the eight k from 0.
-__attribute__((target("avx512f"))) inline bool negatives8(const TWIDDLE *lower, const TWIDDLE *upper)
-{
-    const __m512i a = _mm512_loadu_si512(lower), b = _mm512_loadu_si512(upper);
-    return _mm512_cmpeq_epi32_mask(a, _mm512_xor_si512(b, _mm512_set1_epi32(INT32_MIN))) == 0xFFFF;
-}
-
-// The twiddles of the lower and upper butterflies of eight pairs, widened.
-struct Pair512 {
-    Split512 lower, upper;
-    __m512d neg_re;  // -lower.re, for the exact-negative pairs
-};
-
-__attribute__((target("avx512f"))) inline Pair512 twiddle_pair(const TWIDDLE *lower, const TWIDDLE *upper)
-{
-    const Split512 l = split_twiddles(lower);
-    const __m512d neg = _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(l.re), _mm512_set1_epi64(INT64_MIN)));
-    return {l, split_twiddles(upper), neg};
-}
-
-// a + b w_lower and a + b w_upper; with Negatives, w_upper = -w_lower as above.
-template <bool Negatives>
-__attribute__((target("avx512f"))) inline void butterfly_pair(const Split512 &a, const Split512 &b, const Pair512 &w,
-                                                              Split512 &lower, Split512 &upper)
-{
-    if constexpr (Negatives) {
-        const __m512d p = _mm512_mul_pd(w.lower.re, b.re), q = _mm512_mul_pd(w.lower.im, b.im);
-        const __m512d r = _mm512_mul_pd(w.neg_re, b.im), s = _mm512_mul_pd(w.lower.im, b.re);
-        lower = {_mm512_add_pd(a.re, _mm512_sub_pd(p, q)), _mm512_add_pd(a.im, _mm512_sub_pd(s, r))};
-        upper = {_mm512_add_pd(a.re, _mm512_sub_pd(q, p)), _mm512_add_pd(a.im, _mm512_sub_pd(r, s))};
-    } else {
-        lower = split_butterfly(a, b, w.lower);
-        upper = split_butterfly(a, b, w.upper);
+        span_8_stored_avx512<Negatives>(z, w8, index, r, out);
     }
 }
 
@@ -851,6 +872,7 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
 // Spans 2, 4 and 8 of complex input, as first_three_stages_split_avx512
 // does them for real input: the eight consecutive values at each of the
 // eight places are two plain loads, parted into real and imaginary parts.
+template <bool Negatives>
 __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(const COMPLEX *in,
                                                                                 const std::uint32_t *index,
                                                                                 double *out, std::uint32_t n,
@@ -877,7 +899,7 @@ __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(
                 x[b + k] = split_butterfly(y[b + k], y[b + k + 2], w[2 + k]);
                 x[b + k + 2] = split_butterfly(y[b + k], y[b + k + 2], w[4 + k]);
             }
-        span_8_stored_avx512(x, w + 6, index, r, out);
+        span_8_stored_avx512<Negatives>(x, w + 6, index, r, out);
     }
 }
 
@@ -987,10 +1009,11 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
     }
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64) {
-        if (FirstSpans512::known(table.data))
-            first_three_stages_split_avx512<true>(signal, index, &out->re, n, table.data);
+        const bool negatives = exact_negatives_span8(table.data + 6);
+        if (FirstSpans512::known(table.data) && negatives)
+            first_three_stages_split_avx512<true, true>(signal, index, &out->re, n, table.data);
         else
-            first_three_stages_split_avx512<false>(signal, index, &out->re, n, table.data);
+            first_three_stages_split_avx512<false, false>(signal, index, &out->re, n, table.data);
         split_stages_avx512(&out->re, n, table.data, lower_half ? Store::LowerHalf : Store::Interleaved);
         if (split != nullptr) *split = lower_half;
         return 0;
@@ -1109,7 +1132,10 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
     }
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64 && n <= kLargestSize) {
-        first_three_stages_complex_split_avx512(in, index, &work->re, n, inverse_table.data);
+        if (exact_negatives_span8(inverse_table.data + 6))
+            first_three_stages_complex_split_avx512<true>(in, index, &work->re, n, inverse_table.data);
+        else
+            first_three_stages_complex_split_avx512<false>(in, index, &work->re, n, inverse_table.data);
         split_stages_avx512(&work->re, n, inverse_table.data, Store::Real);
         // Run c's real parts are the doubles 16c .. 16c + 7.
         const double scale = reciprocal(n);
