@@ -10,47 +10,9 @@ namespace velumar::model {
 namespace {
 
 constexpr auto kFrame = VELUMAR_FAMILY(frame);
+constexpr auto kTailEnergy = VELUMAR_FAMILY(tail_energy);
 constexpr auto kSpectrum = VELUMAR_FAMILY(spectrum);
 constexpr auto kBandwidth = VELUMAR_FAMILY(bandwidth);
-
-// Energy of the second half of a frame (the part the next hop drops),
-// summed in order.
-double second_half_energy(const M_ARRAY &frame)
-{
-    double energy = 0.0;
-    for (std::uint32_t i = frame.length / 2; i < frame.length; ++i) energy += frame.data[i] * frame.data[i];
-    return energy;
-}
-
-// The same squares summed on 8 interleaved lanes, then across them.
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-double lane_energy(const double *x, std::uint32_t n)
-{
-    double lane[8] = {};
-    std::uint32_t i = 0;
-    for (; i + 8 <= n; i += 8)
-        for (std::uint32_t j = 0; j < 8; ++j) lane[j] += x[i + j] * x[i + j];
-    for (; i < n; ++i) lane[i % 8] += x[i] * x[i];
-    double energy = 0.0;
-    for (double e : lane) energy += e;
-    return energy;
-}
-
-// Whether the in-order energy of the second half exceeds the threshold.
-// The in-order sum is one long chain of dependent additions. Any order of
-// summing n non-negative terms lands within (n - 1) 2^-53 of the exact sum,
-// so the lane sum and the in-order sum differ by less than 2^-30 of either
-// for any frame up to 2^20 samples; the lane sum decides every frame but
-// those that close to the threshold, which are summed in order.
-bool second_half_exceeds(const M_ARRAY &frame, double threshold)
-{
-    const std::uint32_t half = frame.length / 2;
-    const double energy = lane_energy(frame.data + half, frame.length - half);
-    const double slack = std::fabs(threshold) * 0x1p-30;
-    if (energy > threshold + slack) return true;
-    if (energy < threshold - slack) return false;
-    return second_half_energy(frame) > threshold;
-}
 
 // The largest of x[0..n) and 0 (a NaN never counts, as in a comparison).
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
@@ -88,8 +50,10 @@ std::int32_t check_energy_threshold_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR check_energy_threshold_for_frames()\n");
     s->energy_flag = 0;
+    // The energies came with the frames, exact: the same as summing the
+    // squares of the second half in any order.
     for (Copy c : copies(*s)) {
-        if (second_half_exceeds(s->*kFrame[c], s->energy_threshold)) {
+        if (s->*kTailEnergy[c] > s->energy_threshold) {
             s->energy_flag = 1;
             break;
         }
@@ -100,9 +64,7 @@ std::int32_t check_energy_threshold_for_frames(M_STATE *s)
 std::int32_t spectrum_calculation_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR spectrum calculation\n");
-    // The frames stay windowed for the rest of the frame.
-    for (Copy c : copies(*s)) multiply_arrays((s->*kFrame[c]).data, s->hann_window.data, s->frame_length);
-    // Each power is multiplied by the normalisation as it is stored: the
+    // The frames come windowed from the frame input. Each power is multiplied by the normalisation as it is stored: the
     // same two roundings as a separate scaling pass, one pass fewer.
     for (Copy c : copies(*s)) {
         if (get_power_spectrum((s->*kFrame[c]).data, (s->*kSpectrum[c]).data, s->fft_work.data, s->fft_index.data,

@@ -8,6 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+#if defined(VELUMAR_TEST_HOOKS)
+#include <algorithm>
+#include <atomic>
+#endif
+
 namespace velumar::model {
 namespace {
 
@@ -124,21 +132,204 @@ void exp_array(const double *x, double *y, std::uint32_t n)
         if (!plain_exp_argument(x[i])) y[i] = std::exp(x[i]);
 }
 
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-void widen_samples(const std::int16_t *in, double *out, std::uint32_t n)
+// The frame input: each sample is widened (exact) and multiplied by its
+// window value, one rounding, as multiplying the widened frame by the window
+// would give. The squares of the samples themselves are summed on the side,
+// on as many lanes as the vector unit has. Squares of 16-bit values are
+// integers of at most 2^30, and sums of fewer than 2^23 of them stay below
+// 2^53: every partial sum is exact, and the total is the same integer in
+// any order of summing.
+namespace {
+
+#if defined(VELUMAR_TEST_HOOKS)
+std::atomic<std::uint32_t> g_sample_width_limit{8};
+#endif
+
+// Doubles per vector instruction the frame input uses: 8, 4 or 1.
+std::uint32_t sample_width()
 {
-    for (std::uint32_t i = 0; i < n; ++i) out[i] = in[i];
+#if defined(__x86_64__)
+    static const std::uint32_t width = __builtin_cpu_supports("avx512f") ? 8 : __builtin_cpu_supports("avx2") ? 4 : 1;
+#else
+    constexpr std::uint32_t width = 1;
+#endif
+#if defined(VELUMAR_TEST_HOOKS)
+    return std::min(width, g_sample_width_limit.load());
+#else
+    return width;
+#endif
 }
 
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-void split_sample_pairs(const std::int16_t *in, double *first, double *second, std::uint32_t pairs)
+// The plain forms, which also finish what the vector forms leave: positions
+// from i on.
+double window_samples_from(std::size_t i, const std::int16_t *in, const double *w, double *out, std::uint32_t n)
 {
-    // A 64-bit index: with a 32-bit one, 2 i could wrap, and the loop
-    // would not be vectorised.
-    for (std::size_t i = 0; i < pairs; ++i) {
-        first[i] = in[2 * i];
-        second[i] = in[2 * i + 1];
+    double energy = 0.0;
+    for (; i < n; ++i) {
+        const double v = in[i];
+        out[i] = v * w[i];
+        energy += v * v;
     }
+    return energy;
+}
+
+PairEnergy window_sample_pairs_from(std::size_t i, const std::int16_t *in, const double *w, double *first,
+                                    double *second, std::uint32_t pairs)
+{
+    PairEnergy energy{0.0, 0.0};
+    for (; i < pairs; ++i) {
+        const double a = in[2 * i];
+        const double b = in[2 * i + 1];
+        first[i] = a * w[i];
+        second[i] = b * w[i];
+        energy.first += a * a;
+        energy.second += b * b;
+    }
+    return energy;
+}
+
+#if defined(__x86_64__)
+
+// GCC's own intrinsic headers start some AVX-512 conversions from an
+// undefined register, which it then warns about.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+
+__attribute__((target("avx512f"))) double sum_lanes(__m512d a, __m512d b)
+{
+    alignas(64) double lanes[16];
+    _mm512_store_pd(lanes, a);
+    _mm512_store_pd(lanes + 8, b);
+    double sum = 0.0;
+    for (double v : lanes) sum += v;
+    return sum;
+}
+
+__attribute__((target("avx2"))) double sum_lanes(__m256d a, __m256d b)
+{
+    alignas(32) double lanes[8];
+    _mm256_store_pd(lanes, a);
+    _mm256_store_pd(lanes + 4, b);
+    double sum = 0.0;
+    for (double v : lanes) sum += v;
+    return sum;
+}
+
+__attribute__((target("avx512f"))) double window_samples_avx512(const std::int16_t *in, const double *w, double *out,
+                                                                std::uint32_t n)
+{
+    __m512d e0 = _mm512_setzero_pd(), e1 = _mm512_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512i v = _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i)));
+        const __m512d lo = _mm512_cvtepi32_pd(_mm512_castsi512_si256(v));
+        const __m512d hi = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v, 1));
+        _mm512_storeu_pd(out + i, _mm512_mul_pd(lo, _mm512_loadu_pd(w + i)));
+        _mm512_storeu_pd(out + i + 8, _mm512_mul_pd(hi, _mm512_loadu_pd(w + i + 8)));
+        e0 = _mm512_add_pd(e0, _mm512_mul_pd(lo, lo));
+        e1 = _mm512_add_pd(e1, _mm512_mul_pd(hi, hi));
+    }
+    return sum_lanes(e0, e1) + window_samples_from(i, in, w, out, n);
+}
+
+__attribute__((target("avx2"))) double window_samples_avx2(const std::int16_t *in, const double *w, double *out,
+                                                           std::uint32_t n)
+{
+    __m256d e0 = _mm256_setzero_pd(), e1 = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i v = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i)));
+        const __m256d lo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(v));
+        const __m256d hi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1));
+        _mm256_storeu_pd(out + i, _mm256_mul_pd(lo, _mm256_loadu_pd(w + i)));
+        _mm256_storeu_pd(out + i + 4, _mm256_mul_pd(hi, _mm256_loadu_pd(w + i + 4)));
+        e0 = _mm256_add_pd(e0, _mm256_mul_pd(lo, lo));
+        e1 = _mm256_add_pd(e1, _mm256_mul_pd(hi, hi));
+    }
+    return sum_lanes(e0, e1) + window_samples_from(i, in, w, out, n);
+}
+
+// A pair is one 32-bit lane: the first sample in its low half, the second
+// in its high half. Arithmetic shifts take each out sign-extended.
+__attribute__((target("avx512f"))) PairEnergy window_sample_pairs_avx512(const std::int16_t *in, const double *w,
+                                                                         double *first, double *second,
+                                                                         std::uint32_t pairs)
+{
+    __m512d ea = _mm512_setzero_pd(), eb = _mm512_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 8 <= pairs; i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + 2 * i));
+        const __m512d a = _mm512_cvtepi32_pd(_mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16));
+        const __m512d b = _mm512_cvtepi32_pd(_mm256_srai_epi32(v, 16));
+        const __m512d wv = _mm512_loadu_pd(w + i);
+        _mm512_storeu_pd(first + i, _mm512_mul_pd(a, wv));
+        _mm512_storeu_pd(second + i, _mm512_mul_pd(b, wv));
+        ea = _mm512_add_pd(ea, _mm512_mul_pd(a, a));
+        eb = _mm512_add_pd(eb, _mm512_mul_pd(b, b));
+    }
+    PairEnergy rest = window_sample_pairs_from(i, in, w, first, second, pairs);
+    const __m512d zero = _mm512_setzero_pd();
+    return {sum_lanes(ea, zero) + rest.first, sum_lanes(eb, zero) + rest.second};
+}
+
+__attribute__((target("avx2"))) PairEnergy window_sample_pairs_avx2(const std::int16_t *in, const double *w,
+                                                                    double *first, double *second,
+                                                                    std::uint32_t pairs)
+{
+    __m256d ea = _mm256_setzero_pd(), eb = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 4 <= pairs; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 2 * i));
+        const __m256d a = _mm256_cvtepi32_pd(_mm_srai_epi32(_mm_slli_epi32(v, 16), 16));
+        const __m256d b = _mm256_cvtepi32_pd(_mm_srai_epi32(v, 16));
+        const __m256d wv = _mm256_loadu_pd(w + i);
+        _mm256_storeu_pd(first + i, _mm256_mul_pd(a, wv));
+        _mm256_storeu_pd(second + i, _mm256_mul_pd(b, wv));
+        ea = _mm256_add_pd(ea, _mm256_mul_pd(a, a));
+        eb = _mm256_add_pd(eb, _mm256_mul_pd(b, b));
+    }
+    PairEnergy rest = window_sample_pairs_from(i, in, w, first, second, pairs);
+    const __m256d zero = _mm256_setzero_pd();
+    return {sum_lanes(ea, zero) + rest.first, sum_lanes(eb, zero) + rest.second};
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+#endif
+
+} // namespace
+
+double window_samples(const std::int16_t *in, const double *w, double *out, std::uint32_t n)
+{
+#if defined(__x86_64__)
+    const std::uint32_t width = sample_width();
+    if (width >= 8) return window_samples_avx512(in, w, out, n);
+    if (width >= 4) return window_samples_avx2(in, w, out, n);
+#endif
+    return window_samples_from(0, in, w, out, n);
+}
+
+PairEnergy window_sample_pairs(const std::int16_t *in, const double *w, double *first, double *second,
+                               std::uint32_t pairs)
+{
+#if defined(__x86_64__)
+    const std::uint32_t width = sample_width();
+    if (width >= 8) return window_sample_pairs_avx512(in, w, first, second, pairs);
+    if (width >= 4) return window_sample_pairs_avx2(in, w, first, second, pairs);
+#endif
+    return window_sample_pairs_from(0, in, w, first, second, pairs);
 }
 
 } // namespace velumar::model
+
+#if defined(VELUMAR_TEST_HOOKS)
+extern "C" void velumar_limit_sample_width(std::uint32_t doubles_per_instruction)
+{
+    velumar::model::g_sample_width_limit = doubles_per_instruction;
+}
+#endif
