@@ -186,6 +186,25 @@ std::int32_t copy_basic_tables(M_STATE *s, const TableTemplate &from)
 
 } // namespace
 
+void fill_twiddle_tables(TWIDDLE *forward, TWIDDLE *inverse, std::uint32_t n)
+{
+    // Only the section of the largest span is computed. The angle of entry
+    // k of span S, k 2pi / S formed in extended precision, is to the last
+    // bit that of entry 2k of span 2S: doubling both the product and the
+    // divisor changes neither rounding. So each smaller section is every
+    // other entry of the next larger one. And the inverse angle is the
+    // forward one negated, exactly; the cosine is even and the sine odd in
+    // the library, so each inverse twiddle is the forward one conjugated.
+    TWIDDLE *top = forward + (n - 2);
+    for (std::uint32_t k = 0; k < n; ++k) top[k] = get_twiddle(static_cast<std::int32_t>(k), static_cast<std::int32_t>(n));
+    for (std::uint32_t span = n / 2; span >= 2; span /= 2) {
+        const TWIDDLE *larger = forward + (2 * span - 2);
+        TWIDDLE *section = forward + (span - 2);
+        for (std::uint32_t k = 0; k < span; ++k) section[k] = larger[2 * k];
+    }
+    for (std::uint32_t i = 0; i < twiddle_table_length(n); ++i) inverse[i] = {forward[i].re, -forward[i].im};
+}
+
 std::int32_t get_hann_array(double *w, std::uint32_t n)
 {
     if (n < 2 || w == nullptr) return 1;
@@ -400,8 +419,7 @@ std::int32_t init_basic_tables(M_STATE *s, const M_SETTINGS *settings)
     if (get_hann_array(s->hann_window.data, s->hann_window.length) != 0) return fail("ERROR get_hann_array()\n", 1);
     if (get_index_for_FFT(s->fft_index.data, s->fft_index.length) != 0)
         return fail("ERROR get_index_for_FFT()\n", 1);
-    fill_twiddle_table(s->fft_twiddle.data, s->frame_length, false);
-    fill_twiddle_table(s->fft_inverse_twiddle.data, s->frame_length, true);
+    fill_twiddle_tables(s->fft_twiddle.data, s->fft_inverse_twiddle.data, s->frame_length);
     if (get_normalizing_factor(s) != 0) return 1;
     if (get_outer_ear_weighting_coefficient_array(s->outer_ear.data, s->outer_ear.length) != 0)
         return fail("ERROR get_outer_ear_weighting_coefficient_array()\n", 2);
