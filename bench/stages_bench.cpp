@@ -96,6 +96,11 @@ void ear_model(Warm &w)
     grouping_noise_into_critical_bands_for_frames(s);
 }
 void frequency_spreading(Warm &w) { frequency_spreading_for_frames(w.h); }
+void grouping(Warm &w)
+{
+    grouping_into_critical_bands_for_frames(w.h);
+    grouping_noise_into_critical_bands_for_frames(w.h);
+}
 void excitation(Warm &w)
 {
     M_STATE *s = w.h;
@@ -132,6 +137,7 @@ VELUMAR_STAGE_BENCH(spectra);
 VELUMAR_STAGE_BENCH(harmonic_structure);
 VELUMAR_STAGE_BENCH(ear_model);
 VELUMAR_STAGE_BENCH(frequency_spreading);
+VELUMAR_STAGE_BENCH(grouping);
 VELUMAR_STAGE_BENCH(excitation);
 VELUMAR_STAGE_BENCH(distortion);
 
