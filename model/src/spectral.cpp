@@ -3,8 +3,14 @@
 #include "dispatch.h"
 #include "fft.h"
 #include "stages.h"
+#include "vector_math.h"
 
+#include <bit>
 #include <cmath>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace velumar::model {
 namespace {
@@ -28,20 +34,50 @@ double largest(const double *x, std::uint32_t n)
     return top;
 }
 
-// k + 1 for the highest k < end with x[k] > level, or `none`; the lines
-// are looked at 8 at a time from the top.
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-std::uint32_t highest_above(const double *x, std::uint32_t end, double level, std::uint32_t none)
+// k + 1 for the highest k < end with x[k] > level, or `none` (a NaN never
+// counts). The vector forms look at a vector of lines at a time from the
+// top and leave the lines below the last whole vector to the plain form.
+std::uint32_t highest_above_plain(const double *x, std::uint32_t end, double level, std::uint32_t none)
 {
-    std::uint32_t k = end;
-    for (; k >= 8; k -= 8) {
-        bool any = false;
-        for (std::uint32_t j = 0; j < 8; ++j) any |= x[k - 8 + j] > level;
-        if (any) break;
-    }
-    for (; k-- > 0;)
+    for (std::uint32_t k = end; k-- > 0;)
         if (x[k] > level) return k + 1;
     return none;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx512f"))) std::uint32_t highest_above_avx512(const double *x, std::uint32_t end,
+                                                                      double level, std::uint32_t none)
+{
+    const __m512d l = _mm512_set1_pd(level);
+    std::uint32_t k = end;
+    for (; k >= 8; k -= 8) {
+        const unsigned above = _mm512_cmp_pd_mask(_mm512_loadu_pd(x + k - 8), l, _CMP_GT_OQ);
+        if (above != 0) return k - 8 + static_cast<std::uint32_t>(std::bit_width(above));
+    }
+    return highest_above_plain(x, k, level, none);
+}
+
+__attribute__((target("avx2"))) std::uint32_t highest_above_avx2(const double *x, std::uint32_t end, double level,
+                                                                 std::uint32_t none)
+{
+    const __m256d l = _mm256_set1_pd(level);
+    std::uint32_t k = end;
+    for (; k >= 4; k -= 4) {
+        const auto above = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(x + k - 4), l, _CMP_GT_OQ)));
+        if (above != 0) return k - 4 + static_cast<std::uint32_t>(std::bit_width(above));
+    }
+    return highest_above_plain(x, k, level, none);
+}
+#endif
+
+std::uint32_t highest_above(const double *x, std::uint32_t end, double level, std::uint32_t none)
+{
+#if defined(__x86_64__)
+    const std::uint32_t width = vector_doubles();
+    if (width >= 8) return highest_above_avx512(x, end, level, none);
+    if (width >= 4) return highest_above_avx2(x, end, level, none);
+#endif
+    return highest_above_plain(x, end, level, none);
 }
 
 } // namespace

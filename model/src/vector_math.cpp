@@ -132,6 +132,26 @@ void exp_array(const double *x, double *y, std::uint32_t n)
         if (!plain_exp_argument(x[i])) y[i] = std::exp(x[i]);
 }
 
+#if defined(VELUMAR_TEST_HOOKS)
+namespace {
+std::atomic<std::uint32_t> g_vector_doubles_limit{8};
+}
+#endif
+
+std::uint32_t vector_doubles()
+{
+#if defined(__x86_64__)
+    static const std::uint32_t width = __builtin_cpu_supports("avx512f") ? 8 : __builtin_cpu_supports("avx2") ? 4 : 1;
+#else
+    constexpr std::uint32_t width = 1;
+#endif
+#if defined(VELUMAR_TEST_HOOKS)
+    return std::min(width, g_vector_doubles_limit.load());
+#else
+    return width;
+#endif
+}
+
 // The frame input: each sample is widened (exact) and multiplied by its
 // window value, one rounding, as multiplying the widened frame by the window
 // would give. The squares of the samples themselves are summed on the side,
@@ -140,25 +160,6 @@ void exp_array(const double *x, double *y, std::uint32_t n)
 // 2^53: every partial sum is exact, and the total is the same integer in
 // any order of summing.
 namespace {
-
-#if defined(VELUMAR_TEST_HOOKS)
-std::atomic<std::uint32_t> g_sample_width_limit{8};
-#endif
-
-// Doubles per vector instruction the frame input uses: 8, 4 or 1.
-std::uint32_t sample_width()
-{
-#if defined(__x86_64__)
-    static const std::uint32_t width = __builtin_cpu_supports("avx512f") ? 8 : __builtin_cpu_supports("avx2") ? 4 : 1;
-#else
-    constexpr std::uint32_t width = 1;
-#endif
-#if defined(VELUMAR_TEST_HOOKS)
-    return std::min(width, g_sample_width_limit.load());
-#else
-    return width;
-#endif
-}
 
 // The plain forms, which also finish what the vector forms leave: positions
 // from i on.
@@ -307,7 +308,7 @@ __attribute__((target("avx2"))) PairEnergy window_sample_pairs_avx2(const std::i
 double window_samples(const std::int16_t *in, const double *w, double *out, std::uint32_t n)
 {
 #if defined(__x86_64__)
-    const std::uint32_t width = sample_width();
+    const std::uint32_t width = vector_doubles();
     if (width >= 8) return window_samples_avx512(in, w, out, n);
     if (width >= 4) return window_samples_avx2(in, w, out, n);
 #endif
@@ -318,7 +319,7 @@ PairEnergy window_sample_pairs(const std::int16_t *in, const double *w, double *
                                std::uint32_t pairs)
 {
 #if defined(__x86_64__)
-    const std::uint32_t width = sample_width();
+    const std::uint32_t width = vector_doubles();
     if (width >= 8) return window_sample_pairs_avx512(in, w, first, second, pairs);
     if (width >= 4) return window_sample_pairs_avx2(in, w, first, second, pairs);
 #endif
@@ -328,8 +329,8 @@ PairEnergy window_sample_pairs(const std::int16_t *in, const double *w, double *
 } // namespace velumar::model
 
 #if defined(VELUMAR_TEST_HOOKS)
-extern "C" void velumar_limit_sample_width(std::uint32_t doubles_per_instruction)
+extern "C" void velumar_limit_vector_doubles(std::uint32_t doubles_per_instruction)
 {
-    velumar::model::g_sample_width_limit = doubles_per_instruction;
+    velumar::model::g_vector_doubles_limit = doubles_per_instruction;
 }
 #endif

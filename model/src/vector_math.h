@@ -33,10 +33,14 @@ struct PairEnergy {
 PairEnergy window_sample_pairs(const std::int16_t *in, const double *w, double *first, double *second,
                                std::uint32_t pairs);
 
+// Doubles per vector instruction of the kernels chosen at run time here and
+// in the stages: 8 (AVX-512), 4 (AVX2) or 1.
+std::uint32_t vector_doubles();
+
 } // namespace velumar::model
 
 #if defined(VELUMAR_TEST_HOOKS)
-// Caps the doubles per vector instruction of the frame input (8, 4 or 1) so
-// tests can hold every vector path against the plain one.
-extern "C" void velumar_limit_sample_width(std::uint32_t doubles_per_instruction);
+// Caps vector_doubles() (8, 4 or 1) so tests can hold every vector path
+// against the plain one on a machine that has them all.
+extern "C" void velumar_limit_vector_doubles(std::uint32_t doubles_per_instruction);
 #endif

@@ -1,5 +1,6 @@
 #include "stages.h"
 #include "support.h"
+#include "vector_math.h"
 
 #include <cmath>
 #include <vector>
@@ -62,45 +63,63 @@ TEST(EnergyGate, CountsOnlyTheSecondHalfAndOnlyStrictlyAboveTheThreshold)
 
 TEST(Bandwidth, SearchesDownFromLine921AboveTheTestNoiseFloor)
 {
-    auto s = make_instance(false);
-    M_ARRAY &ref = s->spectrum_ref_ch1, &test = s->spectrum_test_ch1;
-    s->bandwidth_ref_ch2 = 77;
-    s->bandwidth_test_ch2 = 78;
+    for (const std::uint32_t width : {8u, 4u, 1u}) {  // every vector path and the plain one
+        velumar_limit_vector_doubles(width);
+        auto s = make_instance(false);
+        M_ARRAY &ref = s->spectrum_ref_ch1, &test = s->spectrum_test_ch1;
+        s->bandwidth_ref_ch2 = 77;
+        s->bandwidth_test_ch2 = 78;
 
-    // Noise floor 1.0 above line 921 (wherever its peak); reference clears
-    // 10x it up to line 600, the test clears sqrt(10)x it up to line 400.
-    for (int peak : {1000, 1023}) {
-        fill(ref, 0.5);
-        fill(test, 0.5);
-        test.data[peak] = 1.0;
-        for (int k = 0; k < 600; ++k) ref.data[k] = 10.5;
-        for (int k = 0; k < 400; ++k) test.data[k] = 3.2;
-        ASSERT_EQ(get_bandwidth_of_current_frames(s.get()), 0);
-        EXPECT_EQ(s->bandwidth_ref_ch1, 600u);
-        EXPECT_EQ(s->bandwidth_test_ch1, 400u);
-        EXPECT_EQ(s->bandwidth_ref_ch2, 77u);  // one channel: channel 2 untouched
-        EXPECT_EQ(s->bandwidth_test_ch2, 78u);
+        // Noise floor 1.0 above line 921 (wherever its peak); reference clears
+        // 10x it up to line 600, the test clears sqrt(10)x it up to line 400.
+        for (int peak : {1000, 1023}) {
+            fill(ref, 0.5);
+            fill(test, 0.5);
+            test.data[peak] = 1.0;
+            for (int k = 0; k < 600; ++k) ref.data[k] = 10.5;
+            for (int k = 0; k < 400; ++k) test.data[k] = 3.2;
+            ASSERT_EQ(get_bandwidth_of_current_frames(s.get()), 0);
+            EXPECT_EQ(s->bandwidth_ref_ch1, 600u);
+            EXPECT_EQ(s->bandwidth_test_ch1, 400u);
+            EXPECT_EQ(s->bandwidth_ref_ch2, 77u);  // one channel: channel 2 untouched
+            EXPECT_EQ(s->bandwidth_test_ch2, 78u);
 
-        // Exactly 10x the floor does not count: the reference stays at 921
-        // and the test search starts right below it.
-        for (int k = 0; k < 600; ++k) ref.data[k] = 10.0;
+            // Exactly 10x the floor does not count: the reference stays at 921
+            // and the test search starts right below it.
+            for (int k = 0; k < 600; ++k) ref.data[k] = 10.0;
+            ASSERT_EQ(get_bandwidth_of_current_frames(s.get()), 0);
+            EXPECT_EQ(s->bandwidth_ref_ch1, 921u) << peak;
+            EXPECT_EQ(s->bandwidth_test_ch1, 400u);
+        }
+        test.data[920] = 3.2;
         ASSERT_EQ(get_bandwidth_of_current_frames(s.get()), 0);
-        EXPECT_EQ(s->bandwidth_ref_ch1, 921u) << peak;
-        EXPECT_EQ(s->bandwidth_test_ch1, 400u);
+        EXPECT_EQ(s->bandwidth_test_ch1, 921u);
+
+        // A silent test top: any positive power counts.
+        fill(ref, 0.0);
+        fill(test, 0.0);
+        ref.data[500] = 1e-30;
+        test.data[499] = 1e-30;
+        test.data[700] = 1e-30;  // above the reference bandwidth: never searched
+        ASSERT_EQ(get_bandwidth_of_current_frames(s.get()), 0);
+        EXPECT_EQ(s->bandwidth_ref_ch1, 501u);
+        EXPECT_EQ(s->bandwidth_test_ch1, 500u);
+
+        // The highest line above the level wherever it lies (the lowest lines
+        // included), NaN lines above it never counting; none: 921.
+        velumar::test::Random random(3);
+        for (std::uint32_t top : {0u, 1u, 5u, 7u, 8u, 9u, 63u, 64u, 65u, 400u, 919u, 920u, 921u}) {
+            fill(ref, 0.0);
+            fill(test, 0.0);
+            test.data[1000] = 1.0;  // floor 1: the reference needs more than 10
+            for (std::uint32_t k = 0; k < 921; ++k) ref.data[k] = 10.0 * random.uniform();
+            for (std::uint32_t k = top; k < 921; k += 3) ref.data[k] = std::nan("");
+            if (top > 0) ref.data[top - 1] = 10.5;
+            ASSERT_EQ(get_bandwidth_of_current_frames(s.get()), 0);
+            EXPECT_EQ(s->bandwidth_ref_ch1, top > 0 ? top : 921u) << top << " width " << width;
+        }
     }
-    test.data[920] = 3.2;
-    ASSERT_EQ(get_bandwidth_of_current_frames(s.get()), 0);
-    EXPECT_EQ(s->bandwidth_test_ch1, 921u);
-
-    // A silent test top: any positive power counts.
-    fill(ref, 0.0);
-    fill(test, 0.0);
-    ref.data[500] = 1e-30;
-    test.data[499] = 1e-30;
-    test.data[700] = 1e-30;  // above the reference bandwidth: never searched
-    ASSERT_EQ(get_bandwidth_of_current_frames(s.get()), 0);
-    EXPECT_EQ(s->bandwidth_ref_ch1, 501u);
-    EXPECT_EQ(s->bandwidth_test_ch1, 500u);
+    velumar_limit_vector_doubles(8);
 }
 
 } // namespace

@@ -81,7 +81,7 @@ TEST(VectorMath, WindowedSamplesAndTheirEnergyMatchThePlainFormOnEveryWidth)
     w[5] = 5e-324;
     w[9] = 1e300;
     for (const std::uint32_t width : {8u, 4u, 1u}) {
-        velumar_limit_sample_width(width);
+        velumar_limit_vector_doubles(width);
         for (const std::uint32_t n : {0u, 1u, 3u, 7u, 8u, 15u, 16u, 17u, 1023u, 2048u, 2100u}) {
             for (const std::size_t offset : {0u, 1u}) {
                 const std::int16_t *in = samples.data() + offset;
@@ -107,7 +107,7 @@ TEST(VectorMath, WindowedSamplesAndTheirEnergyMatchThePlainFormOnEveryWidth)
             }
         }
     }
-    velumar_limit_sample_width(8);
+    velumar_limit_vector_doubles(8);
 }
 
 } // namespace
