@@ -51,28 +51,34 @@ bool is_run(const BAND_BINS &band)
 // N spectra are grouped side by side, and G neighbouring bands at a time:
 // a band's sum is a chain of dependent additions, and one alone would leave
 // the adder waiting on each; N x G independent chains keep it busy (the
-// bands' common length together, then each band's rest). Every sum still
-// runs over its lines in order, lowest first.
+// bands' common length together, then each band's rest). G is chosen by
+// measurement: two spectra of two channels (the noise) run fastest alone,
+// one spectrum or the two signals of one channel with bands side by side.
+// Every sum still runs over its lines in order, lowest first.
 template <int N, int G>
 void group_into_bands(const double *const (&spectra)[N], double *const (&out)[N], std::uint32_t bands,
                       const BAND_BINS *bins)
 {
     std::uint32_t k = 0;
-    for (; k + G <= bands; k += G) {
+    for (; G > 1 && k + G <= bands; k += G) {
         bool runs = true;
         for (int g = 0; g < G; ++g) runs = runs && is_run(bins[k + g]);
         if (!runs) break;
         std::uint32_t common = bins[k].count;
-        for (int g = 1; g < G; ++g) common = std::min(common, bins[k + g].count);
+        const double *lines[G][N];
+        const double *weights[G];
+        for (int g = 0; g < G; ++g) {
+            common = std::min(common, bins[k + g].count);
+            weights[g] = bins[k + g].weights;
+            for (int c = 0; c < N; ++c) lines[g][c] = spectra[c] + bins[k + g].indices[0];
+        }
         double energy[G][N] = {};
         for (std::uint32_t j = 0; j < common; ++j)
             for (int g = 0; g < G; ++g)
-                for (int c = 0; c < N; ++c)
-                    energy[g][c] += spectra[c][bins[k + g].indices[0] + j] * bins[k + g].weights[j];
+                for (int c = 0; c < N; ++c) energy[g][c] += lines[g][c][j] * weights[g][j];
         for (int g = 0; g < G; ++g) {
-            const BAND_BINS &band = bins[k + g];
-            for (std::uint32_t j = common; j < band.count; ++j)
-                for (int c = 0; c < N; ++c) energy[g][c] += spectra[c][band.indices[0] + j] * band.weights[j];
+            for (std::uint32_t j = common; j < bins[k + g].count; ++j)
+                for (int c = 0; c < N; ++c) energy[g][c] += lines[g][c][j] * weights[g][j];
             for (int c = 0; c < N; ++c) out[c][k + g] = energy[g][c];
         }
     }
@@ -446,7 +452,7 @@ std::int32_t grouping_noise_into_critical_bands_for_frames(M_STATE *s)
     if (s->stereo == 1) {
         const double *const in[2] = {s->noise_spectrum_ch1.data, s->noise_spectrum_ch2.data};
         double *const out[2] = {s->noise_band_energy_ch1.data, s->noise_band_energy_ch2.data};
-        group_into_bands<2, 2>(in, out, s->band_count, s->band_bins.data);
+        group_into_bands<2, 1>(in, out, s->band_count, s->band_bins.data);
     } else {
         const double *const in[1] = {s->noise_spectrum_ch1.data};
         double *const out[1] = {s->noise_band_energy_ch1.data};

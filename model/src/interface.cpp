@@ -156,10 +156,11 @@ void put_run(const std::int16_t *in, std::uint32_t a, std::uint32_t b, std::uint
         const std::int16_t *v = in + std::size_t{from - a} * channels;
         const bool tail = from >= kTail;
         if (channels == 1) {
-            const double e = window_samples(v, out.window + from, out.ch1 + from, to - from);
+            const double e = window_samples(v, out.window + from, out.ch1 + from, to - from, tail);
             if (tail) energy[0] += e;
         } else {
-            const PairEnergy e = window_sample_pairs(v, out.window + from, out.ch1 + from, out.ch2 + from, to - from);
+            const PairEnergy e =
+                window_sample_pairs(v, out.window + from, out.ch1 + from, out.ch2 + from, to - from, tail);
             if (tail) {
                 energy[0] += e.first;
                 energy[1] += e.second;

@@ -163,17 +163,19 @@ namespace {
 
 // The plain forms, which also finish what the vector forms leave: positions
 // from i on.
+template <bool Sum>
 double window_samples_from(std::size_t i, const std::int16_t *in, const double *w, double *out, std::uint32_t n)
 {
     double energy = 0.0;
     for (; i < n; ++i) {
         const double v = in[i];
         out[i] = v * w[i];
-        energy += v * v;
+        if constexpr (Sum) energy += v * v;
     }
     return energy;
 }
 
+template <bool Sum>
 PairEnergy window_sample_pairs_from(std::size_t i, const std::int16_t *in, const double *w, double *first,
                                     double *second, std::uint32_t pairs)
 {
@@ -183,8 +185,8 @@ PairEnergy window_sample_pairs_from(std::size_t i, const std::int16_t *in, const
         const double b = in[2 * i + 1];
         first[i] = a * w[i];
         second[i] = b * w[i];
-        energy.first += a * a;
-        energy.second += b * b;
+        if constexpr (Sum) energy.first += a * a;
+        if constexpr (Sum) energy.second += b * b;
     }
     return energy;
 }
@@ -219,6 +221,7 @@ __attribute__((target("avx2"))) double sum_lanes(__m256d a, __m256d b)
     return sum;
 }
 
+template <bool Sum>
 __attribute__((target("avx512f"))) double window_samples_avx512(const std::int16_t *in, const double *w, double *out,
                                                                 std::uint32_t n)
 {
@@ -230,12 +233,13 @@ __attribute__((target("avx512f"))) double window_samples_avx512(const std::int16
         const __m512d hi = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v, 1));
         _mm512_storeu_pd(out + i, _mm512_mul_pd(lo, _mm512_loadu_pd(w + i)));
         _mm512_storeu_pd(out + i + 8, _mm512_mul_pd(hi, _mm512_loadu_pd(w + i + 8)));
-        e0 = _mm512_add_pd(e0, _mm512_mul_pd(lo, lo));
-        e1 = _mm512_add_pd(e1, _mm512_mul_pd(hi, hi));
+        if constexpr (Sum) e0 = _mm512_add_pd(e0, _mm512_mul_pd(lo, lo));
+        if constexpr (Sum) e1 = _mm512_add_pd(e1, _mm512_mul_pd(hi, hi));
     }
-    return sum_lanes(e0, e1) + window_samples_from(i, in, w, out, n);
+    return sum_lanes(e0, e1) + window_samples_from<Sum>(i, in, w, out, n);
 }
 
+template <bool Sum>
 __attribute__((target("avx2"))) double window_samples_avx2(const std::int16_t *in, const double *w, double *out,
                                                            std::uint32_t n)
 {
@@ -247,14 +251,15 @@ __attribute__((target("avx2"))) double window_samples_avx2(const std::int16_t *i
         const __m256d hi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1));
         _mm256_storeu_pd(out + i, _mm256_mul_pd(lo, _mm256_loadu_pd(w + i)));
         _mm256_storeu_pd(out + i + 4, _mm256_mul_pd(hi, _mm256_loadu_pd(w + i + 4)));
-        e0 = _mm256_add_pd(e0, _mm256_mul_pd(lo, lo));
-        e1 = _mm256_add_pd(e1, _mm256_mul_pd(hi, hi));
+        if constexpr (Sum) e0 = _mm256_add_pd(e0, _mm256_mul_pd(lo, lo));
+        if constexpr (Sum) e1 = _mm256_add_pd(e1, _mm256_mul_pd(hi, hi));
     }
-    return sum_lanes(e0, e1) + window_samples_from(i, in, w, out, n);
+    return sum_lanes(e0, e1) + window_samples_from<Sum>(i, in, w, out, n);
 }
 
 // A pair is one 32-bit lane: the first sample in its low half, the second
 // in its high half. Arithmetic shifts take each out sign-extended.
+template <bool Sum>
 __attribute__((target("avx512f"))) PairEnergy window_sample_pairs_avx512(const std::int16_t *in, const double *w,
                                                                          double *first, double *second,
                                                                          std::uint32_t pairs)
@@ -268,33 +273,44 @@ __attribute__((target("avx512f"))) PairEnergy window_sample_pairs_avx512(const s
         const __m512d wv = _mm512_loadu_pd(w + i);
         _mm512_storeu_pd(first + i, _mm512_mul_pd(a, wv));
         _mm512_storeu_pd(second + i, _mm512_mul_pd(b, wv));
-        ea = _mm512_add_pd(ea, _mm512_mul_pd(a, a));
-        eb = _mm512_add_pd(eb, _mm512_mul_pd(b, b));
+        if constexpr (Sum) ea = _mm512_add_pd(ea, _mm512_mul_pd(a, a));
+        if constexpr (Sum) eb = _mm512_add_pd(eb, _mm512_mul_pd(b, b));
     }
-    PairEnergy rest = window_sample_pairs_from(i, in, w, first, second, pairs);
+    PairEnergy rest = window_sample_pairs_from<Sum>(i, in, w, first, second, pairs);
     const __m512d zero = _mm512_setzero_pd();
     return {sum_lanes(ea, zero) + rest.first, sum_lanes(eb, zero) + rest.second};
 }
 
+template <bool Sum>
 __attribute__((target("avx2"))) PairEnergy window_sample_pairs_avx2(const std::int16_t *in, const double *w,
                                                                     double *first, double *second,
                                                                     std::uint32_t pairs)
 {
-    __m256d ea = _mm256_setzero_pd(), eb = _mm256_setzero_pd();
+    __m256d ea0 = _mm256_setzero_pd(), ea1 = _mm256_setzero_pd();
+    __m256d eb0 = _mm256_setzero_pd(), eb1 = _mm256_setzero_pd();
     std::size_t i = 0;
-    for (; i + 4 <= pairs; i += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 2 * i));
-        const __m256d a = _mm256_cvtepi32_pd(_mm_srai_epi32(_mm_slli_epi32(v, 16), 16));
-        const __m256d b = _mm256_cvtepi32_pd(_mm_srai_epi32(v, 16));
-        const __m256d wv = _mm256_loadu_pd(w + i);
-        _mm256_storeu_pd(first + i, _mm256_mul_pd(a, wv));
-        _mm256_storeu_pd(second + i, _mm256_mul_pd(b, wv));
-        ea = _mm256_add_pd(ea, _mm256_mul_pd(a, a));
-        eb = _mm256_add_pd(eb, _mm256_mul_pd(b, b));
+    for (; i + 8 <= pairs; i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + 2 * i));
+        const __m256i a = _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16);
+        const __m256i b = _mm256_srai_epi32(v, 16);
+        const __m256d a0 = _mm256_cvtepi32_pd(_mm256_castsi256_si128(a));
+        const __m256d a1 = _mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1));
+        const __m256d b0 = _mm256_cvtepi32_pd(_mm256_castsi256_si128(b));
+        const __m256d b1 = _mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1));
+        const __m256d w0 = _mm256_loadu_pd(w + i), w1 = _mm256_loadu_pd(w + i + 4);
+        _mm256_storeu_pd(first + i, _mm256_mul_pd(a0, w0));
+        _mm256_storeu_pd(first + i + 4, _mm256_mul_pd(a1, w1));
+        _mm256_storeu_pd(second + i, _mm256_mul_pd(b0, w0));
+        _mm256_storeu_pd(second + i + 4, _mm256_mul_pd(b1, w1));
+        if constexpr (Sum) {
+            ea0 = _mm256_add_pd(ea0, _mm256_mul_pd(a0, a0));
+            ea1 = _mm256_add_pd(ea1, _mm256_mul_pd(a1, a1));
+            eb0 = _mm256_add_pd(eb0, _mm256_mul_pd(b0, b0));
+            eb1 = _mm256_add_pd(eb1, _mm256_mul_pd(b1, b1));
+        }
     }
-    PairEnergy rest = window_sample_pairs_from(i, in, w, first, second, pairs);
-    const __m256d zero = _mm256_setzero_pd();
-    return {sum_lanes(ea, zero) + rest.first, sum_lanes(eb, zero) + rest.second};
+    PairEnergy rest = window_sample_pairs_from<Sum>(i, in, w, first, second, pairs);
+    return {sum_lanes(ea0, ea1) + rest.first, sum_lanes(eb0, eb1) + rest.second};
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -305,25 +321,32 @@ __attribute__((target("avx2"))) PairEnergy window_sample_pairs_avx2(const std::i
 
 } // namespace
 
-double window_samples(const std::int16_t *in, const double *w, double *out, std::uint32_t n)
+double window_samples(const std::int16_t *in, const double *w, double *out, std::uint32_t n, bool sum_squares)
 {
 #if defined(__x86_64__)
     const std::uint32_t width = vector_doubles();
-    if (width >= 8) return window_samples_avx512(in, w, out, n);
-    if (width >= 4) return window_samples_avx2(in, w, out, n);
+    if (width >= 8)
+        return sum_squares ? window_samples_avx512<true>(in, w, out, n) : window_samples_avx512<false>(in, w, out, n);
+    if (width >= 4)
+        return sum_squares ? window_samples_avx2<true>(in, w, out, n) : window_samples_avx2<false>(in, w, out, n);
 #endif
-    return window_samples_from(0, in, w, out, n);
+    return sum_squares ? window_samples_from<true>(0, in, w, out, n) : window_samples_from<false>(0, in, w, out, n);
 }
 
 PairEnergy window_sample_pairs(const std::int16_t *in, const double *w, double *first, double *second,
-                               std::uint32_t pairs)
+                               std::uint32_t pairs, bool sum_squares)
 {
 #if defined(__x86_64__)
     const std::uint32_t width = vector_doubles();
-    if (width >= 8) return window_sample_pairs_avx512(in, w, first, second, pairs);
-    if (width >= 4) return window_sample_pairs_avx2(in, w, first, second, pairs);
+    if (width >= 8)
+        return sum_squares ? window_sample_pairs_avx512<true>(in, w, first, second, pairs)
+                           : window_sample_pairs_avx512<false>(in, w, first, second, pairs);
+    if (width >= 4)
+        return sum_squares ? window_sample_pairs_avx2<true>(in, w, first, second, pairs)
+                           : window_sample_pairs_avx2<false>(in, w, first, second, pairs);
 #endif
-    return window_sample_pairs_from(0, in, w, first, second, pairs);
+    return sum_squares ? window_sample_pairs_from<true>(0, in, w, first, second, pairs)
+                       : window_sample_pairs_from<false>(0, in, w, first, second, pairs);
 }
 
 } // namespace velumar::model

@@ -23,15 +23,16 @@ void exp_array(const double *x, double *y, std::uint32_t n);
 
 // 16-bit samples windowed as doubles: out[i] = double(in[i]) * w[i] for
 // i < n, and the same for the pairs of an interleaved stereo run, split
-// into their two channels. Each returns the sum of the squares of the
-// samples themselves (per channel), exact for n (pairs) below 2^23.
-double window_samples(const std::int16_t *in, const double *w, double *out, std::uint32_t n);
+// into their two channels. With sum_squares each returns the sum of the
+// squares of the samples themselves (per channel), exact for n (pairs)
+// below 2^23; without, 0.
+double window_samples(const std::int16_t *in, const double *w, double *out, std::uint32_t n, bool sum_squares);
 struct PairEnergy {
     double first;
     double second;
 };
 PairEnergy window_sample_pairs(const std::int16_t *in, const double *w, double *first, double *second,
-                               std::uint32_t pairs);
+                               std::uint32_t pairs, bool sum_squares);
 
 // Doubles per vector instruction of the kernels chosen at run time here and
 // in the stages: 8 (AVX-512), 4 (AVX2) or 1.
