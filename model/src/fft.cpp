@@ -254,7 +254,9 @@ __attribute__((target("avx2"))) void first_three_stages_complex_split_avx2(const
 }
 
 // The stages of spans s and 2s (s >= 16) over split data, as
-// two_stages_split_avx512, half a run at a time.
+// two_stages_split_avx512, half a run at a time; with LowerHalf (the last
+// pass, 2s = n) only the values below n/2.
+template <bool LowerHalf>
 __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std::uint32_t n, double *data,
                                                            const TWIDDLE *table)
 {
@@ -277,15 +279,18 @@ __attribute__((target("avx2"))) void two_stages_split_avx2(std::uint32_t s, std:
             const Split256 y0 = split_butterfly_avx2(x0, x1, f_lower), y1 = split_butterfly_avx2(x0, x1, f_upper);
             const Split256 y2 = split_butterfly_avx2(x2, x3, f_lower), y3 = split_butterfly_avx2(x2, x3, f_upper);
             store_half(p0, h, split_butterfly_avx2(y0, y2, s0));
-            store_half(p2, h, split_butterfly_avx2(y0, y2, s2));
             store_half(p1, h, split_butterfly_avx2(y1, y3, s1));
-            store_half(p3, h, split_butterfly_avx2(y1, y3, s3));
+            if constexpr (!LowerHalf) {
+                store_half(p2, h, split_butterfly_avx2(y0, y2, s2));
+                store_half(p3, h, split_butterfly_avx2(y1, y3, s3));
+            }
         }
     }
 }
 
 // The stage of span n alone over split data.
-__attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, double *data, const TWIDDLE *table)
+__attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, double *data, const TWIDDLE *table,
+                                                           bool lower_half)
 {
     const std::uint32_t q = n / 2;
     const TWIDDLE *w = table + (n - 2);
@@ -295,17 +300,26 @@ __attribute__((target("avx2"))) void last_stage_split_avx2(std::uint32_t n, doub
         double *upper = lower + 2 * q;
         const Split256 a = load_half(lower, h), b = load_half(upper, h);
         store_half(lower, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k)));
-        store_half(upper, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k + q)));
+        if (!lower_half) store_half(upper, h, split_butterfly_avx2(a, b, split_twiddles_avx2(w + k + q)));
     }
 }
 
-// The stages from span 16 on over split data, then every run interleaved.
-__attribute__((target("avx2"))) void split_stages_avx2(double *data, std::uint32_t n, const TWIDDLE *table)
+// The stages from span 16 on over split data, then every run interleaved;
+// with lower_half only values 0 .. n/2 - 1 are formed in the last stage.
+__attribute__((target("avx2"))) void split_stages_avx2(double *data, std::uint32_t n, const TWIDDLE *table,
+                                                       bool lower_half)
 {
     std::uint32_t span = 16;
-    for (; 2 * span <= n; span *= 4) two_stages_split_avx2(span, n, data, table);
-    if (span == n) last_stage_split_avx2(n, data, table);
-    for (std::uint32_t run = 0; run < n; run += 8) {
+    for (; 4 * span <= n; span *= 4) two_stages_split_avx2<false>(span, n, data, table);
+    if (2 * span == n) {
+        if (lower_half)
+            two_stages_split_avx2<true>(span, n, data, table);
+        else
+            two_stages_split_avx2<false>(span, n, data, table);
+    } else {
+        last_stage_split_avx2(n, data, table, lower_half);
+    }
+    for (std::uint32_t run = 0; run < (lower_half ? n / 2 : n); run += 8) {
         double *p = data + 2 * run;
         const Split256 low = load_half(p, 0), high = load_half(p, 1);
         store_interleaved_avx2(p, low);
@@ -640,9 +654,102 @@ __attribute__((target("avx512f"))) void first_three_stages_split_avx512(const do
     }
 }
 
+// Twiddle pairs that are exact negatives. In a stage of span S the twiddle
+// of k + S/2 is, for all but two k, the negative of that of k bit for bit:
+// both are cos and sin of angles half a turn apart, each rounded once to
+// float, and rounding to nearest is symmetric. Then every product of the
+// upper butterfly is the negative of the lower one's (the sign of a
+// product, zeros included, is the exclusive or of the signs), so with
+// p = w.re b.re, q = w.im b.im, r = w.re b.im, s = w.im b.re:
+//   lower: (p - q, r + s);  upper: (-p - (-q), -r + -s) = (q - p, -r - s),
+// the upper real part by commutativity of the sum, signed zeros included.
+// The upper imaginary part is NOT -(r + s): for r = -s (or r, s zeros of
+// opposite signs) both sums are +0. So the negated real part of the twiddle
+// is kept beside it: r' = (-w.re) b.im = -r exactly, the lower part s - r'
+// = s + r and the upper r' - s = -r + -s, each value the same double as
+// the two full butterflies give (for NaN inputs only a NaN's payload or
+// sign may differ). Four products instead of eight per pair.
+//
+// Whether a run of twiddles has that property is read from the table as
+// each pass widens them: bit patterns compared, once per run per pass.
+
+// t[k + half] == -t[k] bit for bit for the eight k from 0.
+__attribute__((target("avx512f"))) inline bool negatives8(const TWIDDLE *lower, const TWIDDLE *upper)
+{
+    const __m512i a = _mm512_loadu_si512(lower), b = _mm512_loadu_si512(upper);
+    return _mm512_cmpeq_epi32_mask(a, _mm512_xor_si512(b, _mm512_set1_epi32(INT32_MIN))) == 0xFFFF;
+}
+
+// The twiddles of the lower and upper butterflies of eight pairs, widened.
+struct Pair512 {
+    Split512 lower, upper;
+    __m512d neg_re;  // -lower.re, for the exact-negative pairs
+};
+
+__attribute__((target("avx512f"))) inline Pair512 twiddle_pair(const TWIDDLE *lower, const TWIDDLE *upper)
+{
+    const Split512 l = split_twiddles(lower);
+    const __m512d neg = _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(l.re), _mm512_set1_epi64(INT64_MIN)));
+    return {l, split_twiddles(upper), neg};
+}
+
+// a + b w_lower and a + b w_upper; with Negatives, w_upper = -w_lower as above.
+template <bool Negatives>
+__attribute__((target("avx512f"))) inline void butterfly_pair(const Split512 &a, const Split512 &b, const Pair512 &w,
+                                                              Split512 &lower, Split512 &upper)
+{
+    if constexpr (Negatives) {
+        const __m512d p = _mm512_mul_pd(w.lower.re, b.re), q = _mm512_mul_pd(w.lower.im, b.im);
+        const __m512d r = _mm512_mul_pd(w.neg_re, b.im), s = _mm512_mul_pd(w.lower.im, b.re);
+        lower = {_mm512_add_pd(a.re, _mm512_sub_pd(p, q)), _mm512_add_pd(a.im, _mm512_sub_pd(s, r))};
+        upper = {_mm512_add_pd(a.re, _mm512_sub_pd(q, p)), _mm512_add_pd(a.im, _mm512_sub_pd(r, s))};
+    } else {
+        lower = split_butterfly(a, b, w.lower);
+        upper = split_butterfly(a, b, w.upper);
+    }
+}
+
+// How a pass stores: split, for another pass; interleaved, last; or
+// only the values below n/2, last and still split, for the power spectrum
+// (which uses no other line: the stage of span n skips its upper half,
+// and the powers read the parts apart as they are).
+enum class Store { Split, Interleaved, LowerHalf };
+
+// The blocks of one run of twiddles of two_stages_split_avx512.
+template <Store Out, bool FirstNegatives, bool SecondNegatives>
+__attribute__((target("avx512f"))) inline void two_stages_run_avx512(double *data, std::uint32_t s, std::uint32_t n,
+                                                                     const Pair512 &f, const Pair512 &s02,
+                                                                     const Pair512 &s13)
+{
+    const std::uint32_t q = s / 2;
+    for (std::uint32_t start = 0; start < n; start += 2 * s) {
+        double *p0 = data + 2 * start;
+        double *p1 = p0 + 2 * q;
+        double *p2 = p0 + 2 * s;
+        double *p3 = p2 + 2 * q;
+        const Split512 x0 = load_split(p0), x1 = load_split(p1), x2 = load_split(p2), x3 = load_split(p3);
+        Split512 y0, y1, y2, y3, z0, z1, z2, z3;
+        butterfly_pair<FirstNegatives>(x0, x1, f, y0, y1);
+        butterfly_pair<FirstNegatives>(x2, x3, f, y2, y3);
+        if constexpr (Out == Store::LowerHalf) {
+            store_split(p0, split_butterfly(y0, y2, s02.lower));
+            store_split(p1, split_butterfly(y1, y3, s13.lower));
+            continue;
+        }
+        butterfly_pair<SecondNegatives>(y0, y2, s02, z0, z2);
+        butterfly_pair<SecondNegatives>(y1, y3, s13, z1, z3);
+        if constexpr (Out == Store::Interleaved) {
+            store_interleaved(p0, z0), store_interleaved(p1, z1);
+            store_interleaved(p2, z2), store_interleaved(p3, z3);
+        } else {
+            store_split(p0, z0), store_split(p1, z1), store_split(p2, z2), store_split(p3, z3);
+        }
+    }
+}
+
 // The stages of spans s and 2s (s >= 16) in one pass over split data, as
 // two_stages_avx512; the last pass stores the values interleaved.
-template <bool Last>
+template <Store Out>
 __attribute__((target("avx512f"))) void two_stages_split_avx512(std::uint32_t s, std::uint32_t n, double *data,
                                                                 const TWIDDLE *table)
 {
@@ -650,31 +757,27 @@ __attribute__((target("avx512f"))) void two_stages_split_avx512(std::uint32_t s,
     const TWIDDLE *first = table + (s - 2);
     const TWIDDLE *second = table + (2 * s - 2);
     for (std::uint32_t k = 0; k < q; k += 8) {
-        const Split512 f_lower = split_twiddles(first + k), f_upper = split_twiddles(first + k + q);
-        const Split512 s0 = split_twiddles(second + k), s2 = split_twiddles(second + k + s);
-        const Split512 s1 = split_twiddles(second + q + k), s3 = split_twiddles(second + q + k + s);
-        for (std::uint32_t start = 0; start < n; start += 2 * s) {
-            double *p0 = data + 2 * (start + k);
-            double *p1 = p0 + 2 * q;
-            double *p2 = p0 + 2 * s;
-            double *p3 = p2 + 2 * q;
-            const Split512 x0 = load_split(p0), x1 = load_split(p1), x2 = load_split(p2), x3 = load_split(p3);
-            const Split512 y0 = split_butterfly(x0, x1, f_lower), y1 = split_butterfly(x0, x1, f_upper);
-            const Split512 y2 = split_butterfly(x2, x3, f_lower), y3 = split_butterfly(x2, x3, f_upper);
-            const Split512 z0 = split_butterfly(y0, y2, s0), z2 = split_butterfly(y0, y2, s2);
-            const Split512 z1 = split_butterfly(y1, y3, s1), z3 = split_butterfly(y1, y3, s3);
-            if constexpr (Last) {
-                store_interleaved(p0, z0), store_interleaved(p1, z1);
-                store_interleaved(p2, z2), store_interleaved(p3, z3);
-            } else {
-                store_split(p0, z0), store_split(p1, z1), store_split(p2, z2), store_split(p3, z3);
-            }
-        }
+        const Pair512 f = twiddle_pair(first + k, first + k + q);
+        const Pair512 s02 = twiddle_pair(second + k, second + k + s);
+        const Pair512 s13 = twiddle_pair(second + q + k, second + q + k + s);
+        const bool first_negatives = negatives8(first + k, first + k + q);
+        const bool second_negatives = negatives8(second + k, second + k + s) &&
+                                      negatives8(second + q + k, second + q + k + s);
+        double *run = data + 2 * k;
+        if (first_negatives && second_negatives)
+            two_stages_run_avx512<Out, true, true>(run, s, n, f, s02, s13);
+        else if (first_negatives)
+            two_stages_run_avx512<Out, true, false>(run, s, n, f, s02, s13);
+        else if (second_negatives)
+            two_stages_run_avx512<Out, false, true>(run, s, n, f, s02, s13);
+        else
+            two_stages_run_avx512<Out, false, false>(run, s, n, f, s02, s13);
     }
 }
 
 // The stage of span n alone, last, over split data.
-__attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n, double *data, const TWIDDLE *table)
+__attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n, double *data, const TWIDDLE *table,
+                                                                bool lower_half)
 {
     const std::uint32_t q = n / 2;
     const TWIDDLE *w = table + (n - 2);
@@ -682,8 +785,16 @@ __attribute__((target("avx512f"))) void last_stage_split_avx512(std::uint32_t n,
         double *lower = data + 2 * k;
         double *upper = lower + 2 * q;
         const Split512 a = load_split(lower), b = load_split(upper);
-        const Split512 l = split_butterfly(a, b, split_twiddles(w + k));
-        const Split512 u = split_butterfly(a, b, split_twiddles(w + k + q));
+        const Pair512 pair = twiddle_pair(w + k, w + k + q);
+        Split512 l, u;
+        if (lower_half) {
+            store_split(lower, split_butterfly(a, b, pair.lower));
+            continue;
+        }
+        if (negatives8(w + k, w + k + q))
+            butterfly_pair<true>(a, b, pair, l, u);
+        else
+            butterfly_pair<false>(a, b, pair, l, u);
         store_interleaved(lower, l);
         store_interleaved(upper, u);
     }
@@ -733,15 +844,20 @@ __attribute__((target("avx512f"))) void first_three_stages_complex_split_avx512(
     }
 }
 
-// The stages from span 16 on over split data, the last pass interleaving.
-__attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::uint32_t n, const TWIDDLE *table)
+// The stages from span 16 on over split data, the last pass interleaving;
+// with lower_half only values 0 .. n/2 - 1 are formed in the last stage,
+// and left split.
+__attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::uint32_t n, const TWIDDLE *table,
+                                                            bool lower_half)
 {
     std::uint32_t span = 16;
-    for (; 4 * span <= n; span *= 4) two_stages_split_avx512<false>(span, n, data, table);
-    if (2 * span == n)
-        two_stages_split_avx512<true>(span, n, data, table);
+    for (; 4 * span <= n; span *= 4) two_stages_split_avx512<Store::Split>(span, n, data, table);
+    if (2 * span != n)
+        last_stage_split_avx512(n, data, table, lower_half);
+    else if (lower_half)
+        two_stages_split_avx512<Store::LowerHalf>(span, n, data, table);
     else
-        last_stage_split_avx512(n, data, table);
+        two_stages_split_avx512<Store::Interleaved>(span, n, data, table);
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
@@ -812,9 +928,14 @@ void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table, std::
     }
 }
 
+// With lower_half, out[n/2 ..] may be left unformed (the power spectrum
+// uses no value there), and *split tells whether the lower half is left in
+// the split layout rather than interleaved.
 std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *index, std::uint32_t n,
-                     const TwiddleTable &table, const char *permutation_error)
+                     const TwiddleTable &table, const char *permutation_error, bool lower_half = false,
+                     bool *split = nullptr)
 {
+    if (split != nullptr) *split = false;
     if (!table_serves(table, n)) {
         say("error parametrs func:'get_FFT'\n");
         return 1;
@@ -829,12 +950,13 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64) {
         first_three_stages_split_avx512(signal, index, &out->re, n, table.data);
-        split_stages_avx512(&out->re, n, table.data);
+        split_stages_avx512(&out->re, n, table.data, lower_half);
+        if (split != nullptr) *split = lower_half;
         return 0;
     }
     if (stage_width() >= 2 && n >= 64) {
         first_three_stages_split_avx2(signal, index, &out->re, n, table.data);
-        split_stages_avx2(&out->re, n, table.data);
+        split_stages_avx2(&out->re, n, table.data, lower_half);
         return 0;
     }
     if (stage_width() >= 4 && n >= 4) {
@@ -947,10 +1069,10 @@ std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::
 #if defined(__x86_64__)
     if (stage_width() >= 4 && n >= 64 && n <= kLargestSize) {
         first_three_stages_complex_split_avx512(in, index, &work->re, n, inverse_table.data);
-        split_stages_avx512(&work->re, n, inverse_table.data);
+        split_stages_avx512(&work->re, n, inverse_table.data, false);
     } else if (stage_width() >= 2 && n >= 64 && n <= kLargestSize) {
         first_three_stages_complex_split_avx2(in, index, &work->re, n, inverse_table.data);
-        split_stages_avx2(&work->re, n, inverse_table.data);
+        split_stages_avx2(&work->re, n, inverse_table.data, false);
     } else
 #endif
     {
@@ -1043,6 +1165,34 @@ __attribute__((target("avx512f"))) inline void square_avx512(__m512d x, __m512d 
     pl = _mm512_add_pd(_mm512_sub_pd(_mm512_mul_pd(hi, hi), ph), _mm512_mul_pd(lo, _mm512_add_pd(hi, x)));
 }
 
+// The power of eight lines from their scaled parts x and y: r, and the
+// lanes whose r is proven to be extended_power's.
+__attribute__((target("avx512f"))) inline __m512d eight_powers(__m512d x, __m512d y, __mmask8 &known)
+{
+    const __m512i one = _mm512_set1_epi64(1), exponent = _mm512_set1_epi64(kExponent);
+    __m512d px, lx, py, ly;
+    square_avx512(x, px, lx);
+    square_avx512(y, py, ly);
+    const __m512d big = _mm512_max_pd(px, py), small = _mm512_min_pd(px, py);
+    const __m512d s = _mm512_add_pd(big, small);
+    const __m512d e = _mm512_sub_pd(small, _mm512_sub_pd(s, big));
+    const __m512d t = _mm512_add_pd(_mm512_add_pd(e, lx), ly);
+    const __m512d r = _mm512_add_pd(s, t);
+    const __m512d err = _mm512_sub_pd(t, _mm512_sub_pd(r, s));
+    // 2^e of the binade just below r (the largest double under r).
+    const __m512d binade = _mm512_castsi512_pd(
+        _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(r), one), exponent));
+    const __m512d abs_err = _mm512_castsi512_pd(
+        _mm512_andnot_si512(_mm512_set1_epi64(INT64_MIN), _mm512_castpd_si512(err)));
+    __mmask8 in_range = _mm512_cmp_pd_mask(r, _mm512_set1_pd(kSmallest), _CMP_GE_OQ);
+    in_range = _mm512_mask_cmp_pd_mask(in_range, r, _mm512_set1_pd(kLargest), _CMP_LT_OQ);
+    __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
+    zero = _mm512_mask_cmp_pd_mask(zero, y, _mm512_setzero_pd(), _CMP_EQ_OQ);
+    known = _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(in_range | zero), abs_err,
+                                    _mm512_mul_pd(binade, _mm512_set1_pd(kMargin)), _CMP_LT_OQ);
+    return r;
+}
+
 // Lines in blocks of 8; returns the lines done, or count + 1 when a line
 // could not be carried (the caller then reports it).
 __attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLEX *lines, double *power,
@@ -1052,33 +1202,13 @@ __attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLE
     const __m512i even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
     const __m512i odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
     const __m512d vscale = _mm512_set1_pd(scale), vfactor = _mm512_set1_pd(factor);
-    const __m512i one = _mm512_set1_epi64(1), exponent = _mm512_set1_epi64(kExponent);
     std::uint32_t k = 0;
     for (; k + 8 <= count; k += 8) {
         const __m512d a = _mm512_loadu_pd(&lines[k].re), b = _mm512_loadu_pd(&lines[k + 4].re);
         const __m512d x = _mm512_mul_pd(_mm512_permutex2var_pd(a, even, b), vscale);
         const __m512d y = _mm512_mul_pd(_mm512_permutex2var_pd(a, odd, b), vscale);
-        __m512d px, lx, py, ly;
-        square_avx512(x, px, lx);
-        square_avx512(y, py, ly);
-        const __m512d big = _mm512_max_pd(px, py), small = _mm512_min_pd(px, py);
-        const __m512d s = _mm512_add_pd(big, small);
-        const __m512d e = _mm512_sub_pd(small, _mm512_sub_pd(s, big));
-        const __m512d t = _mm512_add_pd(_mm512_add_pd(e, lx), ly);
-        const __m512d r = _mm512_add_pd(s, t);
-        const __m512d err = _mm512_sub_pd(t, _mm512_sub_pd(r, s));
-        // 2^e of the binade just below r (the largest double under r).
-        const __m512d binade = _mm512_castsi512_pd(
-            _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(r), one), exponent));
-        const __m512d abs_err = _mm512_castsi512_pd(
-            _mm512_andnot_si512(_mm512_set1_epi64(INT64_MIN), _mm512_castpd_si512(err)));
-        __mmask8 in_range = _mm512_cmp_pd_mask(r, _mm512_set1_pd(kSmallest), _CMP_GE_OQ);
-        in_range = _mm512_mask_cmp_pd_mask(in_range, r, _mm512_set1_pd(kLargest), _CMP_LT_OQ);
-        __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
-        zero = _mm512_mask_cmp_pd_mask(zero, y, _mm512_setzero_pd(), _CMP_EQ_OQ);
-        const __mmask8 known = _mm512_mask_cmp_pd_mask(
-            static_cast<__mmask8>(in_range | zero), abs_err, _mm512_mul_pd(binade, _mm512_set1_pd(kMargin)),
-            _CMP_LT_OQ);
+        __mmask8 known;
+        const __m512d r = eight_powers(x, y, known);
         if (known == 0xFF) {
             _mm512_storeu_pd(power + k, _mm512_mul_pd(r, vfactor));
         } else {
@@ -1088,6 +1218,30 @@ __attribute__((target("avx512f"))) std::uint32_t line_powers_avx512(const COMPLE
         }
     }
     return k;
+}
+
+// The same for lines in the split layout (runs of eight real parts, then
+// eight imaginary), count a multiple of 8. true, or false after the first
+// line that could not be carried.
+__attribute__((target("avx512f"))) bool split_line_powers_avx512(const double *split, double *power,
+                                                                 std::uint32_t count, double scale, double factor)
+{
+    const __m512d vscale = _mm512_set1_pd(scale), vfactor = _mm512_set1_pd(factor);
+    for (std::uint32_t k = 0; k < count; k += 8) {
+        const __m512d re = _mm512_loadu_pd(split + 2 * k), im = _mm512_loadu_pd(split + 2 * k + 8);
+        __mmask8 known;
+        const __m512d r = eight_powers(_mm512_mul_pd(re, vscale), _mm512_mul_pd(im, vscale), known);
+        if (known == 0xFF) {
+            _mm512_storeu_pd(power + k, _mm512_mul_pd(r, vfactor));
+        } else {
+            alignas(64) double fast[8];
+            alignas(64) COMPLEX lines[8];
+            _mm512_store_pd(fast, r);
+            for (int i = 0; i < 8; ++i) lines[i] = {split[2 * k + i], split[2 * k + 8 + i]};
+            if (!settle_lines(lines, power + k, 8, scale, factor, fast, known)) return false;
+        }
+    }
+    return true;
 }
 
 __attribute__((target("avx2"))) inline void square_avx2(__m256d x, __m256d &ph, __m256d &pl)
@@ -1219,9 +1373,17 @@ std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *wo
         say("error parametrs func:'get_power_spectrum'\n");
         return 1;
     }
-    if (forward(signal, work, index, n, forward_table, "error_sortand_cast") != 0) return 1;
+    bool split = false;
+    if (forward(signal, work, index, n, forward_table, "error_sortand_cast", true, &split) != 0) return 1;
     // The 1/N of the scaled transform is applied in double precision to the
     // lines that are used, as get_FFT would.
+#if defined(__x86_64__)
+    if (split) {
+        if (split_line_powers_avx512(&work->re, power, n / 2, reciprocal(n), factor)) return 0;
+        say("\nerror type (func 'get_amplitude_spectrum')(DBL_MAX)");
+        return 1;
+    }
+#endif
     return line_powers(work, power, n / 2, reciprocal(n), factor);
 }
 

@@ -67,7 +67,8 @@ std::int32_t get_FFT_unscaled(const double *signal, COMPLEX *out, const std::uin
 std::int32_t get_IFFT(const COMPLEX *in, double *out, COMPLEX *work, const std::uint32_t *index,
                       std::uint32_t n, const TwiddleTable &inverse);
 // power[k] = |X[k]|^2 * factor of the scaled forward transform, k < N/2:
-// line_powers of the transform with scale 1/N.
+// line_powers of the transform with scale 1/N. work (N values) is scratch:
+// it is not left holding the transform.
 std::int32_t get_power_spectrum(const double *signal, double *power, COMPLEX *work,
                                 const std::uint32_t *index, std::uint32_t n, const TwiddleTable &forward,
                                 double factor = 1.0);
