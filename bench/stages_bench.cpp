@@ -3,7 +3,7 @@
 // Every case first runs a second of music through a fresh instance so that
 // the filter memories hold realistic values, then times its stage group on
 // the last frame again and again. Stages that change their input in place
-// (windowing, outer-ear weighting) get that input restored before each run;
+// (outer-ear weighting) get that input restored before each run;
 // the restore is a few thousand copies, noise next to the stages.
 #include "golden_signals.h"
 #include "fft.h"
@@ -96,6 +96,11 @@ void ear_model(Warm &w)
     grouping_noise_into_critical_bands_for_frames(s);
 }
 void frequency_spreading(Warm &w) { frequency_spreading_for_frames(w.h); }
+void grouping(Warm &w)
+{
+    grouping_into_critical_bands_for_frames(w.h);
+    grouping_noise_into_critical_bands_for_frames(w.h);
+}
 void excitation(Warm &w)
 {
     M_STATE *s = w.h;
@@ -132,8 +137,31 @@ VELUMAR_STAGE_BENCH(spectra);
 VELUMAR_STAGE_BENCH(harmonic_structure);
 VELUMAR_STAGE_BENCH(ear_model);
 VELUMAR_STAGE_BENCH(frequency_spreading);
+VELUMAR_STAGE_BENCH(grouping);
 VELUMAR_STAGE_BENCH(excitation);
 VELUMAR_STAGE_BENCH(distortion);
+
+// The frame input alone: one frame of each signal cut from a block,
+// deinterleaved, widened and windowed, with the energies of its second half.
+void BM_FrameInput(benchmark::State &state)
+{
+    const bool stereo = state.range(0) == 2;
+    Warm w(stereo);
+    const Signal &sig = program(stereo);
+    // The instance's carry is empty after these frames, so every iteration
+    // cuts the same first frame of a block.
+    const std::uint32_t values = 2048 * (stereo ? 2 : 1);
+    const M_BUFFER ref{sig.reference.data(), values}, test{sig.test.data(), values};
+    w.h->ref_input.fill = 0;
+    w.h->test_input.fill = 0;
+    for (auto _ : state) {
+        std::uint32_t kr = 0, kt = 0;
+        benchmark::DoNotOptimize(next_frame_pair(w.h, &ref, &test, kr, kt));
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());  // frame pairs
+}
+BENCHMARK(BM_FrameInput)->ArgName("channels")->Arg(1)->Arg(2);
 
 // The transforms alone on the last windowed frame: the forward transform,
 // and the power spectrum (the transform plus the squares) as the spectral

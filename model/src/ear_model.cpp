@@ -9,6 +9,7 @@
 #include "dispatch.h"
 #include "vector_math.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
@@ -41,18 +42,51 @@ void noise_power_spectrum(double *out, const double *ref, const double *test, st
 
 // A band's lines are a run of neighbours (ascending and distinct, so a run
 // exactly when the last is count - 1 above the first): summed straight
-// from the spectrum, without the index table. N spectra are grouped side by
-// side: a band's sum is a chain of dependent additions, and one spectrum
-// alone would leave the adder waiting on each; N independent chains keep it
-// busy. Every sum still runs over its lines in order, lowest first.
-template <int N>
+// from the spectrum, without the index table.
+bool is_run(const BAND_BINS &band)
+{
+    return band.count > 0 && band.indices[band.count - 1] - band.indices[0] == band.count - 1;
+}
+
+// N spectra are grouped side by side, and G neighbouring bands at a time:
+// a band's sum is a chain of dependent additions, and one alone would leave
+// the adder waiting on each; N x G independent chains keep it busy (the
+// bands' common length together, then each band's rest). G is chosen by
+// measurement: two spectra of two channels (the noise) run fastest alone,
+// one spectrum or the two signals of one channel with bands side by side.
+// Every sum still runs over its lines in order, lowest first.
+template <int N, int G>
 void group_into_bands(const double *const (&spectra)[N], double *const (&out)[N], std::uint32_t bands,
                       const BAND_BINS *bins)
 {
-    for (std::uint32_t k = 0; k < bands; ++k) {
+    std::uint32_t k = 0;
+    for (; G > 1 && k + G <= bands; k += G) {
+        bool runs = true;
+        for (int g = 0; g < G; ++g) runs = runs && is_run(bins[k + g]);
+        if (!runs) break;
+        std::uint32_t common = bins[k].count;
+        const double *lines[G][N];
+        const double *weights[G];
+        for (int g = 0; g < G; ++g) {
+            common = std::min(common, bins[k + g].count);
+            weights[g] = bins[k + g].weights;
+            for (int c = 0; c < N; ++c) lines[g][c] = spectra[c] + bins[k + g].indices[0];
+        }
+        double energy[G][N] = {};
+        for (std::uint32_t j = 0; j < common; ++j)
+            for (int g = 0; g < G; ++g)
+                for (int c = 0; c < N; ++c) energy[g][c] += lines[g][c][j] * weights[g][j];
+        for (int g = 0; g < G; ++g) {
+            for (std::uint32_t j = common; j < bins[k + g].count; ++j)
+                for (int c = 0; c < N; ++c) energy[g][c] += lines[g][c][j] * weights[g][j];
+            for (int c = 0; c < N; ++c) out[c][k + g] = energy[g][c];
+        }
+    }
+    // Bands left over, or from the first that is not a run on, one by one.
+    for (; k < bands; ++k) {
         const BAND_BINS &band = bins[k];
         double energy[N] = {};
-        if (band.count > 0 && band.indices[band.count - 1] - band.indices[0] == band.count - 1) {
+        if (is_run(band)) {
             const std::uint32_t first = band.indices[0];
             for (std::uint32_t j = 0; j < band.count; ++j)
                 for (int c = 0; c < N; ++c) energy[c] += spectra[c][first + j] * band.weights[j];
@@ -361,11 +395,11 @@ std::int32_t grouping_into_critical_bands_for_frames(M_STATE *s)
     if (s->stereo == 1) {
         const double *const in[4] = {spectrum(REF_CH1), spectrum(REF_CH2), spectrum(TEST_CH1), spectrum(TEST_CH2)};
         double *const out[4] = {energy(REF_CH1), energy(REF_CH2), energy(TEST_CH1), energy(TEST_CH2)};
-        group_into_bands(in, out, s->band_count, s->band_bins.data);
+        group_into_bands<4, 1>(in, out, s->band_count, s->band_bins.data);
     } else {
         const double *const in[2] = {spectrum(REF_CH1), spectrum(TEST_CH1)};
         double *const out[2] = {energy(REF_CH1), energy(TEST_CH1)};
-        group_into_bands(in, out, s->band_count, s->band_bins.data);
+        group_into_bands<2, 2>(in, out, s->band_count, s->band_bins.data);
     }
     return 0;
 }
@@ -418,11 +452,11 @@ std::int32_t grouping_noise_into_critical_bands_for_frames(M_STATE *s)
     if (s->stereo == 1) {
         const double *const in[2] = {s->noise_spectrum_ch1.data, s->noise_spectrum_ch2.data};
         double *const out[2] = {s->noise_band_energy_ch1.data, s->noise_band_energy_ch2.data};
-        group_into_bands(in, out, s->band_count, s->band_bins.data);
+        group_into_bands<2, 1>(in, out, s->band_count, s->band_bins.data);
     } else {
         const double *const in[1] = {s->noise_spectrum_ch1.data};
         double *const out[1] = {s->noise_band_energy_ch1.data};
-        group_into_bands(in, out, s->band_count, s->band_bins.data);
+        group_into_bands<1, 4>(in, out, s->band_count, s->band_bins.data);
     }
     return 0;
 }

@@ -139,7 +139,39 @@ M_STATE *create_basic_method(const M_SETTINGS *settings, const MessageSink &sink
     return s;
 }
 
-bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *frame_ch1, double *frame_ch2)
+namespace {
+
+// Writes frame positions [a, b) from `in`, which starts with position a's
+// value (one per channel), windowed, and adds the squares of the samples of
+// the frame's second half to the energies.
+void put_run(const std::int16_t *in, std::uint32_t a, std::uint32_t b, std::uint32_t channels, const FrameOut &out,
+             double (&energy)[2])
+{
+    constexpr std::uint32_t kTail = kFrameSamples / 2;
+    const std::uint32_t split = std::clamp(kTail, a, b);
+    const std::uint32_t edges[3] = {a, split, b};
+    for (int part = 0; part < 2; ++part) {
+        const std::uint32_t from = edges[part], to = edges[part + 1];
+        if (from == to) continue;
+        const std::int16_t *v = in + std::size_t{from - a} * channels;
+        const bool tail = from >= kTail;
+        if (channels == 1) {
+            const double e = window_samples(v, out.window + from, out.ch1 + from, to - from, tail);
+            if (tail) energy[0] += e;
+        } else {
+            const PairEnergy e =
+                window_sample_pairs(v, out.window + from, out.ch1 + from, out.ch2 + from, to - from, tail);
+            if (tail) {
+                energy[0] += e.first;
+                energy[1] += e.second;
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, const FrameOut &out)
 {
     const std::uint32_t channels = input->capacity / kFrameSamples;
     const std::uint64_t frame = std::uint64_t{kFrameSamples} * channels;
@@ -154,21 +186,22 @@ bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *
         const auto from_carry = static_cast<std::uint32_t>(start < fill ? std::min(fill - start, frame) : 0);
         const std::int16_t *carried = input->samples + (start < fill ? start : 0);
         const std::int16_t *fresh = block->samples + (start > fill ? start - fill : 0);
+        double energy[2] = {0.0, 0.0};
         if (channels == 1) {
-            widen_samples(carried, frame_ch1, from_carry);
-            widen_samples(fresh, frame_ch1 + from_carry, kFrameSamples - from_carry);
+            put_run(carried, 0, from_carry, channels, out, energy);
+            put_run(fresh, from_carry, kFrameSamples, channels, out, energy);
         } else {
-            const std::uint32_t carried_pairs = from_carry / 2;
-            split_sample_pairs(carried, frame_ch1, frame_ch2, carried_pairs);
-            std::uint32_t j = 2 * carried_pairs;
+            std::uint32_t j = from_carry / 2;  // frame position
+            put_run(carried, 0, j, channels, out, energy);
             if (from_carry % 2 != 0) {  // a sample pair split between carry and block
-                frame_ch1[j / 2] = carried[j];
-                frame_ch2[j / 2] = fresh[0];
-                j += 2;
+                const std::int16_t pair[2] = {carried[2 * j], fresh[0]};
+                put_run(pair, j, j + 1, channels, out, energy);
+                ++j;
             }
-            const std::int16_t *v = fresh + (j - from_carry);
-            split_sample_pairs(v, frame_ch1 + j / 2, frame_ch2 + j / 2, kFrameSamples - j / 2);
+            put_run(fresh + (2 * j - from_carry), j, kFrameSamples, channels, out, energy);
         }
+        *out.energy_ch1 = energy[0];
+        if (channels == 2) *out.energy_ch2 = energy[1];
         return true;
     }
 
@@ -190,9 +223,14 @@ bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *
 bool next_frame_pair(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test, std::uint32_t &kr,
                      std::uint32_t &kt)
 {
-    const bool have_ref = fill_frame(kr, ref, &s->ref_input, s->frame_ref_ch1.data, s->frame_ref_ch2.data);
+    const double *window = s->hann_window.data;
+    const bool have_ref = fill_frame(kr, ref, &s->ref_input,
+                                     {window, s->frame_ref_ch1.data, s->frame_ref_ch2.data, &s->tail_energy_ref_ch1,
+                                      &s->tail_energy_ref_ch2});
     if (have_ref) ++kr;
-    const bool have_test = fill_frame(kt, test, &s->test_input, s->frame_test_ch1.data, s->frame_test_ch2.data);
+    const bool have_test = fill_frame(kt, test, &s->test_input,
+                                      {window, s->frame_test_ch1.data, s->frame_test_ch2.data,
+                                       &s->tail_energy_test_ch1, &s->tail_energy_test_ch2});
     // The test counter follows the reference: with equal block sizes both
     // signals produce their frames in step.
     if (have_ref) ++kt;

@@ -3,54 +3,22 @@
 #include "dispatch.h"
 #include "fft.h"
 #include "stages.h"
+#include "vector_math.h"
 
+#include <bit>
 #include <cmath>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace velumar::model {
 namespace {
 
 constexpr auto kFrame = VELUMAR_FAMILY(frame);
+constexpr auto kTailEnergy = VELUMAR_FAMILY(tail_energy);
 constexpr auto kSpectrum = VELUMAR_FAMILY(spectrum);
 constexpr auto kBandwidth = VELUMAR_FAMILY(bandwidth);
-
-// Energy of the second half of a frame (the part the next hop drops),
-// summed in order.
-double second_half_energy(const M_ARRAY &frame)
-{
-    double energy = 0.0;
-    for (std::uint32_t i = frame.length / 2; i < frame.length; ++i) energy += frame.data[i] * frame.data[i];
-    return energy;
-}
-
-// The same squares summed on 8 interleaved lanes, then across them.
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-double lane_energy(const double *x, std::uint32_t n)
-{
-    double lane[8] = {};
-    std::uint32_t i = 0;
-    for (; i + 8 <= n; i += 8)
-        for (std::uint32_t j = 0; j < 8; ++j) lane[j] += x[i + j] * x[i + j];
-    for (; i < n; ++i) lane[i % 8] += x[i] * x[i];
-    double energy = 0.0;
-    for (double e : lane) energy += e;
-    return energy;
-}
-
-// Whether the in-order energy of the second half exceeds the threshold.
-// The in-order sum is one long chain of dependent additions. Any order of
-// summing n non-negative terms lands within (n - 1) 2^-53 of the exact sum,
-// so the lane sum and the in-order sum differ by less than 2^-30 of either
-// for any frame up to 2^20 samples; the lane sum decides every frame but
-// those that close to the threshold, which are summed in order.
-bool second_half_exceeds(const M_ARRAY &frame, double threshold)
-{
-    const std::uint32_t half = frame.length / 2;
-    const double energy = lane_energy(frame.data + half, frame.length - half);
-    const double slack = std::fabs(threshold) * 0x1p-30;
-    if (energy > threshold + slack) return true;
-    if (energy < threshold - slack) return false;
-    return second_half_energy(frame) > threshold;
-}
 
 // The largest of x[0..n) and 0 (a NaN never counts, as in a comparison).
 VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
@@ -66,20 +34,50 @@ double largest(const double *x, std::uint32_t n)
     return top;
 }
 
-// k + 1 for the highest k < end with x[k] > level, or `none`; the lines
-// are looked at 8 at a time from the top.
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-std::uint32_t highest_above(const double *x, std::uint32_t end, double level, std::uint32_t none)
+// k + 1 for the highest k < end with x[k] > level, or `none` (a NaN never
+// counts). The vector forms look at a vector of lines at a time from the
+// top and leave the lines below the last whole vector to the plain form.
+std::uint32_t highest_above_plain(const double *x, std::uint32_t end, double level, std::uint32_t none)
 {
-    std::uint32_t k = end;
-    for (; k >= 8; k -= 8) {
-        bool any = false;
-        for (std::uint32_t j = 0; j < 8; ++j) any |= x[k - 8 + j] > level;
-        if (any) break;
-    }
-    for (; k-- > 0;)
+    for (std::uint32_t k = end; k-- > 0;)
         if (x[k] > level) return k + 1;
     return none;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx512f"))) std::uint32_t highest_above_avx512(const double *x, std::uint32_t end,
+                                                                      double level, std::uint32_t none)
+{
+    const __m512d l = _mm512_set1_pd(level);
+    std::uint32_t k = end;
+    for (; k >= 8; k -= 8) {
+        const unsigned above = _mm512_cmp_pd_mask(_mm512_loadu_pd(x + k - 8), l, _CMP_GT_OQ);
+        if (above != 0) return k - 8 + static_cast<std::uint32_t>(std::bit_width(above));
+    }
+    return highest_above_plain(x, k, level, none);
+}
+
+__attribute__((target("avx2"))) std::uint32_t highest_above_avx2(const double *x, std::uint32_t end, double level,
+                                                                 std::uint32_t none)
+{
+    const __m256d l = _mm256_set1_pd(level);
+    std::uint32_t k = end;
+    for (; k >= 4; k -= 4) {
+        const auto above = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(x + k - 4), l, _CMP_GT_OQ)));
+        if (above != 0) return k - 4 + static_cast<std::uint32_t>(std::bit_width(above));
+    }
+    return highest_above_plain(x, k, level, none);
+}
+#endif
+
+std::uint32_t highest_above(const double *x, std::uint32_t end, double level, std::uint32_t none)
+{
+#if defined(__x86_64__)
+    const std::uint32_t width = vector_doubles();
+    if (width >= 8) return highest_above_avx512(x, end, level, none);
+    if (width >= 4) return highest_above_avx2(x, end, level, none);
+#endif
+    return highest_above_plain(x, end, level, none);
 }
 
 } // namespace
@@ -88,8 +86,10 @@ std::int32_t check_energy_threshold_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR check_energy_threshold_for_frames()\n");
     s->energy_flag = 0;
+    // The energies came with the frames, exact: the same as summing the
+    // squares of the second half in any order.
     for (Copy c : copies(*s)) {
-        if (second_half_exceeds(s->*kFrame[c], s->energy_threshold)) {
+        if (s->*kTailEnergy[c] > s->energy_threshold) {
             s->energy_flag = 1;
             break;
         }
@@ -100,9 +100,7 @@ std::int32_t check_energy_threshold_for_frames(M_STATE *s)
 std::int32_t spectrum_calculation_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR spectrum calculation\n");
-    // The frames stay windowed for the rest of the frame.
-    for (Copy c : copies(*s)) multiply_arrays((s->*kFrame[c]).data, s->hann_window.data, s->frame_length);
-    // Each power is multiplied by the normalisation as it is stored: the
+    // The frames come windowed from the frame input. Each power is multiplied by the normalisation as it is stored: the
     // same two roundings as a separate scaling pass, one pass fewer.
     for (Copy c : copies(*s)) {
         if (get_power_spectrum((s->*kFrame[c]).data, (s->*kSpectrum[c]).data, s->fft_work.data, s->fft_index.data,

@@ -16,8 +16,14 @@ void release_basic_method(M_STATE *s);
 M_STATE *create_basic_method(const M_SETTINGS *settings, const MessageSink &sink);
 
 // Frame input.
-bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, double *frame_ch1,
-                double *frame_ch2);
+// Where fill_frame puts a frame: the window and per channel the frame and
+// the energy of its second half (ch2 and energy_ch2 unused with one channel).
+struct FrameOut {
+    const double *window;
+    double *ch1, *ch2;
+    double *energy_ch1, *energy_ch2;
+};
+bool fill_frame(std::uint32_t k, const M_BUFFER *block, M_INPUT *input, const FrameOut &out);
 bool next_frame_pair(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test, std::uint32_t &kr,
                      std::uint32_t &kt);
 std::int32_t basic_method(M_STATE *s, const M_BUFFER *ref, const M_BUFFER *test);

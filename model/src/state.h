@@ -95,7 +95,11 @@ struct M_STATE {
 
     // Frame input.
     M_INPUT test_input, ref_input;
+    // The frames as the spectra take them: already windowed.
     M_ARRAY frame_ref_ch2, frame_ref_ch1, frame_test_ch2, frame_test_ch1;
+    // Sum of the squared samples of each frame's second half (the part the
+    // next hop drops), before windowing: an exact integer, set with the frame.
+    double tail_energy_ref_ch1, tail_energy_ref_ch2, tail_energy_test_ch1, tail_energy_test_ch2;
 
     // Spectra and band-domain working arrays.
     M_ARRAY spectrum_ref_ch2, spectrum_ref_ch1, spectrum_test_ch2, spectrum_test_ch1;

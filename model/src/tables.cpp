@@ -83,12 +83,23 @@ std::int32_t largest_test_tone_power(M_STATE *s, double *signal, double *spectru
 {
     // The largest line power of a full-scale 1019 Hz sine, over ten
     // consecutive frames of a continuous tone, becomes the listening level.
+    // Each frame shares its second half with the next one's first: those
+    // values are kept past the frame's end (the unwindowed tone) rather
+    // than computed again.
     largest = 0.0;
+    const std::uint32_t hop = s->frame_length / 2;  // 1024: the step of n below
+    double *kept = signal + s->frame_length;
     for (int j = 0; j < kTestFrames; ++j) {
-        for (std::uint32_t i = 0; i < s->frame_length; ++i) {
+        std::uint32_t i = 0;
+        if (j > 0) {
+            std::memcpy(signal, kept, std::size_t{hop} * sizeof(double));
+            i = hop;
+        }
+        for (; i < s->frame_length; ++i) {
             const double n = 1024.0 * j + i;
             signal[i] = 32767.0 * std::sin(n * kTestToneRadiansPerSecond / s->sample_rate);
         }
+        std::memcpy(kept, signal + hop, std::size_t{hop} * sizeof(double));
         multiply_arrays(signal, s->hann_window.data, s->frame_length);
         if (get_power_spectrum(signal, spectrum, work, s->fft_index.data, s->frame_length, forward_twiddles(*s)) !=
             0)
@@ -104,7 +115,7 @@ std::int32_t largest_test_tone_power(M_STATE *s, double *signal, double *spectru
 // fails the same way when memory runs out in either case.
 std::int32_t normalizing_factor(M_STATE *s, const double *known_peak)
 {
-    Scratch<double> signal(s->frame_length);
+    Scratch<double> signal(s->frame_length + s->frame_length / 2);  // a frame and the half it passes on
     if (signal.data == nullptr)
         return fail("error malloc func:'create_basic_method/get_normalizing_factor()1'\n", 1);
     Scratch<double> spectrum(s->frame_length / 2);
@@ -185,6 +196,25 @@ std::int32_t copy_basic_tables(M_STATE *s, const TableTemplate &from)
 }
 
 } // namespace
+
+void fill_twiddle_tables(TWIDDLE *forward, TWIDDLE *inverse, std::uint32_t n)
+{
+    // Only the section of the largest span is computed. The angle of entry
+    // k of span S, k 2pi / S formed in extended precision, is to the last
+    // bit that of entry 2k of span 2S: doubling both the product and the
+    // divisor changes neither rounding. So each smaller section is every
+    // other entry of the next larger one. And the inverse angle is the
+    // forward one negated, exactly; the cosine is even and the sine odd in
+    // the library, so each inverse twiddle is the forward one conjugated.
+    TWIDDLE *top = forward + (n - 2);
+    for (std::uint32_t k = 0; k < n; ++k) top[k] = get_twiddle(static_cast<std::int32_t>(k), static_cast<std::int32_t>(n));
+    for (std::uint32_t span = n / 2; span >= 2; span /= 2) {
+        const TWIDDLE *larger = forward + (2 * span - 2);
+        TWIDDLE *section = forward + (span - 2);
+        for (std::uint32_t k = 0; k < span; ++k) section[k] = larger[2 * k];
+    }
+    for (std::uint32_t i = 0; i < twiddle_table_length(n); ++i) inverse[i] = {forward[i].re, -forward[i].im};
+}
 
 std::int32_t get_hann_array(double *w, std::uint32_t n)
 {
@@ -311,13 +341,23 @@ void get_spreading_normalizer(const double *centre, std::uint32_t bands, double 
     for (std::uint32_t k = 0; k < bands; ++k) scratch[k] = 1.0;
     for (std::uint32_t k = 0; k < bands; ++k) slope[k] = 2.0 * std::log10(scratch[k]) - (230.0 / centre[k] + 24.0);
 
+    // Below the source band a value depends on the distance alone: row i
+    // computes the one of distance i (its first value) and takes the
+    // nearer ones from the rows before, where they were first.
+    double below[kBandCount];
+    const bool reuse = bands <= kBandCount;
     for (std::uint32_t i = 0; i < bands; ++i) {
         double *row = matrix[i];
         double sum = 0.0;
         for (std::uint32_t j = 0; j < bands; ++j) {
-            const double distance = static_cast<double>(j) - static_cast<double>(i);
-            const double x = j < i ? distance * lower_slope * dz : distance * slope[i] * dz;
-            row[j] = std::pow(10.0, 0.1 * x);
+            if (reuse && j > 0 && j < i) {
+                row[j] = below[i - j];
+            } else {
+                const double distance = static_cast<double>(j) - static_cast<double>(i);
+                const double x = j < i ? distance * lower_slope * dz : distance * slope[i] * dz;
+                row[j] = std::pow(10.0, 0.1 * x);
+                if (reuse && j == 0 && i > 0) below[i] = row[j];
+            }
             sum += row[j];
         }
         for (std::uint32_t j = 0; j < bands; ++j) row[j] = row[j] * scratch[i] / sum;
@@ -400,8 +440,7 @@ std::int32_t init_basic_tables(M_STATE *s, const M_SETTINGS *settings)
     if (get_hann_array(s->hann_window.data, s->hann_window.length) != 0) return fail("ERROR get_hann_array()\n", 1);
     if (get_index_for_FFT(s->fft_index.data, s->fft_index.length) != 0)
         return fail("ERROR get_index_for_FFT()\n", 1);
-    fill_twiddle_table(s->fft_twiddle.data, s->frame_length, false);
-    fill_twiddle_table(s->fft_inverse_twiddle.data, s->frame_length, true);
+    fill_twiddle_tables(s->fft_twiddle.data, s->fft_inverse_twiddle.data, s->frame_length);
     if (get_normalizing_factor(s) != 0) return 1;
     if (get_outer_ear_weighting_coefficient_array(s->outer_ear.data, s->outer_ear.length) != 0)
         return fail("ERROR get_outer_ear_weighting_coefficient_array()\n", 2);

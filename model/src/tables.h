@@ -12,6 +12,10 @@ namespace velumar::model {
 // message.
 std::int32_t init_basic_tables(M_STATE *s, const M_SETTINGS *settings);
 
+// The forward and the inverse twiddle tables for transforms of up to n
+// points (a power of two, at least 2), each what fill_twiddle_table gives,
+// from the sines and cosines of the largest span alone.
+void fill_twiddle_tables(TWIDDLE *forward, TWIDDLE *inverse, std::uint32_t n);
 std::int32_t get_hann_array(double *w, std::uint32_t n);
 std::int32_t get_normalizing_factor(M_STATE *s);
 std::int32_t get_outer_ear_weighting_coefficient_array(double *w, std::uint32_t n);

@@ -8,6 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+#if defined(VELUMAR_TEST_HOOKS)
+#include <algorithm>
+#include <atomic>
+#endif
+
 namespace velumar::model {
 namespace {
 
@@ -124,21 +132,228 @@ void exp_array(const double *x, double *y, std::uint32_t n)
         if (!plain_exp_argument(x[i])) y[i] = std::exp(x[i]);
 }
 
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-void widen_samples(const std::int16_t *in, double *out, std::uint32_t n)
+#if defined(VELUMAR_TEST_HOOKS)
+namespace {
+std::atomic<std::uint32_t> g_vector_doubles_limit{8};
+}
+#endif
+
+std::uint32_t vector_doubles()
 {
-    for (std::uint32_t i = 0; i < n; ++i) out[i] = in[i];
+#if defined(__x86_64__)
+    static const std::uint32_t width = __builtin_cpu_supports("avx512f") ? 8 : __builtin_cpu_supports("avx2") ? 4 : 1;
+#else
+    constexpr std::uint32_t width = 1;
+#endif
+#if defined(VELUMAR_TEST_HOOKS)
+    return std::min(width, g_vector_doubles_limit.load());
+#else
+    return width;
+#endif
 }
 
-VELUMAR_TARGET_CLONES("avx512f", "avx2", "default")
-void split_sample_pairs(const std::int16_t *in, double *first, double *second, std::uint32_t pairs)
+// The frame input: each sample is widened (exact) and multiplied by its
+// window value, one rounding, as multiplying the widened frame by the window
+// would give. The squares of the samples themselves are summed on the side,
+// on as many lanes as the vector unit has. Squares of 16-bit values are
+// integers of at most 2^30, and sums of fewer than 2^23 of them stay below
+// 2^53: every partial sum is exact, and the total is the same integer in
+// any order of summing.
+namespace {
+
+// The plain forms, which also finish what the vector forms leave: positions
+// from i on.
+template <bool Sum>
+double window_samples_from(std::size_t i, const std::int16_t *in, const double *w, double *out, std::uint32_t n)
 {
-    // A 64-bit index: with a 32-bit one, 2 i could wrap, and the loop
-    // would not be vectorised.
-    for (std::size_t i = 0; i < pairs; ++i) {
-        first[i] = in[2 * i];
-        second[i] = in[2 * i + 1];
+    double energy = 0.0;
+    for (; i < n; ++i) {
+        const double v = in[i];
+        out[i] = v * w[i];
+        if constexpr (Sum) energy += v * v;
     }
+    return energy;
+}
+
+template <bool Sum>
+PairEnergy window_sample_pairs_from(std::size_t i, const std::int16_t *in, const double *w, double *first,
+                                    double *second, std::uint32_t pairs)
+{
+    PairEnergy energy{0.0, 0.0};
+    for (; i < pairs; ++i) {
+        const double a = in[2 * i];
+        const double b = in[2 * i + 1];
+        first[i] = a * w[i];
+        second[i] = b * w[i];
+        if constexpr (Sum) energy.first += a * a;
+        if constexpr (Sum) energy.second += b * b;
+    }
+    return energy;
+}
+
+#if defined(__x86_64__)
+
+// GCC's own intrinsic headers start some AVX-512 conversions from an
+// undefined register, which it then warns about.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+
+__attribute__((target("avx512f"))) double sum_lanes(__m512d a, __m512d b)
+{
+    alignas(64) double lanes[16];
+    _mm512_store_pd(lanes, a);
+    _mm512_store_pd(lanes + 8, b);
+    double sum = 0.0;
+    for (double v : lanes) sum += v;
+    return sum;
+}
+
+__attribute__((target("avx2"))) double sum_lanes(__m256d a, __m256d b)
+{
+    alignas(32) double lanes[8];
+    _mm256_store_pd(lanes, a);
+    _mm256_store_pd(lanes + 4, b);
+    double sum = 0.0;
+    for (double v : lanes) sum += v;
+    return sum;
+}
+
+template <bool Sum>
+__attribute__((target("avx512f"))) double window_samples_avx512(const std::int16_t *in, const double *w, double *out,
+                                                                std::uint32_t n)
+{
+    __m512d e0 = _mm512_setzero_pd(), e1 = _mm512_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512i v = _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i)));
+        const __m512d lo = _mm512_cvtepi32_pd(_mm512_castsi512_si256(v));
+        const __m512d hi = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v, 1));
+        _mm512_storeu_pd(out + i, _mm512_mul_pd(lo, _mm512_loadu_pd(w + i)));
+        _mm512_storeu_pd(out + i + 8, _mm512_mul_pd(hi, _mm512_loadu_pd(w + i + 8)));
+        if constexpr (Sum) e0 = _mm512_add_pd(e0, _mm512_mul_pd(lo, lo));
+        if constexpr (Sum) e1 = _mm512_add_pd(e1, _mm512_mul_pd(hi, hi));
+    }
+    return sum_lanes(e0, e1) + window_samples_from<Sum>(i, in, w, out, n);
+}
+
+template <bool Sum>
+__attribute__((target("avx2"))) double window_samples_avx2(const std::int16_t *in, const double *w, double *out,
+                                                           std::uint32_t n)
+{
+    __m256d e0 = _mm256_setzero_pd(), e1 = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i v = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i)));
+        const __m256d lo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(v));
+        const __m256d hi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1));
+        _mm256_storeu_pd(out + i, _mm256_mul_pd(lo, _mm256_loadu_pd(w + i)));
+        _mm256_storeu_pd(out + i + 4, _mm256_mul_pd(hi, _mm256_loadu_pd(w + i + 4)));
+        if constexpr (Sum) e0 = _mm256_add_pd(e0, _mm256_mul_pd(lo, lo));
+        if constexpr (Sum) e1 = _mm256_add_pd(e1, _mm256_mul_pd(hi, hi));
+    }
+    return sum_lanes(e0, e1) + window_samples_from<Sum>(i, in, w, out, n);
+}
+
+// A pair is one 32-bit lane: the first sample in its low half, the second
+// in its high half. Arithmetic shifts take each out sign-extended.
+template <bool Sum>
+__attribute__((target("avx512f"))) PairEnergy window_sample_pairs_avx512(const std::int16_t *in, const double *w,
+                                                                         double *first, double *second,
+                                                                         std::uint32_t pairs)
+{
+    __m512d ea = _mm512_setzero_pd(), eb = _mm512_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 8 <= pairs; i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + 2 * i));
+        const __m512d a = _mm512_cvtepi32_pd(_mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16));
+        const __m512d b = _mm512_cvtepi32_pd(_mm256_srai_epi32(v, 16));
+        const __m512d wv = _mm512_loadu_pd(w + i);
+        _mm512_storeu_pd(first + i, _mm512_mul_pd(a, wv));
+        _mm512_storeu_pd(second + i, _mm512_mul_pd(b, wv));
+        if constexpr (Sum) ea = _mm512_add_pd(ea, _mm512_mul_pd(a, a));
+        if constexpr (Sum) eb = _mm512_add_pd(eb, _mm512_mul_pd(b, b));
+    }
+    PairEnergy rest = window_sample_pairs_from<Sum>(i, in, w, first, second, pairs);
+    const __m512d zero = _mm512_setzero_pd();
+    return {sum_lanes(ea, zero) + rest.first, sum_lanes(eb, zero) + rest.second};
+}
+
+template <bool Sum>
+__attribute__((target("avx2"))) PairEnergy window_sample_pairs_avx2(const std::int16_t *in, const double *w,
+                                                                    double *first, double *second,
+                                                                    std::uint32_t pairs)
+{
+    __m256d ea0 = _mm256_setzero_pd(), ea1 = _mm256_setzero_pd();
+    __m256d eb0 = _mm256_setzero_pd(), eb1 = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 8 <= pairs; i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + 2 * i));
+        const __m256i a = _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16);
+        const __m256i b = _mm256_srai_epi32(v, 16);
+        const __m256d a0 = _mm256_cvtepi32_pd(_mm256_castsi256_si128(a));
+        const __m256d a1 = _mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1));
+        const __m256d b0 = _mm256_cvtepi32_pd(_mm256_castsi256_si128(b));
+        const __m256d b1 = _mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1));
+        const __m256d w0 = _mm256_loadu_pd(w + i), w1 = _mm256_loadu_pd(w + i + 4);
+        _mm256_storeu_pd(first + i, _mm256_mul_pd(a0, w0));
+        _mm256_storeu_pd(first + i + 4, _mm256_mul_pd(a1, w1));
+        _mm256_storeu_pd(second + i, _mm256_mul_pd(b0, w0));
+        _mm256_storeu_pd(second + i + 4, _mm256_mul_pd(b1, w1));
+        if constexpr (Sum) {
+            ea0 = _mm256_add_pd(ea0, _mm256_mul_pd(a0, a0));
+            ea1 = _mm256_add_pd(ea1, _mm256_mul_pd(a1, a1));
+            eb0 = _mm256_add_pd(eb0, _mm256_mul_pd(b0, b0));
+            eb1 = _mm256_add_pd(eb1, _mm256_mul_pd(b1, b1));
+        }
+    }
+    PairEnergy rest = window_sample_pairs_from<Sum>(i, in, w, first, second, pairs);
+    return {sum_lanes(ea0, ea1) + rest.first, sum_lanes(eb0, eb1) + rest.second};
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+#endif
+
+} // namespace
+
+double window_samples(const std::int16_t *in, const double *w, double *out, std::uint32_t n, bool sum_squares)
+{
+#if defined(__x86_64__)
+    const std::uint32_t width = vector_doubles();
+    if (width >= 8)
+        return sum_squares ? window_samples_avx512<true>(in, w, out, n) : window_samples_avx512<false>(in, w, out, n);
+    if (width >= 4)
+        return sum_squares ? window_samples_avx2<true>(in, w, out, n) : window_samples_avx2<false>(in, w, out, n);
+#endif
+    return sum_squares ? window_samples_from<true>(0, in, w, out, n) : window_samples_from<false>(0, in, w, out, n);
+}
+
+PairEnergy window_sample_pairs(const std::int16_t *in, const double *w, double *first, double *second,
+                               std::uint32_t pairs, bool sum_squares)
+{
+#if defined(__x86_64__)
+    const std::uint32_t width = vector_doubles();
+    if (width >= 8)
+        return sum_squares ? window_sample_pairs_avx512<true>(in, w, first, second, pairs)
+                           : window_sample_pairs_avx512<false>(in, w, first, second, pairs);
+    if (width >= 4)
+        return sum_squares ? window_sample_pairs_avx2<true>(in, w, first, second, pairs)
+                           : window_sample_pairs_avx2<false>(in, w, first, second, pairs);
+#endif
+    return sum_squares ? window_sample_pairs_from<true>(0, in, w, first, second, pairs)
+                       : window_sample_pairs_from<false>(0, in, w, first, second, pairs);
 }
 
 } // namespace velumar::model
+
+#if defined(VELUMAR_TEST_HOOKS)
+extern "C" void velumar_limit_vector_doubles(std::uint32_t doubles_per_instruction)
+{
+    velumar::model::g_vector_doubles_limit = doubles_per_instruction;
+}
+#endif

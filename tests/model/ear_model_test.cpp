@@ -86,37 +86,44 @@ TEST(EarModel, SpreadingAgreesWithThePairByPairFormulasOverTheWholeLevelRange)
 // weighted and differenced, bit for bit as the simple form would.
 TEST(EarModel, BandEnergiesAreTheIndexedSumsOfWeightedLines)
 {
-    auto s = make_instance(true);
-    Random r(8);
-    std::vector<std::vector<double>> spectra;
-    for (M_ARRAY *a : {&s->spectrum_ref_ch1, &s->spectrum_ref_ch2, &s->spectrum_test_ch1, &s->spectrum_test_ch2}) {
-        spectra.emplace_back(a->length);
-        for (std::uint32_t k = 0; k < a->length; ++k) {
-            a->data[k] = std::exp(30.0 * r.uniform());
-            spectra.back()[k] = a->data[k] * (s->outer_ear.data[k] * s->outer_ear.data[k]);
+    for (const bool stereo : {true, false}) {
+        auto s = make_instance(stereo);
+        const int channels = stereo ? 2 : 1;
+        Random r(8);
+        std::vector<std::vector<double>> spectra;
+        for (M_ARRAY *a : {&s->spectrum_ref_ch1, &s->spectrum_ref_ch2, &s->spectrum_test_ch1, &s->spectrum_test_ch2}) {
+            spectra.emplace_back(a->data != nullptr ? a->length : 0);
+            if (a->data == nullptr) continue;
+            for (std::uint32_t k = 0; k < a->length; ++k) {
+                a->data[k] = std::exp(30.0 * r.uniform());
+                spectra.back()[k] = a->data[k] * (s->outer_ear.data[k] * s->outer_ear.data[k]);
+            }
         }
-    }
-    ASSERT_EQ(outer_ear_weighting_frames(s.get()), 0);
-    ASSERT_EQ(get_noise_of_current_frames(s.get()), 0);
-    ASSERT_EQ(grouping_into_critical_bands_for_frames(s.get()), 0);
-    ASSERT_EQ(grouping_noise_into_critical_bands_for_frames(s.get()), 0);
-    const auto group = [&](const auto &line, std::uint32_t k) {
-        const BAND_BINS &band = s->band_bins.data[k];
-        double energy = 0.0;
-        for (std::uint32_t j = 0; j < band.count; ++j) energy += line(band.indices[j]) * band.weights[j];
-        return energy;
-    };
-    const double *bands[] = {s->band_energy_ref_ch1.data, s->band_energy_ref_ch2.data, s->band_energy_test_ch1.data,
-                             s->band_energy_test_ch2.data};
-    const double *noise[] = {s->noise_band_energy_ch1.data, s->noise_band_energy_ch2.data};
-    for (std::uint32_t k = 0; k < s->band_count; ++k) {
-        for (int c = 0; c < 4; ++c) ASSERT_EQ(bands[c][k], group([&](std::uint32_t i) { return spectra[c][i]; }, k)) << k;
-        for (int ch = 0; ch < 2; ++ch) {
-            const auto difference = [&](std::uint32_t i) {
-                const double ref = spectra[ch][i], test = spectra[2 + ch][i];
-                return test + ref - 2.0 * std::sqrt(test * ref);
-            };
-            ASSERT_EQ(noise[ch][k], group(difference, k)) << k;
+        ASSERT_EQ(outer_ear_weighting_frames(s.get()), 0);
+        ASSERT_EQ(get_noise_of_current_frames(s.get()), 0);
+        ASSERT_EQ(grouping_into_critical_bands_for_frames(s.get()), 0);
+        ASSERT_EQ(grouping_noise_into_critical_bands_for_frames(s.get()), 0);
+        const auto group = [&](const auto &line, std::uint32_t k) {
+            const BAND_BINS &band = s->band_bins.data[k];
+            double energy = 0.0;
+            for (std::uint32_t j = 0; j < band.count; ++j) energy += line(band.indices[j]) * band.weights[j];
+            return energy;
+        };
+        const double *bands[] = {s->band_energy_ref_ch1.data, s->band_energy_ref_ch2.data, s->band_energy_test_ch1.data,
+                                 s->band_energy_test_ch2.data};
+        const double *noise[] = {s->noise_band_energy_ch1.data, s->noise_band_energy_ch2.data};
+        for (std::uint32_t k = 0; k < s->band_count; ++k) {
+            for (int c = 0; c < 4; ++c) {
+                if (c % 2 >= channels) continue;
+                ASSERT_EQ(bands[c][k], group([&](std::uint32_t i) { return spectra[c][i]; }, k)) << k;
+            }
+            for (int ch = 0; ch < channels; ++ch) {
+                const auto difference = [&](std::uint32_t i) {
+                    const double ref = spectra[ch][i], test = spectra[2 + ch][i];
+                    return test + ref - 2.0 * std::sqrt(test * ref);
+                };
+                ASSERT_EQ(noise[ch][k], group(difference, k)) << k;
+            }
         }
     }
 }

@@ -19,7 +19,10 @@ std::vector<std::int16_t> ramp(std::size_t n, int offset)
 }
 
 struct Frames {
-    std::vector<std::vector<double>> ref, test;  // per frame: ch1 then ch2 values
+    // Per frame: the windowed ch1 then ch2 values, then the energy of each
+    // channel's second half.
+    std::vector<std::vector<double>> ref, test;
+    std::vector<double> window;
 };
 
 // Feeds both streams in blocks of the given sizes (cycling) and records
@@ -29,9 +32,12 @@ Frames cut(bool stereo, const std::vector<std::int16_t> &ref, const std::vector<
 {
     auto s = make_instance(stereo);
     Frames out;
-    const auto snapshot = [&](const M_ARRAY &a, const M_ARRAY &b) {
+    out.window.assign(s->hann_window.data, s->hann_window.data + s->hann_window.length);
+    const auto snapshot = [&](const M_ARRAY &a, const M_ARRAY &b, double energy_a, double energy_b) {
         std::vector<double> v(a.data, a.data + a.length);
-        if (b.data != nullptr) v.insert(v.end(), b.data, b.data + b.length);
+        if (stereo) v.insert(v.end(), b.data, b.data + b.length);
+        v.push_back(energy_a);
+        if (stereo) v.push_back(energy_b);
         return v;
     };
     std::size_t done = 0;
@@ -40,21 +46,31 @@ Frames cut(bool stereo, const std::vector<std::int16_t> &ref, const std::vector<
         const M_BUFFER r{ref.data() + done, count}, t{test.data() + done, count};
         std::uint32_t kr = 0, kt = 0;
         while (next_frame_pair(s.get(), &r, &t, kr, kt)) {
-            out.ref.push_back(snapshot(s->frame_ref_ch1, s->frame_ref_ch2));
-            out.test.push_back(snapshot(s->frame_test_ch1, s->frame_test_ch2));
+            out.ref.push_back(snapshot(s->frame_ref_ch1, s->frame_ref_ch2, s->tail_energy_ref_ch1, s->tail_energy_ref_ch2));
+            out.test.push_back(
+                snapshot(s->frame_test_ch1, s->frame_test_ch2, s->tail_energy_test_ch1, s->tail_energy_test_ch2));
         }
         done += count;
     }
     return out;
 }
 
-// Frame j covers values j*H .. j*H+F-1 of the stream, deinterleaved.
-std::vector<double> expected_frame(const std::vector<std::int16_t> &stream, std::size_t j, int channels)
+// Frame j covers values j*H .. j*H+F-1 of the stream, deinterleaved and
+// windowed; the energies sum the squared samples of its second half.
+std::vector<double> expected_frame(const std::vector<std::int16_t> &stream, std::size_t j, int channels,
+                                   const std::vector<double> &window)
 {
-    std::vector<double> v(2048 * channels);
+    std::vector<double> v(2048 * channels + channels);
     const std::size_t start = j * 1024 * channels;
-    for (int c = 0; c < channels; ++c)
-        for (std::size_t i = 0; i < 2048; ++i) v[c * 2048 + i] = stream[start + i * channels + c];
+    for (int c = 0; c < channels; ++c) {
+        std::int64_t energy = 0;
+        for (std::size_t i = 0; i < 2048; ++i) {
+            const std::int16_t x = stream[start + i * channels + c];
+            v[c * 2048 + i] = static_cast<double>(x) * window[i];
+            if (i >= 1024) energy += std::int64_t{x} * x;
+        }
+        v[2048 * channels + c] = static_cast<double>(energy);
+    }
     return v;
 }
 
@@ -71,8 +87,8 @@ TEST(FrameInput, FramesFollowTheSignalLengthWhateverTheBlockSizes)
                 const Frames f = cut(stereo, ref, test, blocks);
                 ASSERT_EQ(f.ref.size(), frames) << length << " samples, " << channels << " channels";
                 for (std::size_t j = 0; j < f.ref.size(); ++j) {
-                    EXPECT_EQ(f.ref[j], expected_frame(ref, j, channels)) << "frame " << j << " block " << blocks[0];
-                    EXPECT_EQ(f.test[j], expected_frame(test, j, channels)) << "frame " << j << " block " << blocks[0];
+                    EXPECT_EQ(f.ref[j], expected_frame(ref, j, channels, f.window)) << "frame " << j << " block " << blocks[0];
+                    EXPECT_EQ(f.test[j], expected_frame(test, j, channels, f.window)) << "frame " << j << " block " << blocks[0];
                 }
             }
         }

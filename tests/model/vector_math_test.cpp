@@ -63,4 +63,52 @@ TEST(VectorMath, ArgumentsOutsideThePlainRangeGiveTheStandardResults)
     }
 }
 
+std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+// The frame input's kernels on every vector width the machine has, against
+// the plain form: each value windowed with one rounding, and the energies
+// (when asked for) the exact integer sums of the squares, whatever the
+// length (vector body, tail, both) and the alignment of the samples.
+TEST(VectorMath, WindowedSamplesAndTheirEnergyMatchThePlainFormOnEveryWidth)
+{
+    velumar::test::Random random(9);
+    std::vector<std::int16_t> samples(2 * 2100 + 1);
+    for (auto &v : samples) v = static_cast<std::int16_t>(random.next());
+    for (std::size_t i = 0; i < 40; ++i) samples[i] = i % 3 == 0 ? -32768 : i % 3 == 1 ? 32767 : 0;
+    std::vector<double> w(2100);
+    for (double &v : w) v = 1.7 * random.uniform();
+    w[3] = -0.0;
+    w[5] = 5e-324;
+    w[9] = 1e300;
+    for (const std::uint32_t width : {8u, 4u, 1u}) {
+        velumar_limit_vector_doubles(width);
+        for (const std::uint32_t n : {0u, 1u, 3u, 7u, 8u, 15u, 16u, 17u, 1023u, 2048u, 2100u}) {
+            for (const std::size_t offset : {0u, 1u}) {
+                const std::int16_t *in = samples.data() + offset;
+                std::vector<double> out(n + 1, 7.0), first(n + 1, 7.0), second(n + 1, 7.0);
+                const bool sum = (n + offset) % 2 == 0;  // both forms of each path
+                const double energy = window_samples(in, w.data(), out.data(), n, sum);
+                const PairEnergy pair = window_sample_pairs(in, w.data(), first.data(), second.data(), n, sum);
+                std::int64_t e = 0, e1 = 0, e2 = 0;
+                for (std::uint32_t i = 0; i < n; ++i) {
+                    ASSERT_EQ(bits(out[i]), bits(static_cast<double>(in[i]) * w[i])) << width << " " << n << " " << i;
+                    ASSERT_EQ(bits(first[i]), bits(static_cast<double>(in[2 * i]) * w[i])) << width << " " << n;
+                    ASSERT_EQ(bits(second[i]), bits(static_cast<double>(in[2 * i + 1]) * w[i])) << width << " " << n;
+                    e += std::int64_t{in[i]} * in[i];
+                    e1 += std::int64_t{in[2 * i]} * in[2 * i];
+                    e2 += std::int64_t{in[2 * i + 1]} * in[2 * i + 1];
+                }
+                EXPECT_EQ(energy, sum ? static_cast<double>(e) : 0.0) << width << " " << n;
+                EXPECT_EQ(pair.first, sum ? static_cast<double>(e1) : 0.0) << width << " " << n;
+                EXPECT_EQ(pair.second, sum ? static_cast<double>(e2) : 0.0) << width << " " << n;
+                // Nothing written past the end.
+                EXPECT_EQ(out[n], 7.0);
+                EXPECT_EQ(first[n], 7.0);
+                EXPECT_EQ(second[n], 7.0);
+            }
+        }
+    }
+    velumar_limit_vector_doubles(8);
+}
+
 } // namespace
