@@ -90,7 +90,10 @@ struct Transforms {
 
 const Transforms &TransformsFor(std::size_t n)
 {
-    static std::map<std::size_t, Transforms> made;  // under PlannerMutex; never erased
+    // Under PlannerMutex; never erased, and never destroyed: a worker may
+    // still be checking a pair while the process exits, and the plans stay
+    // reachable (not leaked) to the very end.
+    static auto &made = *new std::map<std::size_t, Transforms>;
     static bool wise = false;
     std::lock_guard lock(PlannerMutex());
     if (const auto it = made.find(n); it != made.end()) return it->second;

@@ -1174,15 +1174,17 @@ double extended_power(double re, double im)
 // A power the spectra cannot carry: infinite, negative or not a number.
 bool unrepresentable(double p) { return !(p >= 0.0) || p > DBL_MAX; }
 
-// Lines [0, count) one by one; a line whose bit in `known` is set takes its
-// power from fast[] (already proven equal to extended_power), the others are
-// formed in extended precision. false, with nothing written from that line
-// on, at the first power the spectra cannot carry.
+// Lines [0, count) one by one; a line whose bit in `known` is set (only the
+// first 32 have one) takes its power from fast[] (already proven equal to
+// extended_power), the others are formed in extended precision. false, with
+// nothing written from that line on, at the first power the spectra cannot
+// carry.
 bool settle_lines(const COMPLEX *lines, double *power, std::uint32_t count, double scale, double factor,
                   const double *fast, std::uint32_t known)
 {
     for (std::uint32_t i = 0; i < count; ++i) {
-        const double p = (known >> i & 1u) != 0 ? fast[i] : extended_power(lines[i].re * scale, lines[i].im * scale);
+        const bool proven = i < 32 && (known >> i & 1u) != 0;  // the scalar tail passes no proofs
+        const double p = proven ? fast[i] : extended_power(lines[i].re * scale, lines[i].im * scale);
         if (unrepresentable(p)) return false;
         power[i] = p * factor;
     }
