@@ -15,6 +15,7 @@
 namespace {
 
 using namespace velumar::app;
+using velumar::testing::Scaled;
 using velumar::testing::TempDir;
 using velumar::testing::WavFile;
 using velumar::testing::WavSpec;
@@ -32,14 +33,6 @@ protected:
 
     TempDir dir_;
 };
-
-Samples Scaled(const Samples &x, double gain)
-{
-    Samples out(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i)
-        out[i] = static_cast<std::int16_t>(std::clamp(std::round(x[i] * gain), -32768.0, 32767.0));
-    return out;
-}
 
 // Broadband material with some tonal content: music over a noise floor.
 Samples Material(std::uint32_t frames, std::uint16_t channels, std::uint32_t seed)

@@ -155,7 +155,10 @@ TEST_F(RunnerTest, BlocksAreConsecutiveRunsOfTheMappedSamples)
     EXPECT_EQ(fake.grades, 0);  // no observer: no events and no grade
 }
 
-TEST_F(RunnerTest, FailingStageEndsTheRunWithItsCodeAndReleasesOnce)
+// A stage that fails ends the run with its code, a failed creation and an
+// observer that throws end it too; the model is released exactly once
+// whenever it was made.
+TEST_F(RunnerTest, FailuresEndTheRunAndReleaseTheModelOnce)
 {
     MakePair(8192);
     fake.fail_at_call = 3;
@@ -171,11 +174,8 @@ TEST_F(RunnerTest, FailingStageEndsTheRunWithItsCodeAndReleasesOnce)
     EXPECT_EQ(rec.events.back().type, RUN_STEP);  // no final event
     EXPECT_EQ(fake.grades, 0);
     EXPECT_EQ(fake.destroys, 1);
-}
 
-TEST_F(RunnerTest, CreationFailureAndObserverExceptions)
-{
-    MakePair(4096);
+    SetUp();
     fake.create_fails = true;
     EXPECT_THROW(Run(2048, nullptr), PeaqErrors::ModelCreationFailed);
     EXPECT_EQ(fake.destroys, 0);

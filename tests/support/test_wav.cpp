@@ -177,4 +177,12 @@ std::vector<std::int16_t> AddNoise(const std::vector<std::int16_t> &samples, dou
     return out;
 }
 
+std::vector<std::int16_t> Scaled(const std::vector<std::int16_t> &samples, double gain)
+{
+    std::vector<std::int16_t> out(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        out[i] = static_cast<std::int16_t>(std::clamp(std::round(samples[i] * gain), -32768.0, 32767.0));
+    return out;
+}
+
 } // namespace velumar::testing

@@ -73,5 +73,7 @@ std::vector<std::int16_t> MusicSignal(std::uint32_t frames, std::uint16_t channe
 // amplitude added.
 std::vector<std::int16_t> AddNoise(const std::vector<std::int16_t> &samples, double amplitude,
                                    std::uint32_t seed = 7);
+// A copy of `samples` times `gain`, rounded to nearest and clipped to 16 bits.
+std::vector<std::int16_t> Scaled(const std::vector<std::int16_t> &samples, double gain);
 
 } // namespace velumar::testing
