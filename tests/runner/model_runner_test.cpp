@@ -155,9 +155,8 @@ TEST_F(RunnerTest, BlocksAreConsecutiveRunsOfTheMappedSamples)
     EXPECT_EQ(fake.grades, 0);  // no observer: no events and no grade
 }
 
-// A stage that fails ends the run with its code, a failed creation and an
-// observer that throws end it too; the model is released exactly once
-// whenever it was made.
+// A failing stage, a failed creation or a throwing observer ends the run;
+// a model that was made is released exactly once.
 TEST_F(RunnerTest, FailuresEndTheRunAndReleaseTheModelOnce)
 {
     MakePair(8192);
