@@ -2,6 +2,7 @@
 
 #include "alloc.h"
 #include "dispatch.h"
+#include "vector_math.h"
 
 #include <cfloat>
 #include <cstdint>
@@ -13,9 +14,6 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#endif
-#if defined(VELUMAR_TEST_HOOKS)
-#include <atomic>
 #endif
 
 namespace velumar::model {
@@ -303,12 +301,7 @@ __attribute__((target("avx2"))) void split_stages_avx2(double *data, std::uint32
     }
 }
 
-// GCC 12 warns about the intrinsics' own placeholder registers here.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
+VELUMAR_INTRINSICS_BEGIN
 // a + b w with real and imaginary parts in separate registers, one
 // butterfly per lane, as FFT_butterflies forms it.
 __attribute__((target("avx512f"))) inline void split_butterfly_avx512(__m512d ar, __m512d ai, __m512d br, __m512d bi,
@@ -745,28 +738,16 @@ __attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::u
     else
         two_stages_split_avx512<Store::Interleaved>(span, n, data, table);
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+VELUMAR_INTRINSICS_END
 #endif
 
-// Butterflies per instruction the stages may use: 4, 2 or 1.
-std::uint32_t available_width()
+// Butterflies per instruction the stages may use: 4, 2 or 1 (two doubles
+// make one complex value).
+std::uint32_t stage_width()
 {
-#if defined(__x86_64__)
-    static const std::uint32_t width = __builtin_cpu_supports("avx512f") ? 4 : __builtin_cpu_supports("avx2") ? 2 : 1;
-    return width;
-#else
-    return 1;
-#endif
+    const std::uint32_t doubles = vector_doubles();
+    return doubles >= 8 ? 4 : doubles >= 4 ? 2 : 1;
 }
-
-#if defined(VELUMAR_TEST_HOOKS)
-std::atomic<std::uint32_t> g_width_limit{4};
-std::uint32_t stage_width() { return std::min(available_width(), g_width_limit.load()); }
-#else
-std::uint32_t stage_width() { return available_width(); }
-#endif
 
 // The first stage of a forward transform, reading the real signal through
 // the reordering table: the permutation and the span-2 butterflies in one
@@ -871,7 +852,7 @@ std::int32_t get_index_for_FFT(std::uint32_t *index, std::uint32_t n)
 #if defined(VELUMAR_TEST_HOOKS)
 extern "C" void velumar_limit_fft_width(std::uint32_t butterflies_per_instruction)
 {
-    g_width_limit = butterflies_per_instruction;
+    velumar_limit_vector_doubles(butterflies_per_instruction >= 4 ? 8 : butterflies_per_instruction >= 2 ? 4 : 1);
 }
 #endif
 
@@ -1018,13 +999,7 @@ bool settle_lines(const COMPLEX *lines, double *power, std::uint32_t count, doub
 // 0) give +0 exactly. Everything else - subnormal powers, huge parts,
 // infinities, NaN - is settled one line at a time.
 
-// GCC's AVX-512 headers build some results from an undefined register,
-// which it then reports as possibly uninitialised.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
+VELUMAR_INTRINSICS_BEGIN
 constexpr double kSmallest = 0x1p-900;
 constexpr double kLargest = 0x1p900;
 // (1/2 - 2^-10 - 2^-16) ulp, as a multiple of the binade 2^e (ulp = 2^(e-52)).
@@ -1203,9 +1178,7 @@ __attribute__((target("avx2"))) std::uint32_t conjugate_products_avx2(COMPLEX *a
     return k;
 }
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+VELUMAR_INTRINSICS_END
 #endif
 
 } // namespace
