@@ -14,3 +14,16 @@
 #else
 #define VELUMAR_TARGET_CLONES(...)
 #endif
+
+// Around hand-written vector code: GCC's own intrinsic headers start some
+// AVX-512 conversions from an undefined register and then warn that it may
+// be used uninitialised.
+#if defined(__GNUC__) && !defined(__clang__)
+#define VELUMAR_INTRINSICS_BEGIN                                                               \
+    _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"") \
+        _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")
+#define VELUMAR_INTRINSICS_END _Pragma("GCC diagnostic pop")
+#else
+#define VELUMAR_INTRINSICS_BEGIN
+#define VELUMAR_INTRINSICS_END
+#endif

@@ -2,6 +2,7 @@
 
 #include "alloc.h"
 #include "dispatch.h"
+#include "vector_math.h"
 
 #include <cfloat>
 #include <cstdint>
@@ -13,9 +14,6 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#endif
-#if defined(VELUMAR_TEST_HOOKS)
-#include <atomic>
 #endif
 
 namespace velumar::model {
@@ -73,39 +71,12 @@ void FFT_butterflies(std::uint32_t span, std::uint32_t start, COMPLEX *data, con
 
 namespace {
 
-// The stages after the first run on the widest vectors the processor has.
-// Each lane does exactly the scalar operations of FFT_butterflies - the
-// products with the widened twiddle, one subtraction or addition, then the
-// sum with a - so every value is the same to the last bit, whatever the
-// width; nothing is fused into a multiply-add.
+// Transforms of 64 points and more run on the widest vectors the processor
+// has. Each lane does exactly the scalar operations of FFT_butterflies -
+// the products with the widened twiddle, one subtraction or addition, then
+// the sum with a - so every value is the same to the last bit, whatever
+// the width; nothing is fused into a multiply-add.
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) inline __m256d rotate_avx2(__m256d b, __m256d b_swapped, const TWIDDLE *t)
-{
-    const __m256d wide = _mm256_cvtps_pd(_mm_loadu_ps(&t->re));  // (w.re, w.im) x 2
-    const __m256d re = _mm256_movedup_pd(wide);
-    const __m256d im = _mm256_permute_pd(wide, 0xF);
-    // (w.re b.re - w.im b.im, w.re b.im + w.im b.re)
-    return _mm256_addsub_pd(_mm256_mul_pd(re, b), _mm256_mul_pd(im, b_swapped));
-}
-
-// A whole stage of span >= 4, two butterflies per instruction.
-__attribute__((target("avx2"))) void stage_avx2(std::uint32_t span, std::uint32_t n, COMPLEX *data,
-                                                const TWIDDLE *section)
-{
-    const std::uint32_t half = span / 2;
-    for (std::uint32_t start = 0; start < n; start += span) {
-        double *lower = &data[start].re;
-        double *upper = &data[start + half].re;
-        for (std::uint32_t k = 0; k < half; k += 2) {
-            const __m256d a = _mm256_loadu_pd(lower + 2 * k);
-            const __m256d b = _mm256_loadu_pd(upper + 2 * k);
-            const __m256d b_swapped = _mm256_permute_pd(b, 0x5);  // (b.im, b.re) per value
-            _mm256_storeu_pd(lower + 2 * k, _mm256_add_pd(a, rotate_avx2(b, b_swapped, section + k)));
-            _mm256_storeu_pd(upper + 2 * k, _mm256_add_pd(a, rotate_avx2(b, b_swapped, section + k + half)));
-        }
-    }
-}
-
 // The split layout of the forward transform (see Split512 below) on four
 // lanes: each run of eight values is two halves of four.
 struct Split256 {
@@ -330,125 +301,7 @@ __attribute__((target("avx2"))) void split_stages_avx2(double *data, std::uint32
     }
 }
 
-// GCC 12 warns about the intrinsics' own placeholder registers here.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
-__attribute__((target("avx512f"))) inline __m512d rotate_avx512(__m512d b, __m512d b_swapped, const TWIDDLE *t)
-{
-    const __m512d wide = _mm512_cvtps_pd(_mm256_loadu_ps(&t->re));  // (w.re, w.im) x 4
-    const __m512d re = _mm512_movedup_pd(wide);
-    const __m512d im = _mm512_permute_pd(wide, 0xFF);
-    const __m512d p = _mm512_mul_pd(re, b);
-    const __m512d q = _mm512_mul_pd(im, b_swapped);
-    // Real parts (even positions) p - q, imaginary parts p + q.
-    return _mm512_mask_sub_pd(_mm512_add_pd(p, q), 0x55, p, q);
-}
-
-// A whole stage of span >= 8, four butterflies per instruction.
-__attribute__((target("avx512f"))) void stage_avx512(std::uint32_t span, std::uint32_t n, COMPLEX *data,
-                                                     const TWIDDLE *section)
-{
-    const std::uint32_t half = span / 2;
-    for (std::uint32_t start = 0; start < n; start += span) {
-        double *lower = &data[start].re;
-        double *upper = &data[start + half].re;
-        for (std::uint32_t k = 0; k < half; k += 4) {
-            const __m512d a = _mm512_loadu_pd(lower + 2 * k);
-            const __m512d b = _mm512_loadu_pd(upper + 2 * k);
-            const __m512d b_swapped = _mm512_permute_pd(b, 0x55);
-            _mm512_storeu_pd(lower + 2 * k, _mm512_add_pd(a, rotate_avx512(b, b_swapped, section + k)));
-            _mm512_storeu_pd(upper + 2 * k, _mm512_add_pd(a, rotate_avx512(b, b_swapped, section + k + half)));
-        }
-    }
-}
-
-// A twiddle vector of four entries widened once: the real part in both
-// positions of every value, the imaginary part as (-w.im, w.im). With the
-// sign in the twiddle, w.re b.re - w.im b.im becomes w.re b.re + (-w.im)
-// b.im: the same value to the last bit (negation is exact, and x - y is by
-// definition x + (-y)), one instruction fewer per butterfly.
-struct Wide512 {
-    __m512d re;
-    __m512d im;
-};
-
-__attribute__((target("avx512f"))) inline Wide512 widen_avx512(__m512d wide)
-{
-    const __m512i even_signs = _mm512_set_epi64(0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN);
-    const __m512d im = _mm512_permute_pd(wide, 0xFF);
-    return {_mm512_movedup_pd(wide), _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(im), even_signs))};
-}
-
-__attribute__((target("avx512f"))) inline Wide512 widen_avx512(const TWIDDLE *t)
-{
-    return widen_avx512(_mm512_cvtps_pd(_mm256_loadu_ps(&t->re)));
-}
-
-// a + b w for four butterflies: per value the products, the sum of the two
-// products and the sum with a, as rotate_avx512 and FFT_butterflies.
-__attribute__((target("avx512f"))) inline __m512d butterfly_avx512(__m512d a, __m512d b, const Wide512 &w)
-{
-    const __m512d p = _mm512_mul_pd(w.re, b);
-    const __m512d q = _mm512_mul_pd(w.im, _mm512_permute_pd(b, 0x55));
-    return _mm512_add_pd(a, _mm512_add_pd(p, q));
-}
-
-// The twiddles of span 2 (w0 w1 w0 w1), widened once.
-__attribute__((target("avx512f"))) inline Wide512 span2_twiddles_avx512(const TWIDDLE *section)
-{
-    return widen_avx512(_mm512_broadcast_f64x4(_mm256_cvtps_pd(_mm_loadu_ps(&section->re))));
-}
-
-// The span-2 and span-4 butterflies of one block of four values (x0 x1 x2
-// x3), held in one register as (a, b) = (x0 x0 x2 x2, x1 x1 x3 x3): the
-// span-2 stage gives the block (y0 y1 y2 y3), and its span-4 butterflies
-// take (y0 y1 y0 y1) as a and (y2 y3 y2 y3) as b: the block's four span-4
-// twiddles are the same for every block, so they are widened once.
-__attribute__((target("avx512f"))) inline __m512d spans_2_and_4_avx512(__m512d a, __m512d b, const Wide512 &w2,
-                                                                         const Wide512 &w4)
-{
-    const __m512d y = butterfly_avx512(a, b, w2);
-    return butterfly_avx512(_mm512_shuffle_f64x2(y, y, 0x44), _mm512_shuffle_f64x2(y, y, 0xEE), w4);
-}
-
-// The first two stages over data already in bit-reversed order.
-__attribute__((target("avx512f"))) void first_two_stages_avx512(std::uint32_t n, COMPLEX *data, const TWIDDLE *table)
-{
-    const Wide512 w2 = span2_twiddles_avx512(table), w4 = widen_avx512(table + 2);
-    for (std::uint32_t start = 0; start < n; start += 4) {
-        double *p = &data[start].re;
-        const __m512d x = _mm512_loadu_pd(p);
-        // Within each half of the register: (x0 x0) and (x1 x1) as pairs.
-        const __m512d a = _mm512_permutex_pd(x, 0x44);
-        const __m512d b = _mm512_permutex_pd(x, 0xEE);
-        _mm512_storeu_pd(p, spans_2_and_4_avx512(a, b, w2, w4));
-    }
-}
-
-// The same, reading the real signal through the reordering table: each
-// value enters as (x, 0), with the imaginary zeros the reordering would
-// have written, so the butterflies see exactly what they would see after it.
-__attribute__((target("avx512f"))) void first_two_stages_from_signal_avx512(const double *signal,
-                                                                            const std::uint32_t *index,
-                                                                            COMPLEX *out, std::uint32_t n,
-                                                                            const TWIDDLE *table)
-{
-    const Wide512 w2 = span2_twiddles_avx512(table), w4 = widen_avx512(table + 2);
-    const __m512i pick_a = _mm512_set_epi64(0, 2, 0, 2, 0, 0, 0, 0);
-    const __m512i pick_b = _mm512_set_epi64(0, 3, 0, 3, 0, 1, 0, 1);
-    for (std::uint32_t start = 0; start < n; start += 4) {
-        const __m256d x = _mm256_set_pd(signal[index[start + 3]], signal[index[start + 2]],
-                                        signal[index[start + 1]], signal[index[start]]);
-        const __m512d wide = _mm512_castpd256_pd512(x);
-        const __m512d a = _mm512_maskz_permutexvar_pd(0x55, pick_a, wide);  // (x0,0)(x0,0)(x2,0)(x2,0)
-        const __m512d b = _mm512_maskz_permutexvar_pd(0x55, pick_b, wide);  // (x1,0)(x1,0)(x3,0)(x3,0)
-        _mm512_storeu_pd(&out[start].re, spans_2_and_4_avx512(a, b, w2, w4));
-    }
-}
-
+VELUMAR_INTRINSICS_BEGIN
 // a + b w with real and imaginary parts in separate registers, one
 // butterfly per lane, as FFT_butterflies forms it.
 __attribute__((target("avx512f"))) inline void split_butterfly_avx512(__m512d ar, __m512d ai, __m512d br, __m512d bi,
@@ -488,40 +341,6 @@ __attribute__((target("avx512f"))) inline void store_columns_avx512(const __m512
         _mm256_storeu_pd(to[c] + offset + 4, _mm512_castpd512_pd256(b));
         _mm256_storeu_pd(to[c + 4] + offset, _mm512_extractf64x4_pd(a, 1));
         _mm256_storeu_pd(to[c + 4] + offset + 4, _mm512_extractf64x4_pd(b, 1));
-    }
-}
-
-// The stages of spans s and 2s (s >= 8) in one pass over the data: each
-// group of four quarter-block values goes through its two butterflies of
-// span s and then its two of span 2s while in registers. Every butterfly
-// is the one the stage-by-stage order computes, on the same inputs; the
-// butterflies of one stage are independent of each other, so running them
-// twiddle by twiddle across the blocks (each twiddle widened once) changes
-// no value.
-__attribute__((target("avx512f"))) void two_stages_avx512(std::uint32_t s, std::uint32_t n, COMPLEX *data,
-                                                          const TWIDDLE *table)
-{
-    const std::uint32_t q = s / 2;
-    const TWIDDLE *first = table + (s - 2);
-    const TWIDDLE *second = table + (2 * s - 2);
-    for (std::uint32_t k = 0; k < q; k += 4) {
-        const Wide512 f_lower = widen_avx512(first + k), f_upper = widen_avx512(first + k + q);
-        const Wide512 s0 = widen_avx512(second + k), s2 = widen_avx512(second + k + s);
-        const Wide512 s1 = widen_avx512(second + q + k), s3 = widen_avx512(second + q + k + s);
-        for (std::uint32_t start = 0; start < n; start += 2 * s) {
-            double *p0 = &data[start + k].re;
-            double *p1 = p0 + 2 * q;
-            double *p2 = p0 + 2 * s;
-            double *p3 = p2 + 2 * q;
-            const __m512d x0 = _mm512_loadu_pd(p0), x1 = _mm512_loadu_pd(p1);
-            const __m512d x2 = _mm512_loadu_pd(p2), x3 = _mm512_loadu_pd(p3);
-            const __m512d y0 = butterfly_avx512(x0, x1, f_lower), y1 = butterfly_avx512(x0, x1, f_upper);
-            const __m512d y2 = butterfly_avx512(x2, x3, f_lower), y3 = butterfly_avx512(x2, x3, f_upper);
-            _mm512_storeu_pd(p0, butterfly_avx512(y0, y2, s0));
-            _mm512_storeu_pd(p2, butterfly_avx512(y0, y2, s2));
-            _mm512_storeu_pd(p1, butterfly_avx512(y1, y3, s1));
-            _mm512_storeu_pd(p3, butterfly_avx512(y1, y3, s3));
-        }
     }
 }
 
@@ -919,28 +738,16 @@ __attribute__((target("avx512f"))) void split_stages_avx512(double *data, std::u
     else
         two_stages_split_avx512<Store::Interleaved>(span, n, data, table);
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+VELUMAR_INTRINSICS_END
 #endif
 
-// Butterflies per instruction the stages may use: 4, 2 or 1.
-std::uint32_t available_width()
+// Butterflies per instruction the stages may use: 4, 2 or 1 (two doubles
+// make one complex value).
+std::uint32_t stage_width()
 {
-#if defined(__x86_64__)
-    static const std::uint32_t width = __builtin_cpu_supports("avx512f") ? 4 : __builtin_cpu_supports("avx2") ? 2 : 1;
-    return width;
-#else
-    return 1;
-#endif
+    const std::uint32_t doubles = vector_doubles();
+    return doubles >= 8 ? 4 : doubles >= 4 ? 2 : 1;
 }
-
-#if defined(VELUMAR_TEST_HOOKS)
-std::atomic<std::uint32_t> g_width_limit{4};
-std::uint32_t stage_width() { return std::min(available_width(), g_width_limit.load()); }
-#else
-std::uint32_t stage_width() { return available_width(); }
-#endif
 
 // The first stage of a forward transform, reading the real signal through
 // the reordering table: the permutation and the span-2 butterflies in one
@@ -958,34 +765,13 @@ void first_stage_from_signal(const double *signal, const std::uint32_t *index, C
     }
 }
 
-// The stages from span `first` on (the data already permuted).
+// The stages from span `first` on (the data already permuted), block by
+// block: transforms below 64 points, which the model does not use, and
+// processors without AVX2.
 void run_stages(COMPLEX *data, std::uint32_t n, const TwiddleTable &table, std::uint32_t first)
 {
-    const std::uint32_t width = stage_width();
-    for (std::uint32_t span = first; span <= n; span *= 2) {
-#if defined(__x86_64__)
-        if (width >= 4 && span == 2 && n >= 4) {
-            first_two_stages_avx512(n, data, table.data);
-            span *= 2;
-            continue;
-        }
-        if (width >= 4 && span >= 8 && 2 * span <= n) {
-            two_stages_avx512(span, n, data, table.data);
-            span *= 2;
-            continue;
-        }
-        if (width >= 4 && span >= 8) {
-            stage_avx512(span, n, data, table.data + (span - 2));
-            continue;
-        }
-        if (width >= 2 && span >= 4) {
-            stage_avx2(span, n, data, table.data + (span - 2));
-            continue;
-        }
-#endif
-        (void)width;
+    for (std::uint32_t span = first; span <= n; span *= 2)
         for (std::uint32_t start = 0; start < n; start += span) FFT_butterflies(span, start, data, table);
-    }
 }
 
 // With lower_half, out[n/2 ..] may be left unformed (the power spectrum
@@ -1021,11 +807,6 @@ std::int32_t forward(const double *signal, COMPLEX *out, const std::uint32_t *in
     if (stage_width() >= 2 && n >= 64) {
         first_three_stages_split_avx2(signal, index, &out->re, n, table.data);
         split_stages_avx2(&out->re, n, table.data, lower_half);
-        return 0;
-    }
-    if (stage_width() >= 4 && n >= 4) {
-        first_two_stages_from_signal_avx512(signal, index, out, n, table.data);
-        run_stages(out, n, table, 8);
         return 0;
     }
 #endif
@@ -1071,7 +852,7 @@ std::int32_t get_index_for_FFT(std::uint32_t *index, std::uint32_t n)
 #if defined(VELUMAR_TEST_HOOKS)
 extern "C" void velumar_limit_fft_width(std::uint32_t butterflies_per_instruction)
 {
-    g_width_limit = butterflies_per_instruction;
+    velumar_limit_vector_doubles(butterflies_per_instruction >= 4 ? 8 : butterflies_per_instruction >= 2 ? 4 : 1);
 }
 #endif
 
@@ -1218,13 +999,7 @@ bool settle_lines(const COMPLEX *lines, double *power, std::uint32_t count, doub
 // 0) give +0 exactly. Everything else - subnormal powers, huge parts,
 // infinities, NaN - is settled one line at a time.
 
-// GCC's AVX-512 headers build some results from an undefined register,
-// which it then reports as possibly uninitialised.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
+VELUMAR_INTRINSICS_BEGIN
 constexpr double kSmallest = 0x1p-900;
 constexpr double kLargest = 0x1p900;
 // (1/2 - 2^-10 - 2^-16) ulp, as a multiple of the binade 2^e (ulp = 2^(e-52)).
@@ -1403,9 +1178,7 @@ __attribute__((target("avx2"))) std::uint32_t conjugate_products_avx2(COMPLEX *a
     return k;
 }
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+VELUMAR_INTRINSICS_END
 #endif
 
 } // namespace

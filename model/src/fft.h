@@ -96,6 +96,7 @@ inline TwiddleTable inverse_twiddles(const M_STATE &s)
 
 #if defined(VELUMAR_TEST_HOOKS)
 // Caps the butterflies per vector instruction (4, 2 or 1) so tests can hold
-// every vector path against the scalar one on a machine that has them all.
+// every vector path against the scalar one on a machine that has them all:
+// the cap of velumar_limit_vector_doubles, counted in complex values.
 extern "C" void velumar_limit_fft_width(std::uint32_t butterflies_per_instruction);
 #endif

@@ -100,8 +100,9 @@ std::int32_t check_energy_threshold_for_frames(M_STATE *s)
 std::int32_t spectrum_calculation_for_frames(M_STATE *s)
 {
     if (!valid_channel_mode(*s)) return report_failure("ERROR spectrum calculation\n");
-    // The frames come windowed from the frame input. Each power is multiplied by the normalisation as it is stored: the
-    // same two roundings as a separate scaling pass, one pass fewer.
+    // The frames come windowed from the frame input. Each power is multiplied
+    // by the normalisation as it is stored: the same two roundings as a
+    // separate scaling pass, one pass fewer.
     for (Copy c : copies(*s)) {
         if (get_power_spectrum((s->*kFrame[c]).data, (s->*kSpectrum[c]).data, s->fft_work.data, s->fft_index.data,
                                s->frame_length, forward_twiddles(*s), s->norm_factor) != 0)

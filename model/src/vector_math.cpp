@@ -193,13 +193,7 @@ PairEnergy window_sample_pairs_from(std::size_t i, const std::int16_t *in, const
 
 #if defined(__x86_64__)
 
-// GCC's own intrinsic headers start some AVX-512 conversions from an
-// undefined register, which it then warns about.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
+VELUMAR_INTRINSICS_BEGIN
 
 __attribute__((target("avx512f"))) double sum_lanes(__m512d a, __m512d b)
 {
@@ -313,9 +307,7 @@ __attribute__((target("avx2"))) PairEnergy window_sample_pairs_avx2(const std::i
     return {sum_lanes(ea0, ea1) + rest.first, sum_lanes(eb0, eb1) + rest.second};
 }
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+VELUMAR_INTRINSICS_END
 
 #endif
 
